@@ -1,0 +1,11 @@
+# Warnings and sanitizers shared by every target of the project.
+add_library(ostrel_flags INTERFACE)
+target_compile_options(ostrel_flags INTERFACE -Wall -Wextra -Wpedantic)
+if(OSTREL_WERROR)
+    target_compile_options(ostrel_flags INTERFACE -Werror)
+endif()
+if(OSTREL_SANITIZE)
+    set(_san -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+    target_compile_options(ostrel_flags INTERFACE ${_san})
+    target_link_options(ostrel_flags INTERFACE ${_san})
+endif()

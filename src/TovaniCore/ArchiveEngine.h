@@ -1,0 +1,45 @@
+// ArchiveEngine lists archives and streams their entries into a sink. Each
+// call opens the archive, does its work and closes it again; an engine keeps
+// no state between calls. This header also brings in the whole vocabulary of
+// the library's value types.
+//
+//   RarEngine engine;
+//   ArchiveListing listing = engine.list("/tmp/a.rar", std::nullopt);
+//   engine.extract("/tmp/a.rar", std::nullopt, mySink);
+//
+// A missing password fails with ExtractionError::passwordRequired(), a
+// rejected one with wrongPassword(); extract visits entries in the same order
+// as list reports them; errors thrown by the sink pass through unchanged.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "TovaniCore/ArchiveEntry.h"
+#include "TovaniCore/ArchiveEntrySink.h"
+#include "TovaniCore/ArchiveInfo.h"
+#include "TovaniCore/ArchiveListing.h"
+#include "TovaniCore/ExtractionError.h"
+#include "TovaniCore/ExtractionHandlers.h"
+#include "TovaniCore/ExtractionOptions.h"
+#include "TovaniCore/ExtractionProgress.h"
+#include "TovaniCore/ExtractionResult.h"
+#include "TovaniCore/PasswordRequest.h"
+#include "TovaniCore/SkippedEntry.h"
+
+namespace tovani {
+
+class ArchiveEngine {
+public:
+    virtual ~ArchiveEngine() = default;
+
+    // archive: the file to open (for a set, the volume to open).
+    virtual ArchiveListing list(const std::filesystem::path& archive,
+                                const std::optional<std::string>& password) const = 0;
+    virtual void extract(const std::filesystem::path& archive,
+                         const std::optional<std::string>& password,
+                         ArchiveEntrySink& into) const = 0;
+};
+
+}  // namespace tovani

@@ -1,0 +1,107 @@
+#include "TovaniCore/ExtractionError.h"
+
+#include <ostream>
+#include <sstream>
+#include <utility>
+
+namespace tovani {
+
+namespace {
+
+template <class... Ts>
+struct Overloaded : Ts... {
+    using Ts::operator()...;
+};
+
+void quoted(std::ostringstream& out, const std::string& text) { out << '"' << text << '"'; }
+
+std::string describe(const ExtractionError::Case& value) {
+    using E = ExtractionError;
+    std::ostringstream out;
+    std::visit(Overloaded{
+                   [&](const E::Damaged& c) {
+                       out << "damaged(entry: ";
+                       if (c.entry) {
+                           quoted(out, *c.entry);
+                       } else {
+                           out << "none";
+                       }
+                       out << ')';
+                   },
+                   [&](const E::VolumeMissing& c) {
+                       out << "volumeMissing(name: ";
+                       quoted(out, c.name);
+                       out << ')';
+                   },
+                   [&](const E::InsufficientSpace& c) {
+                       out << "insufficientSpace(required: " << c.required
+                           << ", available: " << c.available << ')';
+                   },
+                   [&](const E::DestinationNotWritable& c) {
+                       out << "destinationNotWritable(";
+                       quoted(out, c.directory.string());
+                       out << ')';
+                   },
+                   [&](const E::UnsafePath& c) {
+                       out << "unsafePath(";
+                       quoted(out, c.path);
+                       out << ')';
+                   },
+                   [&](const E::WriteFailed& c) {
+                       out << "writeFailed(path: ";
+                       quoted(out, c.path);
+                       out << ", code: " << c.code << ')';
+                   },
+                   [&](const E::CannotOpen&) { out << "cannotOpen"; },
+                   [&](const E::NotAnArchive&) { out << "notAnArchive"; },
+                   [&](const E::PasswordRequired&) { out << "passwordRequired"; },
+                   [&](const E::WrongPassword&) { out << "wrongPassword"; },
+                   [&](const E::Cancelled&) { out << "cancelled"; },
+                   [&](const E::OutOfMemory&) { out << "outOfMemory"; },
+                   [&](const E::UnsupportedFormat&) { out << "unsupportedFormat"; },
+                   [&](const E::EngineFailure&) { out << "engineFailure"; },
+               },
+               value);
+    return out.str();
+}
+
+}  // namespace
+
+ExtractionError::ExtractionError(Case value)
+    : value_(std::move(value)), description_(describe(value_)) {}
+
+ExtractionError ExtractionError::damaged(std::optional<std::string> entry) {
+    return ExtractionError(Damaged{std::move(entry)});
+}
+ExtractionError ExtractionError::volumeMissing(std::string name) {
+    return ExtractionError(VolumeMissing{std::move(name)});
+}
+ExtractionError ExtractionError::insufficientSpace(std::uint64_t required,
+                                                   std::uint64_t available) {
+    return ExtractionError(InsufficientSpace{required, available});
+}
+ExtractionError ExtractionError::destinationNotWritable(std::filesystem::path directory) {
+    return ExtractionError(DestinationNotWritable{std::move(directory)});
+}
+ExtractionError ExtractionError::unsafePath(std::string path) {
+    return ExtractionError(UnsafePath{std::move(path)});
+}
+ExtractionError ExtractionError::writeFailed(std::string path, std::int32_t code) {
+    return ExtractionError(WriteFailed{std::move(path), code});
+}
+ExtractionError ExtractionError::cannotOpen() { return ExtractionError(CannotOpen{}); }
+ExtractionError ExtractionError::notAnArchive() { return ExtractionError(NotAnArchive{}); }
+ExtractionError ExtractionError::passwordRequired() { return ExtractionError(PasswordRequired{}); }
+ExtractionError ExtractionError::wrongPassword() { return ExtractionError(WrongPassword{}); }
+ExtractionError ExtractionError::cancelled() { return ExtractionError(Cancelled{}); }
+ExtractionError ExtractionError::outOfMemory() { return ExtractionError(OutOfMemory{}); }
+ExtractionError ExtractionError::unsupportedFormat() {
+    return ExtractionError(UnsupportedFormat{});
+}
+ExtractionError ExtractionError::engineFailure() { return ExtractionError(EngineFailure{}); }
+
+std::ostream& operator<<(std::ostream& out, const ExtractionError& error) {
+    return out << error.what();
+}
+
+}  // namespace tovani

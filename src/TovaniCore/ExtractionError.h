@@ -1,0 +1,127 @@
+// ExtractionError is the closed set of failures of the library, thrown as an
+// exception. Each case is a small struct held in a variant; the static
+// functions build one, and equality compares case and payload.
+//
+//   try {
+//       extractor.extract(archive, options, handlers);
+//   } catch (const ExtractionError& error) {
+//       if (error == ExtractionError::cancelled()) return;
+//       if (auto* unsafe = error.as<ExtractionError::UnsafePath>()) report(unsafe->path);
+//   }
+#pragma once
+
+#include <cstdint>
+#include <exception>
+#include <filesystem>
+#include <iosfwd>
+#include <optional>
+#include <string>
+#include <variant>
+
+namespace tovani {
+
+class ExtractionError : public std::exception {
+public:
+    // Content failed verification, or an entry refers to one never delivered.
+    struct Damaged {
+        std::optional<std::string> entry;
+        bool operator==(const Damaged&) const = default;
+    };
+    // File name (last component only) of the volume that cannot be found.
+    struct VolumeMissing {
+        std::string name;
+        bool operator==(const VolumeMissing&) const = default;
+    };
+    struct InsufficientSpace {
+        std::uint64_t required = 0;
+        std::uint64_t available = 0;
+        bool operator==(const InsufficientSpace&) const = default;
+    };
+    struct DestinationNotWritable {
+        std::filesystem::path directory;
+        bool operator==(const DestinationNotWritable&) const = default;
+    };
+    // The entry's path exactly as the archive states it.
+    struct UnsafePath {
+        std::string path;
+        bool operator==(const UnsafePath&) const = default;
+    };
+    // path is relative to the output tree (may be empty); code is an errno.
+    struct WriteFailed {
+        std::string path;
+        std::int32_t code = 0;
+        bool operator==(const WriteFailed&) const = default;
+    };
+    struct CannotOpen {
+        bool operator==(const CannotOpen&) const = default;
+    };
+    struct NotAnArchive {
+        bool operator==(const NotAnArchive&) const = default;
+    };
+    struct PasswordRequired {
+        bool operator==(const PasswordRequired&) const = default;
+    };
+    struct WrongPassword {
+        bool operator==(const WrongPassword&) const = default;
+    };
+    // The user cancelled, or declined to give a password.
+    struct Cancelled {
+        bool operator==(const Cancelled&) const = default;
+    };
+    struct OutOfMemory {
+        bool operator==(const OutOfMemory&) const = default;
+    };
+    struct UnsupportedFormat {
+        bool operator==(const UnsupportedFormat&) const = default;
+    };
+    struct EngineFailure {
+        bool operator==(const EngineFailure&) const = default;
+    };
+
+    using Case = std::variant<Damaged, VolumeMissing, InsufficientSpace, DestinationNotWritable,
+                              UnsafePath, WriteFailed, CannotOpen, NotAnArchive, PasswordRequired,
+                              WrongPassword, Cancelled, OutOfMemory, UnsupportedFormat,
+                              EngineFailure>;
+
+    explicit ExtractionError(Case value);
+
+    static ExtractionError damaged(std::optional<std::string> entry);
+    static ExtractionError volumeMissing(std::string name);
+    static ExtractionError insufficientSpace(std::uint64_t required, std::uint64_t available);
+    static ExtractionError destinationNotWritable(std::filesystem::path directory);
+    static ExtractionError unsafePath(std::string path);
+    static ExtractionError writeFailed(std::string path, std::int32_t code);
+    static ExtractionError cannotOpen();
+    static ExtractionError notAnArchive();
+    static ExtractionError passwordRequired();
+    static ExtractionError wrongPassword();
+    static ExtractionError cancelled();
+    static ExtractionError outOfMemory();
+    static ExtractionError unsupportedFormat();
+    static ExtractionError engineFailure();
+
+    const Case& value() const { return value_; }
+
+    template <class T>
+    bool is() const {
+        return std::holds_alternative<T>(value_);
+    }
+    template <class T>
+    const T* as() const {
+        return std::get_if<T>(&value_);
+    }
+
+    // A readable description such as "unsafePath(\"../x\")".
+    const char* what() const noexcept override { return description_.c_str(); }
+
+    bool operator==(const ExtractionError& other) const { return value_ == other.value_; }
+
+private:
+    Case value_;
+    std::string description_;
+};
+
+// Prints the same text as what(); lets test frameworks show the case.
+std::ostream& operator<<(std::ostream& out, const ExtractionError& error);
+
+}  // namespace tovani

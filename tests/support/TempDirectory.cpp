@@ -1,0 +1,65 @@
+#include "support/TempDirectory.h"
+
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <system_error>
+
+namespace tovani::testing {
+
+namespace fs = std::filesystem;
+
+TempDirectory::TempDirectory() {
+    std::string pattern = (fs::temp_directory_path() / "ostrel-test-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) {
+        throw std::system_error(errno, std::generic_category(), "mkdtemp");
+    }
+    path_ = fs::canonical(pattern);
+}
+
+TempDirectory::~TempDirectory() {
+    std::error_code ec;
+    // Tests make directories unwritable or unsearchable; open them up first.
+    for (auto it = fs::recursive_directory_iterator(path_, ec);
+         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+        if (it->is_directory(ec) && !it->is_symlink(ec)) {
+            ::chmod(it->path().c_str(), 0700);
+        }
+    }
+    ::chmod(path_.c_str(), 0700);
+    fs::remove_all(path_, ec);
+}
+
+std::set<std::string> directoryNames(const fs::path& directory) {
+    std::set<std::string> names;
+    for (const auto& item : fs::directory_iterator(directory)) {
+        names.insert(item.path().filename().string());
+    }
+    return names;
+}
+
+void writeFile(const fs::path& file, const std::string& contents) {
+    if (file.has_parent_path()) {
+        fs::create_directories(file.parent_path());
+    }
+    std::ofstream out(file, std::ios::binary | std::ios::trunc);
+    out << contents;
+    if (!out) {
+        throw std::runtime_error("cannot write " + file.string());
+    }
+}
+
+std::string readFile(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    if (!in) {
+        throw std::runtime_error("cannot read " + file.string());
+    }
+    std::ostringstream contents;
+    contents << in.rdbuf();
+    return contents.str();
+}
+
+}  // namespace tovani::testing

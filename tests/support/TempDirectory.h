@@ -1,0 +1,37 @@
+// TempDirectory is a fresh, empty directory for one test, removed with
+// everything in it (read-only subdirectories included) when it goes away.
+//
+//   TempDirectory dir;
+//   std::filesystem::path archive = dir.path() / "a.rar";
+#pragma once
+
+#include <filesystem>
+#include <set>
+#include <string>
+
+namespace tovani::testing {
+
+class TempDirectory {
+public:
+    TempDirectory();
+    ~TempDirectory();
+    TempDirectory(const TempDirectory&) = delete;
+    TempDirectory& operator=(const TempDirectory&) = delete;
+
+    const std::filesystem::path& path() const { return path_; }
+    std::filesystem::path operator/(const std::filesystem::path& relative) const {
+        return path_ / relative;
+    }
+
+private:
+    std::filesystem::path path_;
+};
+
+// Names of the items directly inside a directory, hidden ones included.
+std::set<std::string> directoryNames(const std::filesystem::path& directory);
+
+// Writes text to a file, creating its parent directories.
+void writeFile(const std::filesystem::path& file, const std::string& contents);
+std::string readFile(const std::filesystem::path& file);
+
+}  // namespace tovani::testing
