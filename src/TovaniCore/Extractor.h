@@ -1,0 +1,36 @@
+// Extractor runs one extraction from start to finish: first volume,
+// writability, listing with password questions, the unsafe-path and
+// free-space checks, staging through a StagingWriter, and placement of the
+// result next to the archive under a name that never replaces anything. It
+// always removes its private workspace before returning.
+//
+//   Extractor extractor(std::make_shared<RarEngine>());
+//   ExtractionResult result = extractor.extract(
+//       "/home/me/Downloads/movie.part2.rar", ExtractionOptions{}, handlers);
+//   // result.output(): /home/me/Downloads/movie (or "movie 2" if taken)
+//
+// Fails with ExtractionError, except that an unreadable staging directory
+// passes on the platform's std::filesystem::filesystem_error.
+#pragma once
+
+#include <filesystem>
+#include <memory>
+
+#include "TovaniCore/ArchiveEngine.h"
+
+namespace tovani {
+
+class Extractor {
+public:
+    explicit Extractor(std::shared_ptr<const ArchiveEngine> engine);
+
+    // Synchronous; calls the handlers on the calling thread.
+    ExtractionResult extract(const std::filesystem::path& archive,
+                             const ExtractionOptions& options,
+                             const ExtractionHandlers& handlers) const;
+
+private:
+    std::shared_ptr<const ArchiveEngine> engine_;
+};
+
+}  // namespace tovani
