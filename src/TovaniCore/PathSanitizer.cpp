@@ -1,0 +1,78 @@
+#include "TovaniCore/PathSanitizer.h"
+
+#include "TovaniCore/ExtractionError.h"
+
+namespace tovani::PathSanitizer {
+
+namespace {
+
+// Non-empty pieces between "/" separators, in order.
+std::vector<std::string_view> pieces(std::string_view path) {
+    std::vector<std::string_view> result;
+    std::size_t start = 0;
+    while (start <= path.size()) {
+        std::size_t end = path.find('/', start);
+        if (end == std::string_view::npos) {
+            end = path.size();
+        }
+        if (end > start) {
+            result.push_back(path.substr(start, end - start));
+        }
+        start = end + 1;
+    }
+    return result;
+}
+
+}  // namespace
+
+std::vector<std::string> components(std::string_view entryPath) {
+    auto refuse = [&] { return ExtractionError::unsafePath(std::string(entryPath)); };
+    // A NUL would cut the path short in every system call, turning "..\0x"
+    // into "..", so it can never be an ordinary name character.
+    if (entryPath.find('\0') != std::string_view::npos) {
+        throw refuse();
+    }
+    if (!entryPath.empty() && entryPath.front() == '/') {
+        throw refuse();
+    }
+    std::vector<std::string> result;
+    for (std::string_view piece : pieces(entryPath)) {
+        if (piece == ".") {
+            continue;
+        }
+        if (piece == "..") {
+            throw refuse();
+        }
+        result.emplace_back(piece);
+    }
+    if (result.empty()) {
+        throw refuse();
+    }
+    return result;
+}
+
+bool isSafeLinkTarget(std::string_view target, std::span<const std::string> linkAt) {
+    // symlink() stops at a NUL, so "..\0x" would be stored as "..".
+    if (target.empty() || target.front() == '/' || linkAt.empty() ||
+        target.find('\0') != std::string_view::npos) {
+        return false;
+    }
+    std::size_t climbs = 0;
+    bool sawName = false;
+    for (std::string_view piece : pieces(target)) {
+        if (piece == ".") {
+            continue;
+        }
+        if (piece == "..") {
+            if (sawName) {
+                return false;
+            }
+            ++climbs;
+        } else {
+            sawName = true;
+        }
+    }
+    return climbs < linkAt.size();
+}
+
+}  // namespace tovani::PathSanitizer

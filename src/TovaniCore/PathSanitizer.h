@@ -1,0 +1,26 @@
+// PathSanitizer decides whether a path taken from an archive may be used
+// inside the staging directory. It is pure string logic and touches no file.
+//
+//   auto parts = PathSanitizer::components("docs/./readme.txt");  // {"docs", "readme.txt"}
+//   PathSanitizer::components("../x");                            // throws unsafePath("../x")
+//   PathSanitizer::isSafeLinkTarget("../x", parts);               // true: stays below the root
+#pragma once
+
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tovani::PathSanitizer {
+
+// Splits an entry path at "/" into its components, outermost first, dropping
+// empty and "." pieces. Throws ExtractionError::unsafePath carrying the whole
+// path when it is absolute, contains "..", or leaves nothing. Never empty.
+std::vector<std::string> components(std::string_view entryPath);
+
+// Whether a symbolic link whose own components are linkAt may point at target:
+// the target must be relative, may climb only through a leading run of "..",
+// and at most as many levels as there are directories above the link.
+bool isSafeLinkTarget(std::string_view target, std::span<const std::string> linkAt);
+
+}  // namespace tovani::PathSanitizer

@@ -1,0 +1,106 @@
+#include "TovaniCore/PathSanitizer.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "TovaniCore/ExtractionError.h"
+
+namespace tovani {
+namespace {
+
+using namespace std::string_literals;
+using Parts = std::vector<std::string>;
+
+// The error components() throws for a path, or nullopt when it accepts it.
+std::optional<ExtractionError> refusal(std::string_view path) {
+    try {
+        PathSanitizer::components(path);
+    } catch (const ExtractionError& error) {
+        return error;
+    }
+    return std::nullopt;
+}
+
+bool safe(std::string_view target, const Parts& linkAt) {
+    return PathSanitizer::isSafeLinkTarget(target, linkAt);
+}
+
+TEST(PathSanitizer, SplitsAndDropsDotAndEmptyPieces) {
+    EXPECT_EQ(PathSanitizer::components("docs/./readme.txt"), (Parts{"docs", "readme.txt"}));
+    EXPECT_EQ(PathSanitizer::components("a//b/"), (Parts{"a", "b"}));
+    EXPECT_EQ(PathSanitizer::components("./a/./"), (Parts{"a"}));
+    EXPECT_EQ(PathSanitizer::components("file"), (Parts{"file"}));
+}
+
+TEST(PathSanitizer, DotsInsideLongerNamesAndBackslashesAreOrdinary) {
+    EXPECT_EQ(PathSanitizer::components("..\\..\\etc"), (Parts{"..\\..\\etc"}));
+    EXPECT_EQ(PathSanitizer::components(".../..x/x../.hidden"),
+              (Parts{"...", "..x", "x..", ".hidden"}));
+    EXPECT_EQ(PathSanitizer::components("caf\xC3\xA9/\xE2\x80\xA6"),
+              (Parts{"caf\xC3\xA9", "\xE2\x80\xA6"}));
+}
+
+TEST(PathSanitizerAttack, AbsolutePath) {
+    EXPECT_EQ(refusal("/etc/passwd"), ExtractionError::unsafePath("/etc/passwd"));
+    EXPECT_EQ(refusal("//etc/passwd"), ExtractionError::unsafePath("//etc/passwd"));
+}
+
+TEST(PathSanitizerAttack, ParentDirectoryAnywhereCarriesTheWholePath) {
+    for (const char* path : {"a/../b", "..", "../x", "x/..", "a/b/../../..", "./../x", "x//../"}) {
+        EXPECT_EQ(refusal(path), ExtractionError::unsafePath(path)) << path;
+    }
+}
+
+TEST(PathSanitizer, PathsWithNoNameAreRefused) {
+    for (const char* path : {"", ".", "./", "/", "//", "./././", "//./"}) {
+        EXPECT_EQ(refusal(path), ExtractionError::unsafePath(path)) << path;
+    }
+}
+
+TEST(PathSanitizerAttack, NulCutsParentDirectoryIntoName) {
+    for (std::string path : {"..\0x"s, "a/..\0/b"s, "x\0"s}) {
+        EXPECT_EQ(refusal(path), ExtractionError::unsafePath(path));
+    }
+}
+
+TEST(PathSanitizer, LinkMayClimbAsManyLevelsAsItHasDirectoriesAbove) {
+    const Parts deep{"a", "b", "l"};
+    EXPECT_TRUE(safe("../../x", deep));
+    EXPECT_TRUE(safe("../x", deep));
+    EXPECT_TRUE(safe(".././../x", deep));
+    EXPECT_TRUE(safe("../..", deep));
+    EXPECT_FALSE(safe("../../../x", deep));
+    EXPECT_FALSE(safe("../../..", deep));
+
+    const Parts root{"l"};
+    EXPECT_TRUE(safe("x", root));
+    EXPECT_TRUE(safe(".", root));
+    EXPECT_TRUE(safe("./x", root));
+    EXPECT_TRUE(safe("x/y//z/", root));
+    EXPECT_TRUE(safe("..x", root));
+    EXPECT_FALSE(safe("../x", root));
+    EXPECT_FALSE(safe("..", root));
+}
+
+TEST(PathSanitizerAttack, LinkClimbsAfterAName) {
+    EXPECT_FALSE(safe("x/../y", {"a", "b", "l"}));
+    EXPECT_FALSE(safe("../x/..", {"a", "b", "l"}));
+    EXPECT_FALSE(safe("x/..", {"l"}));
+}
+
+TEST(PathSanitizerAttack, LinkToAbsoluteOrEmptyTarget) {
+    EXPECT_FALSE(safe("/etc/passwd", {"a", "l"}));
+    EXPECT_FALSE(safe("", {"a", "l"}));
+    EXPECT_FALSE(safe("x", {}));
+}
+
+TEST(PathSanitizerAttack, LinkTargetWithNulBecomesParent) {
+    EXPECT_FALSE(safe("..\0"s, {"l"}));
+    EXPECT_FALSE(safe("../..\0x"s, {"a", "l"}));
+}
+
+}  // namespace
+}  // namespace tovani
