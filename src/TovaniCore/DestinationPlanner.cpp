@@ -1,0 +1,84 @@
+#include "TovaniCore/DestinationPlanner.h"
+
+#include "TovaniCore/NameMatching.h"
+
+namespace tovani::DestinationPlanner {
+
+namespace {
+
+using namespace NameMatching;
+
+// NAME.rar or NAME.[r-z]<digit><digit>: both suffixes are the last four
+// characters, so the stem is whatever comes before them.
+std::string_view withoutArchiveSuffix(std::string_view name) {
+    if (name.size() < 4 || name[name.size() - 4] != '.') {
+        return name;
+    }
+    std::string_view tail = name.substr(name.size() - 3);
+    char letter = asciiLower(tail[0]);
+    bool lettered = letter >= 'r' && letter <= 'z' && isDigit(tail[1]) && isDigit(tail[2]);
+    if (lettered || endsWithIgnoringCase(tail, "rar")) {
+        return name.substr(0, name.size() - 4);
+    }
+    return name;
+}
+
+// NAME.part<digits>: the digits must be the whole trailing run.
+std::string_view withoutPartSuffix(std::string_view name) {
+    constexpr std::string_view part = ".part";
+    std::size_t digits = trailingDigits(name);
+    if (digits == 0) {
+        return name;
+    }
+    std::string_view rest = name.substr(0, name.size() - digits);
+    if (!endsWithIgnoringCase(rest, part)) {
+        return name;
+    }
+    return rest.substr(0, rest.size() - part.size());
+}
+
+// Position of the period that starts the extension, or npos for none.
+std::size_t extensionPeriod(std::string_view name) {
+    std::size_t period = name.rfind('.');
+    if (period == std::string_view::npos || period + 1 == name.size()) {
+        return std::string_view::npos;
+    }
+    if (name.find_first_not_of('.') > period) {
+        return std::string_view::npos;
+    }
+    return period;
+}
+
+}  // namespace
+
+std::string folderName(std::string_view archiveName) {
+    std::string_view stem = withoutPartSuffix(withoutArchiveSuffix(archiveName));
+    if (stem.empty() || stem == "." || stem == "..") {
+        return "Archive";
+    }
+    return std::string(stem);
+}
+
+std::string candidateName(std::string_view name, bool isDirectory, std::int64_t attempt) {
+    if (attempt < 2) {
+        return std::string(name);
+    }
+    std::size_t period = isDirectory ? std::string_view::npos : extensionPeriod(name);
+    std::string number = " " + std::to_string(attempt);
+    if (period == std::string_view::npos) {
+        return std::string(name) + number;
+    }
+    return std::string(name.substr(0, period)) + number + std::string(name.substr(period));
+}
+
+std::string uniqueName(std::string_view name, bool isDirectory,
+                       const std::function<bool(const std::string&)>& isTaken) {
+    for (std::int64_t attempt = 1;; ++attempt) {
+        std::string candidate = candidateName(name, isDirectory, attempt);
+        if (!isTaken(candidate)) {
+            return candidate;
+        }
+    }
+}
+
+}  // namespace tovani::DestinationPlanner

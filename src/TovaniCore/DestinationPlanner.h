@@ -1,0 +1,34 @@
+// DestinationPlanner holds the naming rules for output: the folder that
+// collects an archive's content, and the numbered names tried when the wanted
+// name is already taken. Pure string logic; it never touches the disk.
+//
+//   DestinationPlanner::folderName("Movie.part01.rar");          // "Movie"
+//   DestinationPlanner::candidateName("report.pdf", false, 2);  // "report 2.pdf"
+//   DestinationPlanner::uniqueName("Photos", true, exists);      // "Photos 3" if two are taken
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace tovani::DestinationPlanner {
+
+// The archive's file name without one trailing .rar or .r00 to .z99 suffix and
+// then one trailing .partN (ASCII letter case ignored). "Archive" when nothing
+// is left, or when what is left is "." or "..", which cannot name a folder.
+std::string folderName(std::string_view archiveName);
+
+// The name to try for an attempt: the name itself below attempt 2, else the
+// number inserted after one space ahead of the extension ("report 2.pdf").
+// Directories have no extension. A file's extension is the text after its last
+// period, except that a name has none when that period ends it ("name.") or
+// belongs to the periods it begins with (".profile", "..rc").
+std::string candidateName(std::string_view name, bool isDirectory, std::int64_t attempt);
+
+// The first candidate, from attempt 1 upwards, that isTaken reports free.
+// There is no attempt limit: isTaken must eventually answer false.
+std::string uniqueName(std::string_view name, bool isDirectory,
+                       const std::function<bool(const std::string&)>& isTaken);
+
+}  // namespace tovani::DestinationPlanner

@@ -1,0 +1,81 @@
+#include "TovaniCore/DestinationPlanner.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+namespace tovani {
+namespace {
+
+using DestinationPlanner::candidateName;
+using DestinationPlanner::folderName;
+using DestinationPlanner::uniqueName;
+
+TEST(DestinationPlanner, FolderNameStripsArchiveThenPartSuffix) {
+    EXPECT_EQ(folderName("Photos.rar"), "Photos");
+    EXPECT_EQ(folderName("Photos.RAR"), "Photos");
+    EXPECT_EQ(folderName("Movie.part01.rar"), "Movie");
+    EXPECT_EQ(folderName("Movie.PART3.RAR"), "Movie");
+    EXPECT_EQ(folderName("backup.r00"), "backup");
+    EXPECT_EQ(folderName("backup.Z99"), "backup");
+    EXPECT_EQ(folderName("notes.txt.rar"), "notes.txt");
+    EXPECT_EQ(folderName("a.rar.rar"), "a.rar");
+    EXPECT_EQ(folderName("a.part1.part2.rar"), "a.part1");
+}
+
+TEST(DestinationPlanner, FolderNameLeavesOtherNames) {
+    EXPECT_EQ(folderName("data.zip"), "data.zip");
+    EXPECT_EQ(folderName("set.part2"), "set");
+    EXPECT_EQ(folderName("movie.q01"), "movie.q01");
+    EXPECT_EQ(folderName("movie.r0"), "movie.r0");
+    EXPECT_EQ(folderName("rar"), "rar");
+    EXPECT_EQ(folderName("set.parts.rar"), "set.parts");
+}
+
+TEST(DestinationPlanner, FolderNameFallsBackToArchive) {
+    for (const char* name : {".rar", ".part1.rar", "", ".r00", "..rar", "...rar", "..part1.rar"}) {
+        EXPECT_EQ(folderName(name), "Archive") << name;
+    }
+}
+
+TEST(DestinationPlanner, CandidateNamesInsertTheNumberBeforeTheExtension) {
+    EXPECT_EQ(candidateName("report.pdf", false, 1), "report.pdf");
+    EXPECT_EQ(candidateName("report.pdf", false, 0), "report.pdf");
+    EXPECT_EQ(candidateName("report.pdf", false, -5), "report.pdf");
+    EXPECT_EQ(candidateName("report.pdf", false, 2), "report 2.pdf");
+    EXPECT_EQ(candidateName("report.pdf", false, 10), "report 10.pdf");
+    EXPECT_EQ(candidateName("archive.tar.gz", false, 2), "archive.tar 2.gz");
+    EXPECT_EQ(candidateName("README", false, 2), "README 2");
+    EXPECT_EQ(candidateName("Photos.2024", true, 3), "Photos.2024 3");
+    EXPECT_EQ(candidateName("Photos.2024", true, 1), "Photos.2024");
+}
+
+TEST(DestinationPlanner, UnusualNamesHaveNoExtension) {
+    EXPECT_EQ(candidateName(".profile", false, 2), ".profile 2");
+    EXPECT_EQ(candidateName("..rc", false, 2), "..rc 2");
+    EXPECT_EQ(candidateName("name.", false, 2), "name. 2");
+    EXPECT_EQ(candidateName("...", false, 2), "... 2");
+    EXPECT_EQ(candidateName(".config.json", false, 2), ".config 2.json");
+    EXPECT_EQ(candidateName("a..b", false, 2), "a. 2.b");
+}
+
+TEST(DestinationPlanner, UniqueNameReturnsFirstFreeCandidate) {
+    std::set<std::string> taken{"report.pdf", "report 2.pdf"};
+    std::vector<std::string> asked;
+    auto isTaken = [&](const std::string& name) {
+        asked.push_back(name);
+        return taken.count(name) > 0;
+    };
+    EXPECT_EQ(uniqueName("report.pdf", false, isTaken), "report 3.pdf");
+    EXPECT_EQ(asked, (std::vector<std::string>{"report.pdf", "report 2.pdf", "report 3.pdf"}));
+    EXPECT_EQ(uniqueName("report.pdf", false, [](const std::string&) { return false; }),
+              "report.pdf");
+    EXPECT_EQ(
+        uniqueName("Photos.2024", true, [](const std::string& n) { return n == "Photos.2024"; }),
+        "Photos.2024 2");
+}
+
+}  // namespace
+}  // namespace tovani

@@ -1,0 +1,65 @@
+#include "TovaniCore/VolumeResolver.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+
+namespace tovani {
+namespace {
+
+using VolumeResolver::firstVolume;
+using VolumeResolver::firstVolumeName;
+
+TEST(VolumeResolver, NumberedVolumesKeepWidthAndCase) {
+    EXPECT_EQ(firstVolumeName("Movie.part02.rar"), "Movie.part01.rar");
+    EXPECT_EQ(firstVolumeName("Movie.part1.rar"), "Movie.part1.rar");
+    EXPECT_EQ(firstVolumeName("Movie.PART10.RAR"), "Movie.PART01.RAR");
+    EXPECT_EQ(firstVolumeName("Movie.Part7.Rar"), "Movie.Part1.Rar");
+    EXPECT_EQ(firstVolumeName("backup.part0003.rar"), "backup.part0001.rar");
+    EXPECT_EQ(firstVolumeName("backup.part0.rar"), "backup.part1.rar");
+    EXPECT_EQ(firstVolumeName("set.part12.rar"), "set.part01.rar");
+    EXPECT_EQ(firstVolumeName(".part5.rar"), ".part1.rar");
+}
+
+TEST(VolumeResolver, StemIsGreedy) {
+    EXPECT_EQ(firstVolumeName("a.b.part3.rar"), "a.b.part1.rar");
+    EXPECT_EQ(firstVolumeName("a.part9.part3.rar"), "a.part9.part1.rar");
+    EXPECT_EQ(firstVolumeName("x.part2.rar.r00"), "x.part2.rar.rar");
+}
+
+TEST(VolumeResolver, LetteredVolumesTakeTheLetterCase) {
+    EXPECT_EQ(firstVolumeName("movie.r00"), "movie.rar");
+    EXPECT_EQ(firstVolumeName("movie.s12"), "movie.rar");
+    EXPECT_EQ(firstVolumeName("movie.z99"), "movie.rar");
+    EXPECT_EQ(firstVolumeName("MOVIE.R05"), "MOVIE.RAR");
+    EXPECT_EQ(firstVolumeName("movie.R05"), "movie.RAR");
+    EXPECT_EQ(firstVolumeName("MOVIE.r05"), "MOVIE.rar");
+    EXPECT_EQ(firstVolumeName(".r00"), ".rar");
+}
+
+TEST(VolumeResolver, OtherNamesFollowNoScheme) {
+    for (const char* name : {"movie.rar", "movie.zip", "movie.q01", "movie.r0", "movie.part1",
+                             "movie.parta.rar", "moviepart2.rar", "movie.r001", "r00", "",
+                             "movie.\xC5\xBF"
+                             "00",
+                             "movie.part\xD9\xA1.rar"}) {
+        EXPECT_EQ(firstVolumeName(name), std::nullopt) << name;
+    }
+}
+
+TEST(VolumeResolver, FirstVolumeReplacesOnlyTheLastComponent) {
+    EXPECT_EQ(firstVolume("/data/set.part3.rar"), "/data/set.part1.rar");
+    EXPECT_EQ(firstVolume("/no/such/dir.r00/movie.r07"), "/no/such/dir.r00/movie.rar");
+    EXPECT_EQ(firstVolume("set.part3.rar"), "set.part1.rar");
+}
+
+TEST(VolumeResolver, FirstVolumeReturnsOtherFilesUnchanged) {
+    for (const char* file : {"/data/Movie.part1.rar", "/data/movie.rar", "/data/movie.zip",
+                             "/data/set.part3.rar/", "/"}) {
+        EXPECT_EQ(firstVolume(file), file) << file;
+    }
+}
+
+}  // namespace
+}  // namespace tovani
