@@ -1,0 +1,100 @@
+// RarWriter writes small *stored* (uncompressed) RAR archives byte by byte,
+// for what the rar program cannot make: the RAR 1.5-4.x format, old-style
+// volume names (name.rar, name.r00, name.r01 ...), entry names that leave the
+// tree, any host OS, mode or time, redirection records with any target, and
+// deliberately wrong data checksums.
+//
+//   writeRar5(dir / "evil.rar", {StoredEntry::file("../x", "payload"),
+//                               StoredEntry::link(Redirection::unixSymlink, "l", "/etc")});
+//   StoredEntry old = StoredEntry::file("old.txt", "x");
+//   old.fileTime = 0;  // FILETIME record: 1601, before 1970
+//   writeRar5(dir / "old.rar", {old});
+//   std::vector<fs::path> set = writeRar4Volumes(dir / "set.rar", {big}, 1000);
+//   // set: set.rar, set.r00, set.r01 ...
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tovani::testing {
+
+enum class HostOs { windows, unix };
+
+// The redirection record of a RAR 5 entry (the numbers are the format's).
+enum class Redirection : std::uint32_t {
+    none = 0,
+    unixSymlink = 1,
+    windowsSymlink = 2,
+    junction = 3,
+    hardLink = 4,
+    fileCopy = 5,
+};
+
+// 1970-01-01 00:00:00 UTC as a FILETIME (100 ns intervals since 1601).
+inline constexpr std::uint64_t kFileTime1970 = 116444736000000000ULL;
+
+// A default modification time for entries: 2023-11-14 22:13:20 UTC.
+inline constexpr std::uint32_t kDefaultMtime = 1700000000;
+
+struct StoredEntry {
+    // Stored exactly as given (UTF-8); may be "", ".", "../x", "/abs" ...
+    std::string name;
+    // The entry's data, stored as is. For a RAR 4 Unix symlink this is the
+    // link target.
+    std::string data;
+    bool isDirectory = false;
+    HostOs host = HostOs::unix;
+    // The attribute word; absent gives 0o100644 / 0o40755 for Unix hosts
+    // and 0x20 / 0x10 for Windows hosts.
+    std::optional<std::uint32_t> attributes;
+    // Unix seconds, in the file header (RAR 5) or as a DOS time (RAR 4,
+    // UTC). Absent stores no time in RAR 5 and DOS time 0 in RAR 4.
+    std::optional<std::uint32_t> unixMtime = kDefaultMtime;
+    // A FILETIME time record (RAR 5 only); lets a test store exactly 1970 or
+    // any earlier time. Set unixMtime to nullopt alongside for a clean entry.
+    std::optional<std::uint64_t> fileTime;
+    // RAR 5 only; the target is stored as given (UTF-8).
+    Redirection redirection = Redirection::none;
+    std::string redirectionTarget;
+    bool redirectionTargetIsDirectory = false;
+    // Stores a data CRC32 that does not match the data (damaged content).
+    bool wrongCrc = false;
+
+    static StoredEntry file(std::string name, std::string data, HostOs host = HostOs::unix);
+    static StoredEntry directory(std::string name, HostOs host = HostOs::unix);
+    // A RAR 5 redirection entry (no data).
+    static StoredEntry link(Redirection type, std::string name, std::string target,
+                            HostOs host = HostOs::unix);
+    // A RAR 4 Unix symbolic link: mode 0o120777, the target as its data.
+    static StoredEntry rar4Symlink(std::string name, std::string target);
+};
+
+// Writes a single-volume RAR 5 archive with the entries in order. No entries
+// gives a valid archive without entries.
+void writeRar5(const std::filesystem::path& archive, const std::vector<StoredEntry>& entries);
+
+// Writes a single-volume RAR 1.5-4.x archive (redirection fields are ignored;
+// fileTime too). Non-ASCII names are stored in the format's Unicode form.
+void writeRar4(const std::filesystem::path& archive, const std::vector<StoredEntry>& entries);
+
+// Writes a RAR 4 volume set with old-style names: firstVolume (name.rar),
+// then name.r00, name.r01 ... Each volume holds at most maxDataPerVolume
+// bytes of entry data; files that do not fit are split across volumes.
+// Returns every volume written, in order.
+std::vector<std::filesystem::path> writeRar4Volumes(const std::filesystem::path& firstVolume,
+                                                    const std::vector<StoredEntry>& entries,
+                                                    std::size_t maxDataPerVolume);
+
+// The name of volume index (0 = first) of an old-style set: name.rar,
+// name.r00, name.r01 ...
+std::filesystem::path oldStyleVolumeName(const std::filesystem::path& firstVolume,
+                                         std::size_t index);
+
+// Standard CRC-32 (as zlib's crc32), for tests that check data.
+std::uint32_t crc32Of(const std::string& bytes);
+
+}  // namespace tovani::testing
