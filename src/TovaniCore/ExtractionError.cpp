@@ -12,6 +12,8 @@ template <class... Ts>
 struct Overloaded : Ts... {
     using Ts::operator()...;
 };
+template <class... Ts>
+Overloaded(Ts...) -> Overloaded<Ts...>;
 
 void quoted(std::ostringstream& out, const std::string& text) { out << '"' << text << '"'; }
 

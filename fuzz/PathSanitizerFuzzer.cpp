@@ -1,0 +1,80 @@
+// Properties of the path rules on arbitrary text: component lists hold no
+// empty, ".", ".." or "/"-bearing piece; a refusal is always unsafePath
+// carrying the path unchanged; a link target judged safe, resolved textually
+// from the link's directory, never leaves the root.
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "TovaniCore/ExtractionError.h"
+#include "TovaniCore/PathSanitizer.h"
+
+namespace {
+
+using tovani::ExtractionError;
+
+[[noreturn]] void fail(const char* why) {
+    std::fprintf(stderr, "property violated: %s\n", why);
+    std::abort();
+}
+
+std::vector<std::string> checkedComponents(const std::string& path, bool& refused) {
+    refused = false;
+    try {
+        std::vector<std::string> parts = tovani::PathSanitizer::components(path);
+        if (parts.empty()) fail("empty component list");
+        for (const std::string& part : parts) {
+            if (part.empty() || part == "." || part == ".." ||
+                part.find('/') != std::string::npos) {
+                fail("bad component");
+            }
+        }
+        return parts;
+    } catch (const ExtractionError& error) {
+        if (!(error == ExtractionError::unsafePath(path))) fail("wrong refusal");
+        refused = true;
+        return {};
+    } catch (...) {
+        fail("unexpected exception");
+    }
+}
+
+// Depth below the root after following target from the link's directory;
+// negative once it climbs out.
+long resolvedDepth(const std::vector<std::string>& linkAt, const std::string& target) {
+    long depth = static_cast<long>(linkAt.size()) - 1;
+    std::size_t start = 0;
+    while (start <= target.size()) {
+        std::size_t end = target.find('/', start);
+        if (end == std::string::npos) end = target.size();
+        const std::string piece = target.substr(start, end - start);
+        if (piece == "..") {
+            if (--depth < 0) return depth;
+        } else if (!piece.empty() && piece != ".") {
+            ++depth;
+        }
+        start = end + 1;
+    }
+    return depth;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    FuzzedDataProvider input(data, size);
+    const std::string linkPath = input.ConsumeRandomLengthString(256);
+    const std::string target = input.ConsumeRemainingBytesAsString();
+
+    bool refused = false;
+    const std::vector<std::string> linkAt = checkedComponents(linkPath, refused);
+    checkedComponents(target, refused);
+
+    if (tovani::PathSanitizer::isSafeLinkTarget(target, linkAt)) {
+        if (target.empty() || target.front() == '/') fail("absolute or empty target judged safe");
+        if (resolvedDepth(linkAt, target) < 0) fail("safe target leaves the root");
+    }
+    return 0;
+}
