@@ -1,17 +1,399 @@
-// Placeholder until the bridge lands: every call fails.
 #include "RarBridge/tovani_bridge.h"
 
+#include <unrar/dll.hpp>
+
+#include <algorithm>
+#include <cstring>
+#include <iterator>
+#include <limits>
+#include <memory>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "RarBridge/tovani_unicode.h"
+
+// Libraries from interface version 9 on deliver names of any length through
+// FileNameEx; older ones only through the fixed 1,024-character FileNameW.
+#if RAR_DLL_VERSION >= 9
+#define TOVANI_HAS_FILE_NAME_EX 1
+#else
+#define TOVANI_HAS_FILE_NAME_EX 0
+#endif
+
+namespace {
+
+constexpr std::size_t kNameBufferSize = 65536;
+constexpr std::uint64_t kFileTimeAt1970 = 116444736000000000ULL;
+
+// Header flag bits of RARHeaderDataEx.Flags and archive flags of
+// RAROpenArchiveDataEx.Flags, as the library defines them.
+constexpr unsigned kHeaderEncrypted = RHDF_ENCRYPTED;
+constexpr unsigned kHeaderDirectory = RHDF_DIRECTORY;
+constexpr unsigned kHostUnix = 3;
+
+}  // namespace
+
+struct tovani_archive {
+    HANDLE rar_handle = nullptr;
+    bool has_password = false;
+    std::wstring password_wide;
+    bool password_requested = false;
+    tovani_data_callback data_callback = nullptr;
+    void* data_context = nullptr;
+    bool cancel_requested = false;
+    std::string missing_volume;
+    std::vector<std::string> next_volumes;
+#if TOVANI_HAS_FILE_NAME_EX
+    std::unique_ptr<wchar_t[]> name_buffer{new wchar_t[kNameBufferSize]};
+#endif
+    std::unique_ptr<wchar_t[]> target_buffer{new wchar_t[kNameBufferSize]};
+    std::string current_name;
+    std::string current_target;
+    bool current_encrypted = false;
+    // Memory ran out inside the library callback, which has no status of its
+    // own to report it with.
+    bool callback_out_of_memory = false;
+
+    tovani_archive() {
+#if TOVANI_HAS_FILE_NAME_EX
+        name_buffer[0] = 0;
+#endif
+        target_buffer[0] = 0;
+    }
+
+    ~tovani_archive() {
+        // Volatile stores cannot be dropped as dead writes before the free.
+        volatile wchar_t* characters = password_wide.data();
+        for (std::size_t i = 0; i < password_wide.size(); ++i) {
+            characters[i] = 0;
+        }
+    }
+
+    tovani_archive(const tovani_archive&) = delete;
+    tovani_archive& operator=(const tovani_archive&) = delete;
+};
+
+namespace {
+
+tovani_status StatusFromRarCode(const tovani_archive& archive, int code) {
+    if (code == ERAR_SUCCESS) {
+        return TOVANI_OK;
+    }
+    if (archive.cancel_requested) {
+        return TOVANI_CANCELLED;
+    }
+    if (!archive.missing_volume.empty()) {
+        return TOVANI_VOLUME_MISSING;
+    }
+    if (archive.callback_out_of_memory) {
+        return TOVANI_OUT_OF_MEMORY;
+    }
+    switch (code) {
+        case ERAR_NO_MEMORY:
+            return TOVANI_OUT_OF_MEMORY;
+        case ERAR_BAD_DATA:
+            return TOVANI_DAMAGED;
+        case ERAR_BAD_ARCHIVE:
+            return TOVANI_NOT_AN_ARCHIVE;
+        case ERAR_UNKNOWN_FORMAT:
+            return TOVANI_UNSUPPORTED_FORMAT;
+        case ERAR_EOPEN:
+        case ERAR_EREAD:
+            return TOVANI_CANNOT_OPEN;
+        case ERAR_MISSING_PASSWORD:
+            return TOVANI_PASSWORD_REQUIRED;
+        case ERAR_BAD_PASSWORD:
+            return TOVANI_WRONG_PASSWORD;
+        default:
+            // ERAR_ECREATE, ERAR_ECLOSE, ERAR_EWRITE, ERAR_SMALL_BUF,
+            // ERAR_UNKNOWN, ERAR_EREFERENCE, the large-dictionary refusal and
+            // anything unknown.
+            return TOVANI_ENGINE_FAILURE;
+    }
+}
+
+// With a password given and asked for, "damaged" or "broken" means the
+// password did not fit.
+bool LooksLikeWrongPassword(const tovani_archive& archive, tovani_status status) {
+    return (status == TOVANI_DAMAGED || status == TOVANI_NOT_AN_ARCHIVE) &&
+           archive.has_password && archive.password_requested;
+}
+
+int HandleData(tovani_archive& archive, LPARAM p1, LPARAM p2) {
+    if (archive.data_callback == nullptr) {
+        return 1;
+    }
+    bool goOn = false;
+    try {
+        goOn = archive.data_callback(reinterpret_cast<const uint8_t*>(p1),
+                                     static_cast<size_t>(p2), archive.data_context);
+    } catch (...) {
+        // The callback must not throw; if it does, it refused the data.
+        goOn = false;
+    }
+    if (!goOn) {
+        archive.cancel_requested = true;
+        return -1;
+    }
+    return 1;
+}
+
+int HandleVolume(tovani_archive& archive, LPARAM p1, LPARAM p2) {
+    const auto* path = reinterpret_cast<const wchar_t*>(p1);
+    if (p2 == RAR_VOL_ASK) {
+        try {
+            archive.missing_volume = path != nullptr ? tovani::Utf8FromWide(path) : std::string();
+        } catch (...) {
+            archive.callback_out_of_memory = true;
+        }
+        return -1;
+    }
+    if (p2 == RAR_VOL_NOTIFY) {
+        try {
+            archive.next_volumes.push_back(path != nullptr ? tovani::Utf8FromWide(path)
+                                                           : std::string());
+        } catch (...) {
+            archive.callback_out_of_memory = true;
+            return -1;
+        }
+        return 1;
+    }
+    return 0;
+}
+
+int HandlePassword(tovani_archive& archive, LPARAM p1, LPARAM p2) {
+    archive.password_requested = true;
+    auto* buffer = reinterpret_cast<wchar_t*>(p1);
+    if (!archive.has_password || p2 <= 0 || buffer == nullptr) {
+        return -1;
+    }
+    const std::size_t capacity = static_cast<std::size_t>(p2) - 1;
+    const std::size_t length = std::min(archive.password_wide.size(), capacity);
+    std::memcpy(buffer, archive.password_wide.data(), length * sizeof(wchar_t));
+    buffer[length] = 0;
+    return 1;
+}
+
+int CALLBACK UnrarCallback(UINT message, LPARAM userData, LPARAM p1, LPARAM p2) {
+    auto* archive = reinterpret_cast<tovani_archive*>(userData);
+    if (archive == nullptr) {
+        return 0;
+    }
+    switch (message) {
+        case UCM_PROCESSDATA:
+            return HandleData(*archive, p1, p2);
+        case UCM_CHANGEVOLUMEW:
+            return HandleVolume(*archive, p1, p2);
+        case UCM_NEEDPASSWORDW:
+            return HandlePassword(*archive, p1, p2);
+        default:
+            return 0;
+    }
+}
+
+tovani_link_type LinkTypeFromRedirection(unsigned redirection) {
+    switch (redirection) {
+        case 1:  // Unix symbolic link
+        case 2:  // Windows symbolic link
+        case 3:  // Windows junction
+            return TOVANI_LINK_SYMBOLIC;
+        case 4:
+            return TOVANI_LINK_HARD;
+        case 5:
+            return TOVANI_LINK_COPY;
+        default:
+            return TOVANI_LINK_NONE;
+    }
+}
+
+tovani_status ProcessEntry(tovani_archive& archive, int operation) {
+    const int code = RARProcessFileW(archive.rar_handle, operation, nullptr, nullptr);
+    const tovani_status status = StatusFromRarCode(archive, code);
+    if (archive.current_encrypted && LooksLikeWrongPassword(archive, status)) {
+        return TOVANI_WRONG_PASSWORD;
+    }
+    return status;
+}
+
+}  // namespace
+
 extern "C" {
-tovani_status tovani_open(const char*, bool, const char*, tovani_archive** out_handle,
-                          tovani_archive_info*) noexcept {
-    if (out_handle) *out_handle = nullptr;
-    return TOVANI_ENGINE_FAILURE;
+
+tovani_status tovani_open(const char* path, bool for_extraction, const char* password,
+                          tovani_archive** out_handle, tovani_archive_info* out_info) noexcept {
+    if (out_handle == nullptr) {
+        return TOVANI_ENGINE_FAILURE;
+    }
+    *out_handle = nullptr;
+    if (path == nullptr) {
+        return TOVANI_CANNOT_OPEN;
+    }
+    try {
+        auto archive = std::make_unique<tovani_archive>();
+        if (password != nullptr) {
+            archive->has_password = true;
+            tovani::AppendWideFromUtf8(password, archive->password_wide);
+        }
+        std::wstring widePath = tovani::WideFromUtf8(path);
+
+        RAROpenArchiveDataEx data;
+        std::memset(&data, 0, sizeof data);
+        data.ArcNameW = widePath.data();
+        data.OpenMode = for_extraction ? RAR_OM_EXTRACT : RAR_OM_LIST;
+        data.Callback = UnrarCallback;
+        data.UserData = reinterpret_cast<LPARAM>(archive.get());
+        HANDLE handle = RAROpenArchiveEx(&data);
+        if (handle == nullptr) {
+            const tovani_status status =
+                StatusFromRarCode(*archive, static_cast<int>(data.OpenResult));
+            if (LooksLikeWrongPassword(*archive, status)) {
+                return TOVANI_WRONG_PASSWORD;
+            }
+            // A failed open without an error code is still a failure.
+            return status == TOVANI_OK ? TOVANI_ENGINE_FAILURE : status;
+        }
+        archive->rar_handle = handle;
+        if (out_info != nullptr) {
+            out_info->is_volume = (data.Flags & ROADF_VOLUME) != 0;
+            out_info->is_first_volume = (data.Flags & ROADF_FIRSTVOLUME) != 0;
+            out_info->is_solid = (data.Flags & ROADF_SOLID) != 0;
+            out_info->has_encrypted_headers = (data.Flags & ROADF_ENCHEADERS) != 0;
+        }
+        *out_handle = archive.release();
+        return TOVANI_OK;
+    } catch (const std::bad_alloc&) {
+        return TOVANI_OUT_OF_MEMORY;
+    } catch (...) {
+        return TOVANI_ENGINE_FAILURE;
+    }
 }
-tovani_status tovani_read_entry(tovani_archive*, tovani_entry*) noexcept { return TOVANI_ENGINE_FAILURE; }
-tovani_status tovani_skip_entry(tovani_archive*) noexcept { return TOVANI_ENGINE_FAILURE; }
-tovani_status tovani_extract_entry(tovani_archive*, tovani_data_callback, void*) noexcept { return TOVANI_ENGINE_FAILURE; }
-const char* tovani_missing_volume(tovani_archive*) noexcept { return ""; }
-size_t tovani_next_volume_count(tovani_archive*) noexcept { return 0; }
-const char* tovani_next_volume_path(tovani_archive*, size_t) noexcept { return ""; }
-void tovani_close(tovani_archive*) noexcept {}
+
+tovani_status tovani_read_entry(tovani_archive* handle, tovani_entry* out_entry) noexcept {
+    if (handle == nullptr || out_entry == nullptr) {
+        return TOVANI_ENGINE_FAILURE;
+    }
+    try {
+        // About 16 KB; cleared so that every field the library does not set
+        // reads as zero.
+        auto header = std::make_unique<RARHeaderDataEx>();
+        std::memset(header.get(), 0, sizeof(RARHeaderDataEx));
+#if TOVANI_HAS_FILE_NAME_EX
+        handle->name_buffer[0] = 0;
+        header->FileNameEx = handle->name_buffer.get();
+        header->FileNameExSize = kNameBufferSize;
+#endif
+        // Cleared first so that an entry without a target never shows the
+        // previous entry's.
+        handle->target_buffer[0] = 0;
+        header->RedirName = handle->target_buffer.get();
+        header->RedirNameSize = kNameBufferSize;
+
+        const int code = RARReadHeaderEx(handle->rar_handle, header.get());
+        if (code == ERAR_END_ARCHIVE) {
+            return TOVANI_END_OF_ARCHIVE;
+        }
+        if (code != ERAR_SUCCESS) {
+            const tovani_status status = StatusFromRarCode(*handle, code);
+            return LooksLikeWrongPassword(*handle, status) ? TOVANI_WRONG_PASSWORD : status;
+        }
+
+#if TOVANI_HAS_FILE_NAME_EX
+        handle->name_buffer[kNameBufferSize - 1] = 0;
+        handle->current_name = tovani::Utf8FromWide(handle->name_buffer.get());
+#else
+        header->FileNameW[std::size(header->FileNameW) - 1] = 0;
+        handle->current_name = tovani::Utf8FromWide(header->FileNameW);
+#endif
+        handle->target_buffer[kNameBufferSize - 1] = 0;
+        handle->current_target = tovani::Utf8FromWide(handle->target_buffer.get());
+        handle->current_encrypted = (header->Flags & kHeaderEncrypted) != 0;
+
+        *out_entry = tovani_entry{};
+        out_entry->name_utf8 = handle->current_name.c_str();
+        out_entry->target_utf8 = handle->current_target.c_str();
+        out_entry->unpacked_size =
+            header->UnpSize + (static_cast<std::uint64_t>(header->UnpSizeHigh) << 32);
+        out_entry->packed_size =
+            header->PackSize + (static_cast<std::uint64_t>(header->PackSizeHigh) << 32);
+        const std::uint64_t time =
+            header->MtimeLow + (static_cast<std::uint64_t>(header->MtimeHigh) << 32);
+        out_entry->has_mtime = time >= kFileTimeAt1970;
+        if (out_entry->has_mtime) {
+            // Times beyond the year 2262 do not fit; they saturate rather than
+            // wrap into negative (pre-1970) values.
+            const std::uint64_t ticks = time - kFileTimeAt1970;
+            constexpr std::uint64_t kMaxTicks =
+                static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()) / 100;
+            out_entry->mtime_ns = ticks > kMaxTicks ? std::numeric_limits<std::int64_t>::max()
+                                                    : static_cast<std::int64_t>(ticks * 100);
+        }
+        out_entry->has_unix_mode = header->HostOS == kHostUnix;
+        out_entry->attributes = header->FileAttr;
+        out_entry->is_directory = (header->Flags & kHeaderDirectory) != 0;
+        out_entry->is_encrypted = handle->current_encrypted;
+        out_entry->link_type = LinkTypeFromRedirection(header->RedirType);
+        return TOVANI_OK;
+    } catch (const std::bad_alloc&) {
+        return TOVANI_OUT_OF_MEMORY;
+    } catch (...) {
+        return TOVANI_ENGINE_FAILURE;
+    }
 }
+
+tovani_status tovani_skip_entry(tovani_archive* handle) noexcept {
+    if (handle == nullptr) {
+        return TOVANI_ENGINE_FAILURE;
+    }
+    try {
+        return ProcessEntry(*handle, RAR_SKIP);
+    } catch (const std::bad_alloc&) {
+        return TOVANI_OUT_OF_MEMORY;
+    } catch (...) {
+        return TOVANI_ENGINE_FAILURE;
+    }
+}
+
+tovani_status tovani_extract_entry(tovani_archive* handle, tovani_data_callback callback,
+                                   void* context) noexcept {
+    if (handle == nullptr) {
+        return TOVANI_ENGINE_FAILURE;
+    }
+    handle->data_callback = callback;
+    handle->data_context = context;
+    tovani_status status = TOVANI_ENGINE_FAILURE;
+    try {
+        status = ProcessEntry(*handle, RAR_TEST);
+    } catch (const std::bad_alloc&) {
+        status = TOVANI_OUT_OF_MEMORY;
+    } catch (...) {
+        status = TOVANI_ENGINE_FAILURE;
+    }
+    handle->data_callback = nullptr;
+    handle->data_context = nullptr;
+    return status;
+}
+
+const char* tovani_missing_volume(tovani_archive* handle) noexcept {
+    return handle != nullptr ? handle->missing_volume.c_str() : "";
+}
+
+size_t tovani_next_volume_count(tovani_archive* handle) noexcept {
+    return handle != nullptr ? handle->next_volumes.size() : 0;
+}
+
+const char* tovani_next_volume_path(tovani_archive* handle, size_t index) noexcept {
+    return handle->next_volumes[index].c_str();
+}
+
+void tovani_close(tovani_archive* handle) noexcept {
+    if (handle == nullptr) {
+        return;
+    }
+    if (handle->rar_handle != nullptr) {
+        RARCloseArchive(handle->rar_handle);
+    }
+    delete handle;
+}
+
+}  // extern "C"

@@ -1,0 +1,27 @@
+// The bridge's conversions between UTF-8 and the UnRAR library's wide
+// characters (one code point per wchar_t). Both are lenient: malformed
+// input becomes U+FFFD instead of failing, so every name can be shown.
+//
+//   std::wstring wide = tovani::WideFromUtf8("a\xC3" "b");  // L"a\uFFFDb"
+//   std::string text = tovani::Utf8FromWide(L"caf\u00E9");   // "caf\xC3\xA9"
+#pragma once
+
+#include <string>
+
+namespace tovani {
+
+// Decodes NUL-terminated UTF-8. A byte that cannot start a sequence yields
+// U+FFFD and is consumed; a sequence cut short yields one U+FFFD and the
+// interrupting byte starts the next character. Decoded values are passed on
+// unchecked (overlong forms, surrogates, values above U+10FFFF).
+std::wstring WideFromUtf8(const char* text);
+
+// Appends the decoded text to out; out's capacity is reserved first so that
+// no copy of the text is left behind in released memory (for passwords).
+void AppendWideFromUtf8(const char* text, std::wstring& out);
+
+// Encodes a 0-terminated wide string; surrogates and values above U+10FFFF
+// become U+FFFD.
+std::string Utf8FromWide(const wchar_t* text);
+
+}  // namespace tovani

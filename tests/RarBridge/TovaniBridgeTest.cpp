@@ -1,0 +1,285 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "RarBridge/tovani_bridge.h"
+#include "support/RarTool.h"
+#include "support/RarWriter.h"
+#include "support/TempDirectory.h"
+
+namespace tovani {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::HostOs;
+using testing::kFileTime1970;
+using testing::Redirection;
+using testing::StoredEntry;
+using testing::TempDirectory;
+
+// An entry record with its texts copied out of the handle.
+struct Entry {
+    std::string name;
+    std::string target;
+    tovani_entry record;
+};
+
+// Owns a handle for one test.
+struct Opened {
+    tovani_archive* handle = nullptr;
+    tovani_archive_info info{};
+    tovani_status status = TOVANI_ENGINE_FAILURE;
+
+    Opened(const fs::path& archive, bool forExtraction, const char* password = nullptr) {
+        status = tovani_open(archive.c_str(), forExtraction, password, &handle, &info);
+    }
+    ~Opened() { tovani_close(handle); }
+
+    // Reads every entry, skipping each; stops at the first failure.
+    std::vector<Entry> readAll(tovani_status* last = nullptr) {
+        std::vector<Entry> entries;
+        tovani_status result;
+        tovani_entry record{};
+        while ((result = tovani_read_entry(handle, &record)) == TOVANI_OK) {
+            entries.push_back(Entry{record.name_utf8, record.target_utf8, record});
+            if ((result = tovani_skip_entry(handle)) != TOVANI_OK) {
+                break;
+            }
+        }
+        if (last != nullptr) {
+            *last = result;
+        }
+        return entries;
+    }
+};
+
+bool collect(const uint8_t* data, size_t size, void* context) {
+    if (data != nullptr) {
+        static_cast<std::string*>(context)->append(reinterpret_cast<const char*>(data), size);
+    }
+    return true;
+}
+
+bool refuse(const uint8_t*, size_t, void*) { return false; }
+
+TEST(TovaniBridgeTime, ExactlyNineteenSeventyIsATimeAndEarlierIsNone) {
+    TempDirectory dir;
+    StoredEntry epoch = StoredEntry::file("epoch.txt", "e");
+    epoch.unixMtime.reset();
+    epoch.fileTime = kFileTime1970;
+    StoredEntry before = StoredEntry::file("1969.txt", "b");
+    before.unixMtime.reset();
+    before.fileTime = kFileTime1970 - 10'000'000;  // one second earlier
+    StoredEntry none = StoredEntry::file("none.txt", "n");
+    none.unixMtime.reset();
+    StoredEntry fine = StoredEntry::file("fine.txt", "f");
+    fine.unixMtime.reset();
+    fine.fileTime = kFileTime1970 + 15;  // 1.5 microseconds after
+    testing::writeRar5(dir / "t.rar",
+                       {epoch, before, none, fine, StoredEntry::file("unix.txt", "u")});
+
+    Opened archive(dir / "t.rar", false);
+    ASSERT_EQ(archive.status, TOVANI_OK);
+    tovani_status last;
+    const std::vector<Entry> entries = archive.readAll(&last);
+    EXPECT_EQ(last, TOVANI_END_OF_ARCHIVE);
+    ASSERT_EQ(entries.size(), 5u);
+    EXPECT_TRUE(entries[0].record.has_mtime);
+    EXPECT_EQ(entries[0].record.mtime_ns, 0);
+    EXPECT_FALSE(entries[1].record.has_mtime);
+    EXPECT_EQ(entries[1].record.mtime_ns, 0);
+    EXPECT_FALSE(entries[2].record.has_mtime);
+    EXPECT_TRUE(entries[3].record.has_mtime);
+    EXPECT_EQ(entries[3].record.mtime_ns, 1500);
+    EXPECT_TRUE(entries[4].record.has_mtime);
+    EXPECT_EQ(entries[4].record.mtime_ns, int64_t{testing::kDefaultMtime} * 1'000'000'000);
+}
+
+TEST(TovaniBridgeLinks, WindowsLinksAndJunctionsAreSymbolicAndTargetsNeverGoStale) {
+    TempDirectory dir;
+    testing::writeRar5(
+        dir / "l.rar",
+        {StoredEntry::link(Redirection::unixSymlink, "unix", "../up"),
+         StoredEntry::file("plain.txt", "data"),
+         StoredEntry::link(Redirection::windowsSymlink, "winlink", "C:\\target", HostOs::windows),
+         StoredEntry::link(Redirection::junction, "junction", "D:\\dir", HostOs::windows),
+         StoredEntry::directory("dir"), StoredEntry::link(Redirection::hardLink, "hard", "plain.txt"),
+         StoredEntry::link(Redirection::fileCopy, "copy", ""),
+         StoredEntry::file("after.txt", "x")});
+
+    Opened archive(dir / "l.rar", false);
+    ASSERT_EQ(archive.status, TOVANI_OK);
+    const std::vector<Entry> entries = archive.readAll();
+    ASSERT_EQ(entries.size(), 8u);
+    const std::vector<std::pair<tovani_link_type, std::string>> expected{
+        {TOVANI_LINK_SYMBOLIC, "../up"}, {TOVANI_LINK_NONE, ""},
+        {TOVANI_LINK_SYMBOLIC, "C:\\target"}, {TOVANI_LINK_SYMBOLIC, "D:\\dir"},
+        {TOVANI_LINK_NONE, ""}, {TOVANI_LINK_HARD, "plain.txt"},
+        {TOVANI_LINK_COPY, ""}, {TOVANI_LINK_NONE, ""}};
+    for (size_t i = 0; i < entries.size(); ++i) {
+        SCOPED_TRACE(entries[i].name);
+        EXPECT_EQ(entries[i].record.link_type, expected[i].first);
+        EXPECT_EQ(entries[i].target, expected[i].second);
+    }
+    EXPECT_TRUE(entries[4].record.is_directory);
+    EXPECT_FALSE(entries[1].record.is_directory);
+}
+
+TEST(TovaniBridgeEntry, CarriesNamesSizesModesAndHostsAsStored) {
+    TempDirectory dir;
+    StoredEntry setuid = StoredEntry::file("../evil/\xC3\xBC \xE2\x82\xAC.sh", "#!/bin/sh\n");
+    setuid.attributes = 0104755;
+    testing::writeRar5(dir / "e.rar", {setuid, StoredEntry::file("/abs", "", HostOs::windows)});
+
+    Opened archive(dir / "e.rar", false);
+    ASSERT_EQ(archive.status, TOVANI_OK);
+    EXPECT_FALSE(archive.info.is_volume);
+    EXPECT_FALSE(archive.info.is_solid);
+    EXPECT_FALSE(archive.info.has_encrypted_headers);
+    const std::vector<Entry> entries = archive.readAll();
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[0].name, "../evil/\xC3\xBC \xE2\x82\xAC.sh");
+    EXPECT_EQ(entries[0].record.unpacked_size, 10u);
+    EXPECT_EQ(entries[0].record.packed_size, 10u);
+    EXPECT_TRUE(entries[0].record.has_unix_mode);
+    EXPECT_EQ(entries[0].record.attributes, 0104755u);
+    EXPECT_FALSE(entries[0].record.is_encrypted);
+    EXPECT_EQ(entries[1].name, "/abs");
+    EXPECT_FALSE(entries[1].record.has_unix_mode);
+    EXPECT_EQ(entries[1].record.attributes, 0x20u);
+}
+
+TEST(TovaniBridgeEntry, ReadsTheOldFormatWithUnicodeNames) {
+    TempDirectory dir;
+    testing::writeRar4(dir / "old.rar", {StoredEntry::directory("d\xC3\xA9j\xC3\xA0"),
+                                         StoredEntry::file("d\xC3\xA9j\xC3\xA0/\xE2\x82\xAC", "12"),
+                                         StoredEntry::rar4Symlink("link", "target")});
+    Opened archive(dir / "old.rar", false);
+    ASSERT_EQ(archive.status, TOVANI_OK);
+    const std::vector<Entry> entries = archive.readAll();
+    ASSERT_EQ(entries.size(), 3u);
+    EXPECT_EQ(entries[0].name, "d\xC3\xA9j\xC3\xA0");
+    EXPECT_TRUE(entries[0].record.is_directory);
+    EXPECT_EQ(entries[1].name, "d\xC3\xA9j\xC3\xA0/\xE2\x82\xAC");
+    EXPECT_EQ(entries[1].record.unpacked_size, 2u);
+    EXPECT_EQ(entries[2].record.link_type, TOVANI_LINK_SYMBOLIC);
+    EXPECT_EQ(entries[2].target, "");
+}
+
+TEST(TovaniBridgeData, ExtractDeliversVerifiedDataAndRefusalCancels) {
+    TempDirectory dir;
+    testing::writeRar5(dir / "d.rar",
+                       {StoredEntry::file("a.txt", "alpha"), StoredEntry::file("b.txt", "beta")});
+    Opened archive(dir / "d.rar", true);
+    ASSERT_EQ(archive.status, TOVANI_OK);
+    tovani_entry record{};
+    ASSERT_EQ(tovani_read_entry(archive.handle, &record), TOVANI_OK);
+    std::string data;
+    EXPECT_EQ(tovani_extract_entry(archive.handle, collect, &data), TOVANI_OK);
+    EXPECT_EQ(data, "alpha");
+    ASSERT_EQ(tovani_read_entry(archive.handle, &record), TOVANI_OK);
+    EXPECT_EQ(tovani_extract_entry(archive.handle, refuse, nullptr), TOVANI_CANCELLED);
+}
+
+TEST(TovaniBridgeData, WrongDataChecksumIsDamaged) {
+    TempDirectory dir;
+    StoredEntry bad = StoredEntry::file("bad.txt", "payload");
+    bad.wrongCrc = true;
+    testing::writeRar5(dir / "d.rar", {bad});
+    Opened archive(dir / "d.rar", true);
+    ASSERT_EQ(archive.status, TOVANI_OK);
+    tovani_entry record{};
+    ASSERT_EQ(tovani_read_entry(archive.handle, &record), TOVANI_OK);
+    std::string data;
+    EXPECT_EQ(tovani_extract_entry(archive.handle, collect, &data), TOVANI_DAMAGED);
+}
+
+TEST(TovaniBridgeVolumes, FreshHandleHasNoMissingVolumeAndSingleFileNoFurtherVolumes) {
+    TempDirectory dir;
+    testing::writeRar5(dir / "one.rar", {StoredEntry::file("a", "1")});
+    Opened archive(dir / "one.rar", false);
+    ASSERT_EQ(archive.status, TOVANI_OK);
+    ASSERT_NE(tovani_missing_volume(archive.handle), nullptr);
+    EXPECT_STREQ(tovani_missing_volume(archive.handle), "");
+    archive.readAll();
+    EXPECT_EQ(tovani_next_volume_count(archive.handle), 0u);
+    EXPECT_STREQ(tovani_missing_volume(archive.handle), "");
+}
+
+TEST(TovaniBridgeVolumes, RecordsVolumesVisitedAndTheOneMissing) {
+    TempDirectory dir;
+    std::string big(5000, '\0');
+    for (size_t i = 0; i < big.size(); ++i) {
+        big[i] = static_cast<char>(i * 31);
+    }
+    const std::vector<fs::path> volumes =
+        testing::writeRar4Volumes(dir / "set.rar", {StoredEntry::file("big", big)}, 2000);
+    ASSERT_EQ(volumes.size(), 3u);
+    {
+        Opened archive(volumes[0], true);
+        ASSERT_EQ(archive.status, TOVANI_OK);
+        EXPECT_TRUE(archive.info.is_volume);
+        EXPECT_TRUE(archive.info.is_first_volume);
+        tovani_entry record{};
+        ASSERT_EQ(tovani_read_entry(archive.handle, &record), TOVANI_OK);
+        std::string data;
+        EXPECT_EQ(tovani_extract_entry(archive.handle, collect, &data), TOVANI_OK);
+        EXPECT_EQ(data, big);
+        ASSERT_EQ(tovani_next_volume_count(archive.handle), 2u);
+        EXPECT_EQ(tovani_next_volume_path(archive.handle, 0), volumes[1].string());
+        EXPECT_EQ(tovani_next_volume_path(archive.handle, 1), volumes[2].string());
+    }
+    fs::remove(volumes[2]);
+    Opened archive(volumes[0], true);
+    ASSERT_EQ(archive.status, TOVANI_OK);
+    tovani_entry record{};
+    ASSERT_EQ(tovani_read_entry(archive.handle, &record), TOVANI_OK);
+    std::string data;
+    EXPECT_EQ(tovani_extract_entry(archive.handle, collect, &data), TOVANI_VOLUME_MISSING);
+    EXPECT_EQ(tovani_missing_volume(archive.handle), volumes[2].string());
+}
+
+TEST(TovaniBridgePassword, EncryptedHeadersNeedTheRightPasswordToOpen) {
+    TempDirectory dir;
+    testing::makeTree(dir.path(), {{"secret.txt", "hidden"}});
+    const fs::path archive = testing::rar(dir.path(), "h.rar", {"-hpsecret"}, {"secret.txt"});
+
+    Opened none(archive, false);
+    EXPECT_EQ(none.status, TOVANI_PASSWORD_REQUIRED);
+    EXPECT_EQ(none.handle, nullptr);
+    // The empty password is handed over like any other; the library itself
+    // then reports that it has no password.
+    Opened empty(archive, false, "");
+    EXPECT_EQ(empty.status, TOVANI_PASSWORD_REQUIRED);
+    EXPECT_EQ(empty.handle, nullptr);
+    Opened wrong(archive, false, "wrong");
+    EXPECT_EQ(wrong.status, TOVANI_WRONG_PASSWORD);
+    EXPECT_EQ(wrong.handle, nullptr);
+    Opened right(archive, false, "secret");
+    ASSERT_EQ(right.status, TOVANI_OK);
+    EXPECT_TRUE(right.info.has_encrypted_headers);
+    const std::vector<Entry> entries = right.readAll();
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].name, "secret.txt");
+    EXPECT_TRUE(entries[0].record.is_encrypted);
+}
+
+TEST(TovaniBridgeOpen, FailuresLeaveNoHandle) {
+    TempDirectory dir;
+    testing::writeFile(dir / "text.rar", "this is not an archive at all");
+    tovani_archive* handle = reinterpret_cast<tovani_archive*>(&dir);
+    tovani_archive_info info{true, true, true, true};
+    EXPECT_EQ(tovani_open((dir / "text.rar").c_str(), false, nullptr, &handle, &info),
+              TOVANI_NOT_AN_ARCHIVE);
+    EXPECT_EQ(handle, nullptr);
+    EXPECT_TRUE(info.is_volume);  // written only on success
+    EXPECT_EQ(tovani_open((dir / "absent.rar").c_str(), false, nullptr, &handle, &info),
+              TOVANI_CANNOT_OPEN);
+    EXPECT_EQ(handle, nullptr);
+}
+
+TEST(TovaniBridgeClose, NullHandleIsIgnored) { tovani_close(nullptr); }
+
+}  // namespace
+}  // namespace tovani

@@ -1,0 +1,66 @@
+#include <gtest/gtest.h>
+
+#include "RarBridge/tovani_unicode.h"
+
+namespace tovani {
+namespace {
+
+TEST(WideFromUtf8, DecodesOneCodePointPerCharacter) {
+    EXPECT_EQ(WideFromUtf8(""), L"");
+    EXPECT_EQ(WideFromUtf8("plain/path.txt"), L"plain/path.txt");
+    EXPECT_EQ(WideFromUtf8("caf\xC3\xA9"), L"caf\u00E9");
+    EXPECT_EQ(WideFromUtf8("\xE2\x82\xAC"), L"\u20AC");
+    EXPECT_EQ(WideFromUtf8("\xF0\x9F\x98\x80"), std::wstring(1, static_cast<wchar_t>(0x1F600)));
+}
+
+TEST(WideFromUtf8, CutSequenceGivesOneReplacementAndKeepsTheNextByte) {
+    EXPECT_EQ(WideFromUtf8("a\xC3" "b"), L"a\uFFFDb");
+    EXPECT_EQ(WideFromUtf8("a\xE2\x82" "b"), L"a\uFFFDb");
+    // A new lead byte interrupts the sequence and starts its own character.
+    EXPECT_EQ(WideFromUtf8("\xE2\xC3\xA9"), L"\uFFFD\u00E9");
+}
+
+TEST(WideFromUtf8, IncompleteSequenceAtTheEndEndsInReplacement) {
+    EXPECT_EQ(WideFromUtf8("name\xE2\x82"), L"name\uFFFD");
+    EXPECT_EQ(WideFromUtf8("name\xF0"), L"name\uFFFD");
+}
+
+TEST(WideFromUtf8, StrayBytesAreReplacedAndConsumed) {
+    EXPECT_EQ(WideFromUtf8("\x80x"), L"\uFFFDx");
+    EXPECT_EQ(WideFromUtf8("\xBF\xBF"), L"\uFFFD\uFFFD");
+    EXPECT_EQ(WideFromUtf8("\xF8\xFF" "z"), L"\uFFFD\uFFFDz");
+}
+
+TEST(WideFromUtf8, PassesUncheckedValuesOnAsComputed) {
+    // Overlong "A", an encoded surrogate, and a value above U+10FFFF.
+    EXPECT_EQ(WideFromUtf8("\xC1\x81"), L"A");
+    EXPECT_EQ(WideFromUtf8("\xED\xA0\x80"), std::wstring(1, static_cast<wchar_t>(0xD800)));
+    EXPECT_EQ(WideFromUtf8("\xF4\x90\x80\x80"), std::wstring(1, static_cast<wchar_t>(0x110000)));
+}
+
+TEST(AppendWideFromUtf8, AppendsToWhatIsThere) {
+    std::wstring text = L"x";
+    AppendWideFromUtf8("y\xC3\xA9", text);
+    EXPECT_EQ(text, L"xy\u00E9");
+}
+
+TEST(Utf8FromWide, EncodesInOneToFourBytes) {
+    EXPECT_EQ(Utf8FromWide(L""), "");
+    EXPECT_EQ(Utf8FromWide(L"a/b"), "a/b");
+    EXPECT_EQ(Utf8FromWide(L"\u00E9\u07FF"), "\xC3\xA9\xDF\xBF");
+    EXPECT_EQ(Utf8FromWide(L"\u0800\uFFFF"), "\xE0\xA0\x80\xEF\xBF\xBF");
+    const wchar_t astral[] = {0x1F600, 0x10FFFF, 0};
+    EXPECT_EQ(Utf8FromWide(astral), "\xF0\x9F\x98\x80\xF4\x8F\xBF\xBF");
+}
+
+TEST(Utf8FromWide, SurrogatesAndOutOfRangeValuesBecomeReplacement) {
+    const wchar_t loneSurrogate[] = {L'a', 0xD800, L'b', 0};
+    EXPECT_EQ(Utf8FromWide(loneSurrogate), "a\xEF\xBF\xBD" "b");
+    const wchar_t lowSurrogate[] = {0xDFFF, 0};
+    EXPECT_EQ(Utf8FromWide(lowSurrogate), "\xEF\xBF\xBD");
+    const wchar_t tooLarge[] = {static_cast<wchar_t>(0x110000), static_cast<wchar_t>(-1), 0};
+    EXPECT_EQ(Utf8FromWide(tooLarge), "\xEF\xBF\xBD\xEF\xBF\xBD");
+}
+
+}  // namespace
+}  // namespace tovani
