@@ -1,0 +1,145 @@
+#include "UI/ErrorMessage.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <limits>
+
+#include "TovaniCore/ExtractionError.h"
+#include "UI/ByteCountFormatter.h"
+
+namespace tovani {
+namespace {
+
+class Texts {
+    Q_DECLARE_TR_FUNCTIONS(ErrorMessage)
+};
+
+template <class... Ts>
+struct Overloaded : Ts... {
+    using Ts::operator()...;
+};
+
+QString fromArchive(const std::string& text) {
+    return QString::fromStdString(text);
+}
+
+// The last component of a directory, ignoring trailing separators, the way a
+// file URL names its last path component ("/" stays "/").
+QString folderName(const std::filesystem::path& directory) {
+    std::string text = directory.string();
+    while (text.size() > 1 && text.back() == '/') {
+        text.pop_back();
+    }
+    std::size_t slash = text.rfind('/');
+    if (slash != std::string::npos && text.size() > 1) {
+        text.erase(0, slash + 1);
+    }
+    return QFile::decodeName(QByteArray::fromStdString(text));
+}
+
+QString byteCount(std::uint64_t bytes) {
+    constexpr auto largest = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
+    return ByteCountFormatter::format(static_cast<std::int64_t>(std::min(bytes, largest)));
+}
+
+QString systemMessage(std::int32_t code) {
+    return QString::fromLocal8Bit(std::strerror(code));
+}
+
+ErrorMessage describe(const ExtractionError& error, const QString& archive) {
+    using E = ExtractionError;
+    ErrorMessage message;
+    message.title = Texts::tr("“%1” could not be extracted.").arg(archive);
+    auto unexpected = [&] {
+        message.detail = Texts::tr("An unexpected error occurred while reading the archive.");
+    };
+    std::visit(
+        Overloaded{
+            [&](const E::Damaged& c) {
+                message.title = Texts::tr("“%1” is damaged.").arg(archive);
+                message.detail =
+                    c.entry ? Texts::tr("“%1” failed its integrity check. Nothing was extracted.")
+                                  .arg(fromArchive(*c.entry))
+                            : Texts::tr(
+                                  "The archive could not be read to the end. Nothing was "
+                                  "extracted.");
+            },
+            [&](const E::VolumeMissing& c) {
+                message.title = Texts::tr("A part of “%1” is missing.").arg(archive);
+                message.detail = Texts::tr(
+                                     "“%1” was not found. Put all the parts in the same "
+                                     "folder and try again.")
+                                     .arg(fromArchive(c.name));
+            },
+            [&](const E::InsufficientSpace& c) {
+                message.title =
+                    Texts::tr("There is not enough free space to extract “%1”.").arg(archive);
+                message.detail = Texts::tr("The contents need %1, but only %2 is available.")
+                                     .arg(byteCount(c.required), byteCount(c.available));
+            },
+            [&](const E::DestinationNotWritable& c) {
+                message.title = Texts::tr("“%1” cannot be extracted here.").arg(archive);
+                message.detail = Texts::tr(
+                                     "Nothing can be saved in “%1”. Choose another folder "
+                                     "to extract the contents there.")
+                                     .arg(folderName(c.directory));
+                message.offersFolderChoice = true;
+            },
+            [&](const E::UnsafePath& c) {
+                message.title =
+                    Texts::tr("“%1” was not extracted because it is unsafe.").arg(archive);
+                message.detail = Texts::tr(
+                                     "The archive contains an item that would be saved "
+                                     "outside the extraction folder: “%1”.")
+                                     .arg(fromArchive(c.path));
+            },
+            [&](const E::WriteFailed& c) {
+                message.detail =
+                    c.code == ENOSPC
+                        ? Texts::tr(
+                              "The disk ran out of space during extraction. Nothing was "
+                              "extracted.")
+                        : Texts::tr("“%1” could not be saved: %2.")
+                              .arg(fromArchive(c.path), systemMessage(c.code));
+            },
+            [&](const E::CannotOpen&) {
+                message.title = Texts::tr("“%1” could not be opened.").arg(archive);
+                message.detail = Texts::tr(
+                    "Check that the file still exists and that you have permission to read it.");
+            },
+            [&](const E::NotAnArchive&) {
+                message.title = Texts::tr("“%1” is not a valid RAR archive.").arg(archive);
+                message.detail = Texts::tr("The file may be incomplete or in a different format.");
+            },
+            [&](const E::OutOfMemory&) {
+                message.detail = Texts::tr("There is not enough memory to unpack this archive.");
+            },
+            [&](const E::UnsupportedFormat&) {
+                message.detail = Texts::tr(
+                    "The archive uses a newer RAR format that this version cannot unpack.");
+            },
+            [&](const E::PasswordRequired&) { unexpected(); },
+            [&](const E::WrongPassword&) { unexpected(); },
+            [&](const E::Cancelled&) { unexpected(); },
+            [&](const E::EngineFailure&) { unexpected(); },
+        },
+        error.value());
+    return message;
+}
+
+}  // namespace
+
+ErrorMessage errorMessage(const std::exception& error, const QString& archiveName) {
+    if (const auto* extraction = dynamic_cast<const ExtractionError*>(&error)) {
+        return describe(*extraction, archiveName);
+    }
+    ErrorMessage message;
+    message.title = Texts::tr("“%1” could not be extracted.").arg(archiveName);
+    message.detail = QString::fromUtf8(error.what());
+    return message;
+}
+
+}  // namespace tovani

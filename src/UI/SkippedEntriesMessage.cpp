@@ -1,0 +1,42 @@
+#include "UI/SkippedEntriesMessage.h"
+
+#include <QCoreApplication>
+#include <QStringList>
+#include <algorithm>
+#include <limits>
+
+namespace tovani {
+namespace {
+
+class Texts {
+    Q_DECLARE_TR_FUNCTIONS(SkippedEntriesMessage)
+};
+
+constexpr std::size_t listedEntries = 8;
+
+}  // namespace
+
+std::optional<SkippedEntriesMessage> skippedEntriesMessage(const std::vector<SkippedEntry>& skipped,
+                                                           const QString& archiveName) {
+    if (skipped.empty()) {
+        return std::nullopt;
+    }
+    QStringList lines;
+    for (std::size_t i = 0; i < skipped.size() && i < listedEntries; ++i) {
+        lines << QStringLiteral("• ") + QString::fromStdString(skipped[i].path);
+    }
+    if (skipped.size() > listedEntries) {
+        auto more = static_cast<int>(
+            std::min<std::size_t>(skipped.size() - listedEntries, std::numeric_limits<int>::max()));
+        lines << Texts::tr("…and %n more", nullptr, more);
+    }
+    SkippedEntriesMessage message;
+    message.title = Texts::tr("Some items in “%1” were not extracted.").arg(archiveName);
+    message.detail = Texts::tr(
+                         "Links that point outside the extraction folder, or whose "
+                         "destination cannot be verified, are skipped for safety.") +
+                     QStringLiteral("\n\n") + lines.join(QLatin1Char('\n'));
+    return message;
+}
+
+}  // namespace tovani
