@@ -20,8 +20,8 @@ std::filesystem::path firstVolume(const std::filesystem::path& file);
 // The first volume's file name for a volume's file name (last component only):
 // NAME.partN.rar keeps the width of N and becomes NAME.part0…1.rar; NAME.r00 to
 // NAME.z99 become NAME.rar (NAME.RAR when the letter is upper case). Matching
-// ignores ASCII letter case and keeps the case of the name; any other name
-// gives nullopt.
+// ignores ASCII letter case and keeps the case of the name; NAME may hold any
+// character, line breaks included. Any other name gives nullopt.
 std::optional<std::string> firstVolumeName(std::string_view fileName);
 
 }  // namespace tovani::VolumeResolver
