@@ -1,0 +1,89 @@
+// DefaultAppStatus tells whether Ostrel is the desktop's default application
+// for RAR archives and, when another application is, which one; on request it
+// makes Ostrel the default. The desktop's own record (read and written with
+// xdg-mime, never blocking the caller) is the only source of truth.
+//
+//   auto* status = new DefaultAppStatus(window);   // refreshes at once
+//   connect(status, &DefaultAppStatus::refreshed, view, &SettingsView::update);
+//   if (!status->isDefault()) status->makeDefault();  // a refresh follows
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <chrono>
+#include <functional>
+
+namespace tovani {
+
+class DefaultAppStatus : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(bool isDefault READ isDefault NOTIFY isDefaultChanged)
+    Q_PROPERTY(QString currentHandlerName READ currentHandlerName NOTIFY currentHandlerNameChanged)
+
+public:
+    // The MIME type of RAR archives, and the older names the same content goes by.
+    static inline const QString archiveType = QStringLiteral("application/vnd.rar");
+    static inline const QStringList archiveTypeAliases = {
+        QStringLiteral("application/x-rar"), QStringLiteral("application/x-rar-compressed")};
+    static constexpr std::chrono::milliseconds defaultToolTimeout{10'000};
+
+    // Ostrel's own desktop file id, e.g. "org.ostrel.Ostrel.desktop".
+    static QString appDesktopId();
+
+    // Status of Ostrel's own desktop file, read and set with `xdg-mime` from PATH.
+    explicit DefaultAppStatus(QObject* parent = nullptr);
+    // Status of another desktop file id, asked of another program (tests); a
+    // tool run that takes longer than `toolTimeout` is killed and counts as failed.
+    DefaultAppStatus(QString desktopId, QString xdgMimeProgram,
+                     std::chrono::milliseconds toolTimeout = defaultToolTimeout,
+                     QObject* parent = nullptr);
+    ~DefaultAppStatus() override;
+
+    // False until a refresh has read that this application is the default.
+    bool isDefault() const { return isDefault_; }
+    // The name of the application that is the default when it is another one
+    // (its desktop file's Name=, else its desktop file id without
+    // ".desktop"); empty when this application is the default or none is known.
+    QString currentHandlerName() const { return currentHandlerName_; }
+    const QString& desktopId() const { return desktopId_; }
+
+public slots:
+    // Asks for the current default; both fields are assigned when the answer
+    // arrives. When several refreshes overlap, only the last one started
+    // is applied. A missing, failing or hanging tool reads as "not the
+    // default, no handler".
+    void refresh();
+    // Asks for this application to become the default for RAR archives; when
+    // the request has completed, successful or not, refresh() runs. Requests
+    // run one after another.
+    void makeDefault();
+
+signals:
+    // Emitted before each assignment of a field, also when its value stays.
+    void aboutToChange();
+    void isDefaultChanged(bool isDefault);
+    void currentHandlerNameChanged(const QString& name);
+    // Emitted after a refresh's answer has been applied to both fields.
+    void refreshed();
+
+private:
+    using Completion = std::function<void(bool succeeded, const QByteArray& output)>;
+
+    void runTool(const QStringList& arguments, QObject* owner, Completion completion) const;
+    void apply(const QString& handlerId);
+    void startNextRequest();
+    void setIsDefault(bool value);
+    void setCurrentHandlerName(const QString& value);
+
+    QString desktopId_;
+    QString program_;
+    std::chrono::milliseconds toolTimeout_;
+    bool isDefault_ = false;
+    QString currentHandlerName_;
+    quint64 refreshGeneration_ = 0;
+    bool requestRunning_ = false;
+    int requestsWaiting_ = 0;
+};
+
+}  // namespace tovani

@@ -1,0 +1,305 @@
+#include "Settings/DefaultAppStatus.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <QSignalSpy>
+#include <QTest>
+#include <filesystem>
+#include <map>
+#include <optional>
+
+#include "Settings/CoreApplication.h"
+#include "support/TempDirectory.h"
+
+namespace tovani {
+namespace {
+
+using testing::readFile;
+using testing::TempDirectory;
+using testing::writeFile;
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+constexpr int kWaitMs = 15000;
+const QString kAppId = QStringLiteral("org.ostrel.Ostrel.desktop");
+
+// Points xdg-mime at private config and data directories and keeps it on its
+// generic path (no desktop environment to ask), restoring everything after.
+class XdgEnvironment {
+public:
+    explicit XdgEnvironment(const fs::path& root) {
+        set("XDG_CONFIG_HOME", root / "config");
+        set("XDG_CONFIG_DIRS", root / "etc");
+        set("XDG_DATA_HOME", root / "home");
+        set("XDG_DATA_DIRS", (root / "local").string() + ":" + (root / "system").string());
+        for (const char* name :
+             {"XDG_CURRENT_DESKTOP", "DE", "DESKTOP_SESSION", "XDG_MENU_PREFIX", "KDE_FULL_SESSION",
+              "GNOME_DESKTOP_SESSION_ID", "MATE_DESKTOP_SESSION_ID", "LXQT_SESSION_CONFIG",
+              "DBUS_SESSION_BUS_ADDRESS", "DISPLAY"}) {
+            unset(name);
+        }
+    }
+    ~XdgEnvironment() {
+        for (const auto& [name, value] : saved_) {
+            if (value) {
+                qputenv(name.c_str(), *value);
+            } else {
+                qunsetenv(name.c_str());
+            }
+        }
+    }
+
+    void set(const char* name, const fs::path& value) {
+        remember(name);
+        qputenv(name, QByteArray::fromStdString(value.string()));
+    }
+    void unset(const char* name) {
+        remember(name);
+        qunsetenv(name);
+    }
+
+private:
+    void remember(const char* name) {
+        if (saved_.count(name) == 0) {
+            saved_[name] = qEnvironmentVariableIsSet(name)
+                               ? std::optional<QByteArray>(qgetenv(name))
+                               : std::nullopt;
+        }
+    }
+    std::map<std::string, std::optional<QByteArray>> saved_;
+};
+
+class DefaultAppStatusTest : public ::testing::Test {
+protected:
+    void SetUp() override { testing::ensureCoreApplication(); }
+
+    // A launchable desktop entry; xdg-mime ignores defaults whose Exec it
+    // cannot find.
+    void installDesktopFile(const fs::path& applications, const std::string& relativePath,
+                            const std::string& name) {
+        writeFile(applications / relativePath,
+                  "[Desktop Entry]\nType=Application\nName=" + name + "\nExec=true %F\n");
+    }
+    void recordDefault(const std::string& desktopId) {
+        writeFile(dir / "config/mimeapps.list",
+                  "[Default Applications]\napplication/vnd.rar=" + desktopId + ";\n");
+    }
+    // A stand-in for xdg-mime that runs the given shell script.
+    QString fakeTool(const std::string& script) {
+        const fs::path tool = dir / "bin/xdg-mime";
+        writeFile(tool, "#!/bin/sh\n" + script + "\n");
+        ::chmod(tool.c_str(), 0755);
+        return QString::fromStdString(tool.string());
+    }
+    // Waits for the next refresh that is applied.
+    static bool waitForRefresh(DefaultAppStatus& status) {
+        QSignalSpy refreshed(&status, &DefaultAppStatus::refreshed);
+        return refreshed.wait(kWaitMs);
+    }
+
+    TempDirectory dir;
+    XdgEnvironment environment{dir.path()};
+    fs::path home = dir / "home/applications";
+    fs::path system = dir / "system/applications";
+};
+
+TEST_F(DefaultAppStatusTest, ThisAppAsDefaultHasNoHandlerName) {
+    installDesktopFile(home, "org.ostrel.Ostrel.desktop", "Ostrel");
+    recordDefault("org.ostrel.Ostrel.desktop");
+
+    DefaultAppStatus status;
+    EXPECT_EQ(status.desktopId(), kAppId);
+    EXPECT_FALSE(status.isDefault());  // nothing is known before the answer arrives
+    ASSERT_TRUE(waitForRefresh(status));
+    EXPECT_TRUE(status.isDefault());
+    EXPECT_EQ(status.currentHandlerName(), QString());
+}
+
+TEST_F(DefaultAppStatusTest, AnotherAppAsDefaultIsNamedFromItsDesktopFile) {
+    installDesktopFile(home, "org.ostrel.Ostrel.desktop", "Ostrel");
+    // A subdirectory of applications/ stands for a "-" in the id.
+    writeFile(system / "vendor/viewer.desktop",
+              "# A comment\n[Desktop Entry]\nName[de]=Archivbetrachter\nName = Archive\\sViewer\n"
+              "Exec=true %F\n[Desktop Action New]\nName=New Window\n");
+    recordDefault("vendor-viewer.desktop");
+
+    DefaultAppStatus status;
+    ASSERT_TRUE(waitForRefresh(status));
+    EXPECT_FALSE(status.isDefault());
+    EXPECT_EQ(status.currentHandlerName(), QStringLiteral("Archive Viewer"));
+}
+
+TEST_F(DefaultAppStatusTest, AnotherCopyOfThisAppIsNotThisApp) {
+    // Another installation with its own desktop file, under the same name.
+    installDesktopFile(home, "org.ostrel.Ostrel.desktop", "Ostrel");
+    installDesktopFile(system, "ostrel-nightly.desktop", "Ostrel");
+    recordDefault("ostrel-nightly.desktop");
+
+    DefaultAppStatus status;
+    ASSERT_TRUE(waitForRefresh(status));
+    EXPECT_FALSE(status.isDefault());
+    EXPECT_EQ(status.currentHandlerName(), QStringLiteral("Ostrel"));
+}
+
+TEST_F(DefaultAppStatusTest, HandlerWithoutDesktopFileIsNamedByItsId) {
+    // defaults.list entries are taken as they stand, even when nothing is installed.
+    writeFile(system / "defaults.list",
+              "[Default Applications]\napplication/vnd.rar=ghost-viewer.desktop\n");
+
+    DefaultAppStatus status;
+    ASSERT_TRUE(waitForRefresh(status));
+    EXPECT_FALSE(status.isDefault());
+    EXPECT_EQ(status.currentHandlerName(), QStringLiteral("ghost-viewer"));
+}
+
+TEST_F(DefaultAppStatusTest, NoHandlerAtAll) {
+    installDesktopFile(home, "org.ostrel.Ostrel.desktop", "Ostrel");
+
+    DefaultAppStatus status;
+    ASSERT_TRUE(waitForRefresh(status));
+    EXPECT_FALSE(status.isDefault());
+    EXPECT_EQ(status.currentHandlerName(), QString());
+}
+
+TEST_F(DefaultAppStatusTest, MakeDefaultRecordsEveryRarTypeThenRefreshes) {
+    installDesktopFile(home, "org.ostrel.Ostrel.desktop", "Ostrel");
+    installDesktopFile(system, "viewer.desktop", "Archive Viewer");
+    recordDefault("viewer.desktop");
+    DefaultAppStatus status;
+    ASSERT_TRUE(waitForRefresh(status));
+    ASSERT_EQ(status.currentHandlerName(), QStringLiteral("Archive Viewer"));
+
+    QSignalSpy becameDefault(&status, &DefaultAppStatus::isDefaultChanged);
+    QSignalSpy nameChanged(&status, &DefaultAppStatus::currentHandlerNameChanged);
+    status.makeDefault();
+    ASSERT_TRUE(waitForRefresh(status));
+    EXPECT_TRUE(status.isDefault());
+    EXPECT_EQ(status.currentHandlerName(), QString());
+    EXPECT_EQ(becameDefault.count(), 1);
+    EXPECT_EQ(nameChanged.count(), 1);
+
+    const std::string record = readFile(dir / "config/mimeapps.list");
+    for (const char* line : {"application/vnd.rar=org.ostrel.Ostrel.desktop\n",
+                             "application/x-rar=org.ostrel.Ostrel.desktop\n",
+                             "application/x-rar-compressed=org.ostrel.Ostrel.desktop\n"}) {
+        EXPECT_NE(record.find(line), std::string::npos) << line << " in\n" << record;
+    }
+}
+
+TEST_F(DefaultAppStatusTest, QuickRequestsRunOneAfterAnother) {
+    // xdg-mime rewrites mimeapps.list through one temporary file; overlapping
+    // runs could mangle it.
+    installDesktopFile(home, "org.ostrel.Ostrel.desktop", "Ostrel");
+    const std::string log = (dir / "log").string();
+    DefaultAppStatus status(kAppId, fakeTool("echo \"start $1\" >> '" + log +
+                                             "'\n/usr/bin/xdg-mime \"$@\"; rc=$?\n"
+                                             "echo \"end $1\" >> '" +
+                                             log + "'\nexit $rc"));
+    ASSERT_TRUE(waitForRefresh(status));
+
+    status.makeDefault();
+    status.makeDefault();
+    // The first query, then each request followed by its own refresh.
+    auto lines = [&] { return QString::fromStdString(readFile(log)).count(QLatin1String("end")); };
+    QTRY_COMPARE_WITH_TIMEOUT(lines(), 5, kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(status.isDefault(), kWaitMs);
+
+    QString requests;
+    for (const QString& line : QString::fromStdString(readFile(log)).split('\n')) {
+        if (line.endsWith(QLatin1String(" default"))) {
+            requests += line + QLatin1Char(';');
+        }
+    }
+    EXPECT_EQ(requests, QStringLiteral("start default;end default;start default;end default;"));
+}
+
+TEST_F(DefaultAppStatusTest, StaleAnswerOfAnEarlierRefreshIsDropped) {
+    const std::string slow = (dir / "slow").string();
+    const std::string armed = (dir / "armed").string();
+    DefaultAppStatus status(kAppId, fakeTool("if [ -e '" + armed + "' ] && mkdir '" + slow +
+                                             "' 2>/dev/null; then sleep 0.5; echo stale.desktop; "
+                                             "else echo fresh.desktop; fi"));
+    ASSERT_TRUE(waitForRefresh(status));
+
+    writeFile(armed, "");
+    QSignalSpy refreshed(&status, &DefaultAppStatus::refreshed);
+    status.refresh();  // answers late
+    QTRY_VERIFY_WITH_TIMEOUT(fs::exists(slow), kWaitMs);
+    status.refresh();  // answers at once
+    QTRY_COMPARE_WITH_TIMEOUT(refreshed.count(), 1, kWaitMs);
+    QTest::qWait(1000);
+    EXPECT_EQ(refreshed.count(), 1);
+    EXPECT_EQ(status.currentHandlerName(), QStringLiteral("fresh"));
+}
+
+TEST_F(DefaultAppStatusTest, EachRefreshAnnouncesBothFields) {
+    DefaultAppStatus status;
+    ASSERT_TRUE(waitForRefresh(status));
+    QSignalSpy announced(&status, &DefaultAppStatus::aboutToChange);
+    QSignalSpy changed(&status, &DefaultAppStatus::isDefaultChanged);
+    status.refresh();
+    ASSERT_TRUE(waitForRefresh(status));
+    EXPECT_EQ(announced.count(), 2);
+    EXPECT_EQ(changed.count(), 0);
+}
+
+TEST_F(DefaultAppStatusTest, MissingToolReadsAsNotDefaultAndChangesNothing) {
+    installDesktopFile(home, "org.ostrel.Ostrel.desktop", "Ostrel");
+    installDesktopFile(system, "viewer.desktop", "Archive Viewer");
+    recordDefault("viewer.desktop");
+    const std::string before = readFile(dir / "config/mimeapps.list");
+    DefaultAppStatus status;
+    ASSERT_TRUE(waitForRefresh(status));
+    ASSERT_EQ(status.currentHandlerName(), QStringLiteral("Archive Viewer"));
+
+    fs::create_directories(dir / "empty");
+    environment.set("PATH", dir / "empty");
+    status.refresh();
+    ASSERT_TRUE(waitForRefresh(status));
+    EXPECT_FALSE(status.isDefault());
+    EXPECT_EQ(status.currentHandlerName(), QString());
+
+    status.makeDefault();
+    ASSERT_TRUE(waitForRefresh(status));
+    EXPECT_FALSE(status.isDefault());
+    EXPECT_EQ(readFile(dir / "config/mimeapps.list"), before);
+}
+
+TEST_F(DefaultAppStatusTest, FailingToolReadsAsNotDefault) {
+    // Whatever a failing run prints is not an answer.
+    DefaultAppStatus status(kAppId, fakeTool("echo org.ostrel.Ostrel.desktop; exit 3"));
+    ASSERT_TRUE(waitForRefresh(status));
+    EXPECT_FALSE(status.isDefault());
+    EXPECT_EQ(status.currentHandlerName(), QString());
+}
+
+TEST_F(DefaultAppStatusTest, HangingToolIsKilledAndReadsAsNotDefault) {
+    DefaultAppStatus status(kAppId, fakeTool("echo org.ostrel.Ostrel.desktop; exec sleep 60"),
+                            300ms);
+    QSignalSpy refreshed(&status, &DefaultAppStatus::refreshed);
+    ASSERT_TRUE(refreshed.wait(5000));
+    EXPECT_FALSE(status.isDefault());
+
+    // A request that hangs is given up too, and the refresh still follows.
+    status.makeDefault();
+    ASSERT_TRUE(refreshed.wait(5000));
+    EXPECT_FALSE(status.isDefault());
+}
+
+TEST_F(DefaultAppStatusTest, RequestOutlivesTheStatusThatMadeIt) {
+    const fs::path marker = dir / "recorded";
+    const QString tool = fakeTool("if [ \"$1\" = default ]; then sleep 0.3; touch '" +
+                                  marker.string() + "'; else exec sleep 60; fi");
+    {
+        DefaultAppStatus status(kAppId, tool);  // its query never answers
+        status.makeDefault();
+    }
+    // Gone without waiting for its query; the request completes by itself
+    // and its refresh is dropped.
+    QTRY_VERIFY_WITH_TIMEOUT(fs::exists(marker), kWaitMs);
+    QTest::qWait(100);
+}
+
+}  // namespace
+}  // namespace tovani
