@@ -1,0 +1,102 @@
+// StagingWriter is the sink that turns the entries an engine extracts into
+// files, directories and links below a private staging root it creates
+// itself. Every path comes from PathSanitizer, every parent must be a real
+// directory, existing files are replaced and never written through, and
+// links are judged before they are made; refused links become skipped
+// entries. It carries the entries' modes and times and the archive's
+// provenance attribute onto what it creates.
+//
+//   StagingWriter writer(workspace / "Photos", provenance, total, progress, isCancelled);
+//   engine.extract(archive, password, writer);
+//   writer.finalizeDirectories();  // directory modes and times, deepest first
+//   for (const SkippedEntry& s : writer.skipped()) { ... }
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <span>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "TovaniCore/ArchiveEntrySink.h"
+#include "TovaniCore/ExtractionProgress.h"
+#include "TovaniCore/SkippedEntry.h"
+#include "TovaniCore/Timestamp.h"
+
+namespace tovani {
+
+class StagingWriter final : public ArchiveEntrySink {
+public:
+    // Creates root (which must not exist yet) with mode 0755 and marks it
+    // with the provenance bytes. Throws ExtractionError::writeFailed("", errno).
+    StagingWriter(const std::filesystem::path& root,
+                  std::optional<std::vector<std::byte>> quarantine, std::uint64_t totalBytes,
+                  std::function<void(const ExtractionProgress&)> progress,
+                  std::function<bool()> isCancelled);
+    // Closes a file still receiving data; never removes anything written.
+    ~StagingWriter() override;
+    StagingWriter(const StagingWriter&) = delete;
+    StagingWriter& operator=(const StagingWriter&) = delete;
+
+    bool begin(const ArchiveEntry& entry) override;
+    void write(std::span<const std::byte> chunk) override;
+    void finish(const ArchiveEntry& entry) override;
+
+    // Applies the modes and times of directory entries, deepest first.
+    void finalizeDirectories();
+
+    // Links refused so far, in the order met.
+    const std::vector<SkippedEntry>& skipped() const { return skipped_; }
+
+private:
+    struct OpenFile {
+        int descriptor = -1;
+        std::string path;
+    };
+    struct PendingDirectory {
+        std::string path;
+        std::size_t depth = 0;
+        std::optional<std::uint16_t> permissions;
+        std::optional<Timestamp> modificationDate;
+    };
+
+    std::string directoryFor(std::span<const std::string> components);
+    std::string freePathFor(std::span<const std::string> components);
+    void createSymbolicLink(const ArchiveEntry& entry, std::span<const std::string> components,
+                            const std::optional<std::string>& target);
+    std::optional<std::string> existingFileForLinkTarget(const std::string& target,
+                                                         const ArchiveEntry& entry);
+    void createHardLink(const ArchiveEntry& entry, std::span<const std::string> components,
+                        const std::string& target);
+    void createCopy(const ArchiveEntry& entry, std::span<const std::string> components,
+                    const std::string& source);
+    void applyMetadata(const ArchiveEntry& entry, int descriptor, const std::string& path);
+    void applyQuarantine(const std::string& path);
+    void reportProgress();
+    void addCompleted(std::uint64_t bytes);
+    void closeOpenFile() noexcept;
+    [[noreturn]] void fail(const std::string& path, int code) const;
+
+    std::vector<SkippedEntry> skipped_;
+    std::string root_;
+    std::optional<std::vector<std::byte>> quarantine_;
+    std::uint64_t totalBytes_;
+    std::function<void(const ExtractionProgress&)> progress_;
+    std::function<bool()> isCancelled_;
+    std::uint64_t completedBytes_ = 0;
+    std::string currentPath_;
+    std::optional<OpenFile> openFile_;
+    std::unordered_set<std::string> verifiedDirectories_;
+    std::vector<PendingDirectory> pendingDirectories_;
+    // The user's umask, read once; modes taken from the archive never grant
+    // more than it allows (chmod is not subject to it).
+    mode_t umask_;
+};
+
+}  // namespace tovani

@@ -1,0 +1,303 @@
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <ctime>
+#include <filesystem>
+#include <string>
+
+#include "StagingWriterTestEntries.h"
+#include "TovaniCore/FileSystemPlatform.h"
+
+namespace tovani::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+class StagingWriterTest : public StagingWriterFixture {};
+
+struct stat statusOf(const fs::path& path) {
+    struct stat status {};
+    EXPECT_EQ(::lstat(path.c_str(), &status), 0) << path;
+    return status;
+}
+
+int openDescriptorCount() {
+    int count = 0;
+    for ([[maybe_unused]] const auto& item : fs::directory_iterator("/proc/self/fd")) {
+        ++count;
+    }
+    return count;
+}
+
+TEST_F(StagingWriterTest, CreatesRootAndOnlyTheEntryDirectoryGetsItsMetadata) {
+    ScopedUmask mask(022);
+    make();
+    EXPECT_EQ(modeOf(root), 0755u);
+    sendEmpty(directoryEntry("a/b", 0700, timestampFromSeconds(1'000'000'000.0)));
+    EXPECT_EQ(modeOf(root / "a" / "b"), 0755u) << "metadata waits for finalization";
+
+    writer().finalizeDirectories();
+
+    EXPECT_EQ(modeOf(root / "a"), 0755u);
+    EXPECT_NE(statusOf(root / "a").st_mtim.tv_sec, 1'000'000'000);
+    EXPECT_EQ(modeOf(root / "a" / "b"), 0700u);
+    EXPECT_EQ(statusOf(root / "a" / "b").st_mtim.tv_sec, 1'000'000'000);
+    EXPECT_TRUE(writer().skipped().empty());
+}
+
+TEST_F(StagingWriterTest, RootThatExistsFailsWithEmptyPath) {
+    fs::create_directory(root);
+    EXPECT_EQ(errorOf([&] { make(); }), ExtractionError::writeFailed("", EEXIST));
+}
+
+TEST_F(StagingWriterTest, DirectoryModesKeepOwnerAccessAndLaterEntryWins) {
+    ScopedUmask mask(022);
+    make();
+    sendEmpty(directoryEntry("ro", 0500));
+    sendEmpty(directoryEntry("exec", 0751));
+    sendEmpty(directoryEntry("none", 0000));
+    sendEmpty(directoryEntry("plain"));
+    sendEmpty(directoryEntry("twice", 0700));
+    sendEmpty(directoryEntry("twice", 0750));
+    sendEmpty(directoryEntry("deep/er/est", 0500));
+    sendEmpty(directoryEntry("deep", 0500));
+    writer().finalizeDirectories();
+
+    EXPECT_EQ(modeOf(root / "ro"), 0700u);
+    EXPECT_EQ(modeOf(root / "exec"), 0751u);
+    EXPECT_EQ(modeOf(root / "none"), 0700u);
+    EXPECT_EQ(modeOf(root / "plain"), 0755u);
+    EXPECT_EQ(modeOf(root / "twice"), 0750u);
+    EXPECT_EQ(modeOf(root / "deep" / "er" / "est"), 0700u);
+    EXPECT_EQ(modeOf(root / "deep"), 0700u);
+}
+
+TEST_F(StagingWriterTest, FileModesDropSpecialBitsAndDefaultTo644) {
+    ScopedUmask mask(022);
+    make();
+    send(fileEntry("setuid", 04755), "x");
+    send(fileEntry("none", std::nullopt), "x");
+    send(fileEntry("private", 0600), "x");
+    EXPECT_EQ(modeOf(root / "setuid"), 0755u);
+    EXPECT_EQ(modeOf(root / "none"), 0644u);
+    EXPECT_EQ(modeOf(root / "private"), 0600u);
+}
+
+TEST_F(StagingWriterTest, WritesDataInChunksAndReportsProgressCappedAtTotal) {
+    make(std::nullopt, 10);
+    const ArchiveEntry entry = fileEntry("docs/readme.txt");
+    ASSERT_TRUE(writer().begin(entry));
+    const std::string first = "hello ", second = "world, more than announced";
+    writer().write(std::as_bytes(std::span(first.data(), first.size())));
+    writer().write(std::as_bytes(std::span(second.data(), 0)));
+    writer().write(std::as_bytes(std::span(second.data(), second.size())));
+    writer().finish(entry);
+
+    EXPECT_EQ(readFile(root / "docs" / "readme.txt"), first + second);
+    ASSERT_EQ(reports.size(), 4u);
+    EXPECT_EQ(reports[0], (ExtractionProgress{0, 10, "docs/readme.txt"}));
+    EXPECT_EQ(reports[1], (ExtractionProgress{6, 10, "docs/readme.txt"}));
+    EXPECT_EQ(reports[2], (ExtractionProgress{6, 10, "docs/readme.txt"}));
+    EXPECT_EQ(reports[3], (ExtractionProgress{10, 10, "docs/readme.txt"}));
+}
+
+TEST_F(StagingWriterTest, DataWithoutOpenFileAndFinishWithoutOneAreIgnored) {
+    make();
+    const std::string data = "stray";
+    writer().write(std::as_bytes(std::span(data.data(), data.size())));
+    writer().finish(fileEntry("nothing"));
+    EXPECT_TRUE(reports.empty());
+    EXPECT_TRUE(directoryNames(root).empty());
+}
+
+TEST_F(StagingWriterTest, DuplicateFileNameReplacesTheEarlierFile) {
+    make();
+    send(fileEntry("a.txt"), "first version");
+    send(fileEntry("a.txt"), "second");
+    EXPECT_EQ(readFile(root / "a.txt"), "second");
+}
+
+TEST_F(StagingWriterTest, EntriesThatCollideWithOtherKindsAreUnsafe) {
+    make();
+    sendEmpty(directoryEntry("dir"));
+    send(fileEntry("file"), "x");
+    EXPECT_EQ(errorOf([&] { writer().begin(fileEntry("dir")); }),
+              ExtractionError::unsafePath("dir"));
+    EXPECT_EQ(errorOf([&] { writer().begin(directoryEntry("file")); }),
+              ExtractionError::unsafePath("file"));
+    EXPECT_EQ(errorOf([&] { writer().begin(fileEntry("file/inner")); }),
+              ExtractionError::unsafePath("file/inner"));
+    EXPECT_EQ(errorOf([&] { writer().begin(symlinkEntry("dir", "file")); }),
+              ExtractionError::unsafePath("dir"));
+    EXPECT_EQ(errorOf([&] { writer().begin(fileEntry("a/../b")); }),
+              ExtractionError::unsafePath("a/../b"));
+}
+
+TEST_F(StagingWriterTest, RefusedSymbolicLinksAreSkippedAndExtractionGoesOn) {
+    make();
+    sendEmpty(symlinkEntry("noTarget", std::nullopt));
+    sendEmpty(symlinkEntry("up", "../x"));
+    sendEmpty(symlinkEntry("sub/ok", "../target", timestampFromSeconds(1'500'000'000.25)));
+    send(fileEntry("after"), "x");
+
+    EXPECT_EQ(writer().skipped(), (std::vector<SkippedEntry>{
+                                      {"noTarget", SkippedEntry::Reason::unreadableLinkTarget},
+                                      {"up", SkippedEntry::Reason::unsafeLinkTarget},
+                                  }));
+    EXPECT_FALSE(fs::exists(fs::symlink_status(root / "noTarget")));
+    EXPECT_FALSE(fs::exists(fs::symlink_status(root / "up")));
+    EXPECT_EQ(fs::read_symlink(root / "sub" / "ok"), "../target");
+    const struct stat link = statusOf(root / "sub" / "ok");
+    EXPECT_EQ(link.st_mtim.tv_sec, 1'500'000'000);
+    EXPECT_EQ(link.st_mtim.tv_nsec, 250'000'000);
+    EXPECT_TRUE(fs::is_regular_file(root / "after"));
+}
+
+TEST_F(StagingWriterTest, HardLinkSharesTheInodeWithoutBytesOrMetadata) {
+    make(std::nullopt, 100);
+    send(fileEntry("docs/a.txt", 0640), "shared");
+    sendEmpty(hardLinkEntry("b.txt", "docs/./a.txt"));
+    EXPECT_EQ(statusOf(root / "b.txt").st_ino, statusOf(root / "docs" / "a.txt").st_ino);
+    EXPECT_EQ(modeOf(root / "b.txt"), 0640u);
+    EXPECT_EQ(reports.back(), (ExtractionProgress{6, 100, "b.txt"}));
+}
+
+TEST_F(StagingWriterTest, HardLinksAndCopiesToWhatIsNotARegularFile) {
+    make();
+    sendEmpty(directoryEntry("dir"));
+    send(fileEntry("file"), "x");
+    sendEmpty(symlinkEntry("link", "file"));
+    EXPECT_EQ(errorOf([&] { writer().begin(hardLinkEntry("h1", "missing")); }),
+              ExtractionError::damaged("h1"));
+    EXPECT_EQ(errorOf([&] { writer().begin(copyEntry("c1", "dir/missing")); }),
+              ExtractionError::damaged("c1"));
+    sendEmpty(hardLinkEntry("h2", "link"));
+    sendEmpty(hardLinkEntry("h3", "dir"));
+    sendEmpty(copyEntry("c2", "link"));
+    sendEmpty(copyEntry("c3", "dir"));
+    sendEmpty(copyEntry("c4", "file/inner"));
+
+    const auto unsafe = SkippedEntry::Reason::unsafeLinkTarget;
+    EXPECT_EQ(writer().skipped(),
+              (std::vector<SkippedEntry>{
+                  {"h2", unsafe}, {"h3", unsafe}, {"c2", unsafe}, {"c3", unsafe}, {"c4", unsafe}}));
+    EXPECT_EQ(directoryNames(root), (std::set<std::string>{"dir", "file", "link"}));
+}
+
+TEST_F(StagingWriterTest, CopyGetsItsOwnModeAndDateAndCountsItsSize) {
+    ScopedUmask mask(022);
+    make(std::nullopt, 100);
+    send(fileEntry("src", 0400, timestampFromSeconds(1'000'000'000.0)), "duplicated data");
+    sendEmpty(copyEntry("dir/copy", "src", 15, 0750, timestampFromSeconds(1'200'000'000.5)));
+
+    EXPECT_EQ(readFile(root / "dir" / "copy"), "duplicated data");
+    EXPECT_NE(statusOf(root / "dir" / "copy").st_ino, statusOf(root / "src").st_ino);
+    EXPECT_EQ(modeOf(root / "dir" / "copy"), 0750u);
+    EXPECT_EQ(modeOf(root / "src"), 0400u);
+    const struct stat copy = statusOf(root / "dir" / "copy");
+    EXPECT_EQ(copy.st_mtim.tv_sec, 1'200'000'000);
+    EXPECT_EQ(copy.st_mtim.tv_nsec, 500'000'000);
+    EXPECT_EQ(reports.back(), (ExtractionProgress{15, 100, "dir/copy"}));
+    send(fileEntry("next"), "");
+    EXPECT_EQ(reports.back(), (ExtractionProgress{30, 100, "next"}));
+}
+
+TEST_F(StagingWriterTest, TimesKeepFractionsAndLeaveAccessTimeAlone) {
+    make();
+    const std::time_t before = std::time(nullptr);
+    send(fileEntry("quarter", 0644, timestampFromSeconds(1'000'000'000.25)), "x");
+    send(fileEntry("whole", 0644, timestampFromSeconds(1'000'000'000.0)), "x");
+    send(fileEntry("almost", 0644, timestampFromSeconds(1'000'000'000.9999999999)), "x");
+    sendEmpty(directoryEntry("dir", std::nullopt, timestampFromSeconds(900'000'000.75)));
+    writer().finalizeDirectories();
+
+    const struct stat quarter = statusOf(root / "quarter");
+    EXPECT_EQ(quarter.st_mtim.tv_sec, 1'000'000'000);
+    EXPECT_EQ(quarter.st_mtim.tv_nsec, 250'000'000);
+    EXPECT_GE(quarter.st_atim.tv_sec, before);
+    EXPECT_EQ(statusOf(root / "whole").st_mtim.tv_nsec, 0);
+    const struct stat almost = statusOf(root / "almost");
+    EXPECT_EQ(almost.st_mtim.tv_sec, 1'000'000'001);
+    EXPECT_EQ(almost.st_mtim.tv_nsec, 0);
+    const struct stat dir = statusOf(root / "dir");
+    EXPECT_EQ(dir.st_mtim.tv_sec, 900'000'000);
+    EXPECT_EQ(dir.st_mtim.tv_nsec, 750'000'000);
+    EXPECT_GE(dir.st_atim.tv_sec, before);
+    EXPECT_EQ(modeOf(root / "dir"), 0755u & ~FileSystemPlatform::processUmask());
+}
+
+TEST_F(StagingWriterTest, CancellationAtAChunkKeepsTheFileOpenUntilTheWriterGoes) {
+    make();
+    const int descriptorsBefore = openDescriptorCount();
+    const ArchiveEntry entry = fileEntry("long.bin");
+    ASSERT_TRUE(writer().begin(entry));
+    const std::string chunk = "part";
+    writer().write(std::as_bytes(std::span(chunk.data(), chunk.size())));
+    cancelled = true;
+    EXPECT_EQ(errorOf([&] { writer().write(std::as_bytes(std::span(chunk.data(), 4))); }),
+              ExtractionError::cancelled());
+    EXPECT_EQ(openDescriptorCount(), descriptorsBefore + 1);
+    EXPECT_EQ(errorOf([&] { writer().begin(fileEntry("next")); }), ExtractionError::cancelled());
+
+    destroyWriter();
+    EXPECT_EQ(openDescriptorCount(), descriptorsBefore);
+    EXPECT_EQ(readFile(root / "long.bin"), "part");
+    EXPECT_FALSE(fs::exists(root / "next"));
+}
+
+TEST_F(StagingWriterTest, WriteFailuresReportThePathInsideTheArchive) {
+    make();
+    const std::string longName(300, 'n');
+    EXPECT_EQ(errorOf([&] { writer().begin(fileEntry("docs/" + longName)); }),
+              ExtractionError::writeFailed("docs/" + longName, ENAMETOOLONG));
+    EXPECT_EQ(errorOf([&] { writer().begin(fileEntry("deep/" + longName + "/x")); }),
+              ExtractionError::writeFailed("deep/" + longName, ENAMETOOLONG));
+    EXPECT_TRUE(fs::is_directory(root / "docs"));
+}
+
+TEST_F(StagingWriterTest, QuarantineFailureOnTheRootReportsTheEmptyPath) {
+    if (!keepsUserAttributes(workspace.path())) {
+        GTEST_SKIP() << "no user extended attributes here";
+    }
+    // More than any extended attribute may hold.
+    std::vector<std::byte> tooLarge(70'000, std::byte{'x'});
+    EXPECT_EQ(errorOf([&] { make(tooLarge); }), ExtractionError::writeFailed("", E2BIG));
+}
+
+TEST_F(StagingWriterTest, ProvenanceGoesOnRootDirectoriesFilesAndCopies) {
+    if (!keepsUserAttributes(workspace.path())) {
+        GTEST_SKIP() << "no user extended attributes here";
+    }
+    const char* name = FileSystemPlatform::provenanceAttribute;
+    const std::string origin = "https://example.org/photos.rar";
+    make(bytes(origin));
+    sendEmpty(directoryEntry("album/2024", 0500));
+    send(fileEntry("album/2024/a.jpg", 0444), "jpeg");
+    sendEmpty(copyEntry("album/b.jpg", "album/2024/a.jpg", 4, 0444));
+    sendEmpty(hardLinkEntry("c.jpg", "album/2024/a.jpg"));
+    sendEmpty(symlinkEntry("latest", "album/2024"));
+    writer().finalizeDirectories();
+
+    for (const char* item :
+         {"", "album", "album/2024", "album/2024/a.jpg", "album/b.jpg", "c.jpg"}) {
+        EXPECT_EQ(attributeOf(root / item, name), origin) << item;
+    }
+    EXPECT_TRUE(isSymlink(root / "latest")) << "a link that cannot be marked is still made";
+    EXPECT_EQ(modeOf(root / "album" / "b.jpg"), 0444u);
+}
+
+TEST_F(StagingWriterTest, WithoutProvenanceNothingIsMarked) {
+    if (!keepsUserAttributes(workspace.path())) {
+        GTEST_SKIP() << "no user extended attributes here";
+    }
+    make();
+    send(fileEntry("d/f"), "x");
+    EXPECT_EQ(attributeOf(root, FileSystemPlatform::provenanceAttribute), std::nullopt);
+    EXPECT_EQ(attributeOf(root / "d", FileSystemPlatform::provenanceAttribute), std::nullopt);
+    EXPECT_EQ(attributeOf(root / "d" / "f", FileSystemPlatform::provenanceAttribute), std::nullopt);
+}
+
+}  // namespace
+}  // namespace tovani::testing
