@@ -1,0 +1,17 @@
+// runModal runs a dialog the way every alert and prompt of the app runs:
+// the app becomes regular, the dialog comes to the front with the focus, and
+// once it is gone DockPresence::refresh() restores the fitting policy.
+//
+//   QMessageBox box(QMessageBox::Warning, title, text);
+//   runModal(box);
+//   if (box.clickedButton() == chooseButton) ...
+#pragma once
+
+class QDialog;
+
+namespace tovani {
+
+// Returns the dialog's exec() result.
+int runModal(QDialog& dialog);
+
+}  // namespace tovani

@@ -1,0 +1,208 @@
+#include "UI/ProgressWindowController.h"
+
+#include <gtest/gtest.h>
+
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
+#include <QSpontaneKeyEvent>
+#include <QCloseEvent>
+
+#include "UI/DockPresence.h"
+#include "UI/ElidedLabel.h"
+#include "UiTestSupport.h"
+
+namespace tovani {
+namespace {
+
+using DockPresence::ActivationPolicy;
+
+class ProgressWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        testing::ensureApplication();
+        controller = std::make_unique<ProgressWindowController>();
+        controller->setOnCancel([this] { ++cancels; });
+    }
+
+    QWidget& window() { return *controller->window(); }
+    QString text(const char* name) { return window().findChild<QLabel*>(name)->text(); }
+    QProgressBar& bar() { return *window().findChild<QProgressBar*>("progressBar"); }
+    QPushButton& cancelButton() { return *window().findChild<QPushButton*>("cancelButton"); }
+    bool barIsIndeterminate() { return bar().minimum() == 0 && bar().maximum() == 0; }
+    double barFraction() { return double(bar().value()) / bar().maximum(); }
+
+    // Starts a job and lets the appearance delay pass.
+    void beginShown(const QString& name, std::int64_t position, std::int64_t total) {
+        controller->begin(name, position, total);
+        QTest::qWait(ProgressWindowController::appearanceDelayMs + 200);
+        ASSERT_TRUE(window().isVisible());
+    }
+
+    std::unique_ptr<ProgressWindowController> controller;
+    int cancels = 0;
+};
+
+TEST_F(ProgressWindowTest, WindowIsFixedWidthTitledWithoutCloseControl) {
+    EXPECT_EQ(window().width(), 440);
+    EXPECT_EQ(window().minimumWidth(), 440);
+    EXPECT_EQ(window().maximumWidth(), 440);
+    EXPECT_EQ(window().windowTitle(), "Ostrel");
+    const Qt::WindowFlags flags = window().windowFlags();
+    EXPECT_TRUE(flags.testFlag(Qt::CustomizeWindowHint));
+    EXPECT_TRUE(flags.testFlag(Qt::WindowTitleHint));
+    EXPECT_FALSE(flags.testFlag(Qt::WindowCloseButtonHint));
+    EXPECT_FALSE(flags.testFlag(Qt::WindowMinimizeButtonHint));
+    EXPECT_FALSE(flags.testFlag(Qt::WindowMaximizeButtonHint));
+    EXPECT_TRUE(window().testAttribute(Qt::WA_ShowWithoutActivating));
+    EXPECT_FALSE(window().isVisible());
+}
+
+TEST_F(ProgressWindowTest, AppearsOnlyAfterOneSecondWithoutTakingFocus) {
+    DockPresence::refresh();
+    controller->begin("a.rar", 1, 1);
+    QTest::qWait(700);
+    EXPECT_FALSE(window().isVisible());
+    EXPECT_TRUE(controller->isAppearancePending());
+    EXPECT_EQ(DockPresence::activationPolicy(), ActivationPolicy::accessory);
+
+    QTest::qWait(500);
+    EXPECT_TRUE(window().isVisible());
+    EXPECT_FALSE(controller->isAppearancePending());
+    EXPECT_EQ(DockPresence::activationPolicy(), ActivationPolicy::regular);
+    testing::savePicture(window(), "progress-indeterminate");
+
+    controller->finish();
+    EXPECT_FALSE(window().isVisible());
+    EXPECT_EQ(DockPresence::activationPolicy(), ActivationPolicy::accessory);
+}
+
+TEST_F(ProgressWindowTest, LaterJobsKeepTheFirstDeadline) {
+    controller->begin("a.rar", 1, 2);
+    QTest::qWait(600);
+    controller->begin("b.rar", 2, 2);
+    QTest::qWait(600);
+    EXPECT_TRUE(window().isVisible());
+    EXPECT_EQ(text("titleLabel"), "Extracting “b.rar”");
+    EXPECT_EQ(text("countLabel"), "2 of 2");
+}
+
+TEST_F(ProgressWindowTest, FinishWhilePendingNeverShowsTheWindow) {
+    controller->begin("a.rar", 1, 1);
+    controller->finish();
+    EXPECT_FALSE(controller->isAppearancePending());
+    QTest::qWait(ProgressWindowController::appearanceDelayMs + 200);
+    EXPECT_FALSE(window().isVisible());
+    EXPECT_EQ(DockPresence::activationPolicy(), ActivationPolicy::accessory);
+}
+
+TEST_F(ProgressWindowTest, BeginResetsTextsAndCountsTheBatch) {
+    controller->begin("one.rar", 1, 1);
+    EXPECT_EQ(text("titleLabel"), "Extracting “one.rar”");
+    EXPECT_EQ(text("countLabel"), "");
+    controller->update({.completedBytes = 5, .totalBytes = 10, .currentPath = "x/y.txt"});
+    EXPECT_EQ(text("detailLabel"), "x/y.txt");
+
+    for (int position = 1; position <= 3; ++position) {
+        controller->begin("set.part1.rar", position, 3);
+        EXPECT_EQ(text("countLabel"), QString("%1 of 3").arg(position));
+        EXPECT_EQ(text("detailLabel"), "");
+        EXPECT_TRUE(barIsIndeterminate());
+    }
+    controller->finish();
+}
+
+TEST_F(ProgressWindowTest, BarIsIndeterminateUntilTheTotalIsKnown) {
+    controller->begin("a.rar", 1, 1);
+    EXPECT_TRUE(barIsIndeterminate());
+    controller->update({.completedBytes = 0, .totalBytes = 0, .currentPath = "empty/"});
+    EXPECT_TRUE(barIsIndeterminate());
+    EXPECT_EQ(text("detailLabel"), "empty/");
+
+    controller->update({.completedBytes = 250, .totalBytes = 1000, .currentPath = "a"});
+    EXPECT_FALSE(barIsIndeterminate());
+    EXPECT_DOUBLE_EQ(barFraction(), 0.25);
+    controller->update({.completedBytes = 1000, .totalBytes = 1000, .currentPath = "b"});
+    EXPECT_DOUBLE_EQ(barFraction(), 1.0);
+
+    // Sizes beyond 32 bits must not overflow the bar.
+    const std::uint64_t big = std::uint64_t(1) << 40;
+    controller->update({.completedBytes = big / 2, .totalBytes = big, .currentPath = "c"});
+    EXPECT_DOUBLE_EQ(barFraction(), 0.5);
+    controller->finish();
+}
+
+TEST_F(ProgressWindowTest, CancelShowsCancellingAndIgnoresLaterReports) {
+    beginShown("a.rar", 1, 2);
+    controller->update({.completedBytes = 1, .totalBytes = 4, .currentPath = "first"});
+    cancelButton().click();
+    EXPECT_EQ(cancels, 1);
+    EXPECT_FALSE(cancelButton().isEnabled());
+    EXPECT_EQ(text("detailLabel"), "Cancelling…");
+    testing::savePicture(window(), "progress-cancelling");
+
+    // A disabled button cannot be pressed twice.
+    cancelButton().click();
+    EXPECT_EQ(cancels, 1);
+    controller->update({.completedBytes = 3, .totalBytes = 4, .currentPath = "later"});
+    EXPECT_EQ(text("detailLabel"), "Cancelling…");
+    EXPECT_DOUBLE_EQ(barFraction(), 0.25);
+    EXPECT_EQ(text("titleLabel"), "Extracting “a.rar”");
+
+    controller->begin("b.rar", 2, 2);
+    EXPECT_TRUE(cancelButton().isEnabled());
+    EXPECT_EQ(text("detailLabel"), "");
+    EXPECT_EQ(text("titleLabel"), "Extracting “b.rar”");
+    controller->finish();
+}
+
+TEST_F(ProgressWindowTest, EscapeCancelsLikeTheButton) {
+    beginShown("a.rar", 1, 1);
+    testing::showActive(window());
+    QTest::keyClick(&window(), Qt::Key_Escape);
+    // The button shows itself pressed for a moment before it acts.
+    QTest::qWait(300);
+    EXPECT_EQ(cancels, 1);
+    EXPECT_EQ(text("detailLabel"), "Cancelling…");
+    controller->finish();
+}
+
+TEST_F(ProgressWindowTest, UserCannotDismissTheWindowButFinishClosesIt) {
+    beginShown("a.rar", 1, 1);
+    // What a window manager sends when the user closes a window.
+    QCloseEvent close;
+    QSpontaneKeyEvent::setSpontaneous(&close);
+    // notify() delivers it as it is; sendEvent() would clear the flag.
+    qApp->notify(&window(), &close);
+    EXPECT_FALSE(close.isAccepted());
+    EXPECT_TRUE(window().isVisible());
+
+    controller->finish();
+    EXPECT_FALSE(window().isVisible());
+    // The same window serves the next batch.
+    beginShown("b.rar", 1, 1);
+    controller->finish();
+}
+
+TEST_F(ProgressWindowTest, LongTitleIsShortenedInTheMiddleNotWidened) {
+    const QString name = QString("very-long-archive-name-").repeated(8) + "end.rar";
+    const QString path = QString("deep/folder/").repeated(20) + "file.txt";
+    beginShown(name, 12, 345);
+    controller->update({.completedBytes = 2, .totalBytes = 3, .currentPath = path.toStdString()});
+    QTest::qWait(50);
+    EXPECT_EQ(window().width(), 440);
+    auto* title = window().findChild<ElidedLabel*>("titleLabel");
+    auto* detail = window().findChild<ElidedLabel*>("detailLabel");
+    EXPECT_TRUE(title->displayedText().startsWith("Extracting “very-long"));
+    EXPECT_TRUE(title->displayedText().endsWith("end.rar”"));
+    EXPECT_TRUE(title->displayedText().contains("…"));
+    EXPECT_TRUE(detail->displayedText().endsWith("file.txt"));
+    EXPECT_LE(title->geometry().right(), 440 - 20);
+    EXPECT_EQ(text("countLabel"), "12 of 345");
+    testing::savePicture(window(), "progress-long-names");
+    controller->finish();
+}
+
+}  // namespace
+}  // namespace tovani
