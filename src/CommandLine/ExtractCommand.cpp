@@ -1,0 +1,126 @@
+#include "CommandLine/ExtractCommand.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+#include <QCoreApplication>
+
+#include "CommandLine/PasswordSource.h"
+#include "CommandLine/ProgressLine.h"
+#include "CommandLine/TerminalPasswordPrompt.h"
+#include "TovaniCore/Extractor.h"
+#include "TovaniCore/RarEngine.h"
+#include "TovaniCore/VolumeResolver.h"
+#include "UI/ErrorMessage.h"
+#include "UI/SkippedEntriesMessage.h"
+
+namespace tovani {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+void printLine(std::FILE* stream, const std::string& text) {
+    std::fputs(text.c_str(), stream);
+    std::fputc('\n', stream);
+    std::fflush(stream);
+}
+
+std::string needsPasswordText(const std::string& archiveName) {
+    return QCoreApplication::translate("ErrorMessage", "“%1” needs a password.")
+        .arg(QString::fromStdString(archiveName))
+        .toStdString();
+}
+
+}  // namespace
+
+int ExtractCommand::run() {
+    std::optional<std::string> filePassword;
+    if (options_.passwordFile) {
+        filePassword = firstLineOf(options_.passwordFile->string());
+        if (!filePassword) {
+            std::fprintf(stderr, "ostrel-extract: cannot read %s\n",
+                         options_.passwordFile->c_str());
+            return 2;
+        }
+    }
+
+    // Volumes of one set, and the same set named twice, make one job.
+    std::vector<fs::path> seen;
+    bool anyFailed = false;
+    for (const std::string& argument : options_.archives) {
+        std::error_code ec;
+        fs::path absolute = fs::absolute(argument, ec);
+        const fs::path archive = VolumeResolver::firstVolume(absolute).lexically_normal();
+        if (std::find(seen.begin(), seen.end(), archive) != seen.end()) {
+            continue;
+        }
+        seen.push_back(archive);
+        if (!extractOne(argument, archive, filePassword)) {
+            anyFailed = true;
+        }
+        if (interrupted_.load()) {
+            return interruptedStatus;
+        }
+    }
+    return anyFailed ? someFailed : succeeded;
+}
+
+bool ExtractCommand::extractOne(const std::string& argument, const fs::path& archive,
+                                const std::optional<std::string>& filePassword) {
+    ExtractionOptions extractionOptions{options_.alwaysCreateFolder, std::nullopt};
+    if (options_.destination) {
+        extractionOptions.destinationDirectory = fs::absolute(*options_.destination);
+    }
+
+    PasswordSource passwords(filePassword, TerminalPasswordPrompt::isAvailable()
+                                               ? PasswordSource::Prompt(TerminalPasswordPrompt::ask)
+                                               : PasswordSource::Prompt());
+    ProgressLine line(!options_.quiet && ::isatty(STDERR_FILENO) == 1);
+    const std::string displayName = archive.filename().string();
+
+    ExtractionHandlers handlers;
+    handlers.password = [&](const PasswordRequest& request) {
+        line.clear();
+        return passwords.answer(request);
+    };
+    handlers.progress = [&](const ExtractionProgress& progress) {
+        line.update(displayName, progress);
+    };
+    handlers.isCancelled = [this] { return interrupted_.load(); };
+
+    const Extractor extractor(std::make_shared<RarEngine>());
+    const QString archiveName = QString::fromStdString(displayName);
+    try {
+        ExtractionResult result = extractor.extract(archive, extractionOptions, handlers);
+        line.clear();
+        printLine(stdout, result.output().string());
+        if (auto skipped = skippedEntriesMessage(result.skipped(), archiveName)) {
+            printLine(stderr, (skipped->title + "\n" + skipped->detail).toStdString());
+        }
+        return true;
+    } catch (const ExtractionError& error) {
+        line.clear();
+        if (error == ExtractionError::cancelled() && interrupted_.load()) {
+            return false;
+        }
+        if (error == ExtractionError::cancelled() && passwords.wasUnanswered()) {
+            printLine(stderr, argument + ": " + needsPasswordText(displayName));
+            return false;
+        }
+        const ErrorMessage message = errorMessage(error, archiveName);
+        printLine(stderr, argument + ": " + (message.title + " " + message.detail).toStdString());
+        return false;
+    } catch (const std::exception& error) {
+        line.clear();
+        const ErrorMessage message = errorMessage(error, archiveName);
+        printLine(stderr, argument + ": " + (message.title + " " + message.detail).toStdString());
+        return false;
+    }
+}
+
+}  // namespace tovani

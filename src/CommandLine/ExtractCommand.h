@@ -1,0 +1,38 @@
+// ExtractCommand is ostrel-extract's work: each archive, mapped to its set's
+// first volume and taken once, is extracted next to itself (or into the
+// destination); outputs go to standard output, failures to standard error.
+//
+//   std::atomic<bool> interrupted{false};
+//   int status = ExtractCommand(options, interrupted).run();  // 0, 1 or 130
+#pragma once
+
+#include <atomic>
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "CommandLine/CommandLineOptions.h"
+
+namespace tovani {
+
+class ExtractCommand {
+public:
+    static constexpr int succeeded = 0;
+    static constexpr int someFailed = 1;
+    static constexpr int interruptedStatus = 130;
+
+    ExtractCommand(CommandLineOptions options, const std::atomic<bool>& interrupted)
+        : options_(std::move(options)), interrupted_(interrupted) {}
+
+    int run();
+
+private:
+    // False when the archive failed; its failure is already reported.
+    bool extractOne(const std::string& argument, const std::filesystem::path& archive,
+                    const std::optional<std::string>& filePassword);
+
+    CommandLineOptions options_;
+    const std::atomic<bool>& interrupted_;
+};
+
+}  // namespace tovani

@@ -1,0 +1,85 @@
+#include "CommandLine/TerminalPasswordPrompt.h"
+
+#include <termios.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+#include <QCoreApplication>
+
+namespace tovani::TerminalPasswordPrompt {
+
+namespace {
+
+QString tr(const char* text) { return QCoreApplication::translate("PasswordPrompt", text); }
+
+// Restores the terminal's echo however the read ends.
+class EchoOff {
+public:
+    EchoOff() {
+        if (tcgetattr(STDIN_FILENO, &saved_) == 0) {
+            termios quiet = saved_;
+            quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+            active_ = tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet) == 0;
+        }
+    }
+    ~EchoOff() {
+        if (active_) {
+            tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved_);
+        }
+    }
+    EchoOff(const EchoOff&) = delete;
+    EchoOff& operator=(const EchoOff&) = delete;
+
+private:
+    termios saved_{};
+    bool active_ = false;
+};
+
+// One line without its line break; none at end of input or on an interrupt.
+std::optional<std::string> readLine() {
+    std::string line;
+    for (;;) {
+        char c = 0;
+        const ssize_t n = ::read(STDIN_FILENO, &c, 1);
+        if (n != 1) {
+            // End of input, a read error, or Ctrl-C (EINTR) declines.
+            return std::nullopt;
+        }
+        if (c == '\n') {
+            return line;
+        }
+        line.push_back(c);
+    }
+}
+
+}  // namespace
+
+bool isAvailable() { return ::isatty(STDIN_FILENO) == 1; }
+
+std::optional<std::string> ask(const PasswordRequest& request) {
+    const QString name = QString::fromStdString(request.archiveName);
+    const QString message = tr("Enter the password for “%1”.").arg(name);
+    const QString information = request.isRetry ? tr("Incorrect password. Try again.")
+                                                : tr("This archive is protected with a password.");
+    std::fprintf(stderr, "%s\n%s\n", message.toStdString().c_str(),
+                 information.toStdString().c_str());
+    for (;;) {
+        std::fprintf(stderr, "%s: ", tr("Password").toStdString().c_str());
+        std::fflush(stderr);
+        std::optional<std::string> line;
+        {
+            EchoOff echoOff;
+            line = readLine();
+        }
+        std::fputc('\n', stderr);
+        if (!line) {
+            return std::nullopt;
+        }
+        if (!line->empty()) {
+            return line;
+        }
+    }
+}
+
+}  // namespace tovani::TerminalPasswordPrompt

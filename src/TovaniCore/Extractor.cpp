@@ -1,0 +1,190 @@
+#include "TovaniCore/Extractor.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <limits>
+#include <system_error>
+#include <utility>
+#include <vector>
+
+#include "TovaniCore/DestinationPlanner.h"
+#include "TovaniCore/FileSystemPlatform.h"
+#include "TovaniCore/PasswordSupplier.h"
+#include "TovaniCore/PathSanitizer.h"
+#include "TovaniCore/StagingWriter.h"
+#include "TovaniCore/VolumeResolver.h"
+#include "TovaniCore/Workspace.h"
+
+namespace tovani {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool itemExists(const fs::path& path) {
+    struct stat info {};
+    return ::lstat(path.c_str(), &info) == 0;
+}
+
+// The set's first volume when it sits beside the archive, else the archive.
+fs::path sourceArchive(const fs::path& archive) {
+    const std::string name = archive.filename().string();
+    const std::optional<std::string> first = VolumeResolver::firstVolumeName(name);
+    fs::path candidate = (first && *first != name) ? archive.parent_path() / *first : archive;
+    return itemExists(candidate) ? candidate : archive;
+}
+
+// The name the first volume should have; the archive's own name otherwise.
+std::string expectedFirstVolumeName(const fs::path& archive) {
+    const std::string name = archive.filename().string();
+    return VolumeResolver::firstVolumeName(name).value_or(name);
+}
+
+std::uint64_t totalUnpackedSize(const std::vector<ArchiveEntry>& entries) {
+    constexpr std::uint64_t max = std::numeric_limits<std::uint64_t>::max();
+    std::uint64_t total = 0;
+    for (const ArchiveEntry& entry : entries) {
+        total = entry.unpackedSize > max - total ? max : total + entry.unpackedSize;
+    }
+    return total;
+}
+
+ArchiveListing listWithPasswords(const ArchiveEngine& engine, const fs::path& source,
+                                 PasswordSupplier& passwords) {
+    for (;;) {
+        try {
+            return engine.list(source, passwords.current());
+        } catch (const ExtractionError& error) {
+            passwords.answer(error);
+        }
+    }
+}
+
+struct StagedContent {
+    std::vector<SkippedEntry> skipped;
+};
+
+// Extracts into a fresh staging root, starting over with every new password.
+StagedContent stageWithPasswords(const ArchiveEngine& engine, const fs::path& source,
+                                 const fs::path& stagingRoot,
+                                 const std::optional<std::vector<std::byte>>& provenance,
+                                 std::uint64_t required, const ExtractionHandlers& handlers,
+                                 PasswordSupplier& passwords) {
+    for (;;) {
+        std::error_code ignored;
+        fs::remove_all(stagingRoot, ignored);
+        try {
+            StagingWriter writer(stagingRoot, provenance, required, handlers.progress,
+                                 handlers.isCancelled);
+            engine.extract(source, passwords.current(), writer);
+            writer.finalizeDirectories();
+            return StagedContent{writer.skipped()};
+        } catch (const ExtractionError& error) {
+            passwords.answer(error);
+        }
+    }
+}
+
+// Moves the staged result into the destination under the first free name.
+fs::path moveIntoPlace(const fs::path& stagingRoot, const fs::path& destination,
+                       const ExtractionOptions& options) {
+    std::vector<fs::path> children;
+    for (const fs::directory_entry& child : fs::directory_iterator(stagingRoot)) {
+        children.push_back(child.path());
+    }
+
+    fs::path chosen = stagingRoot;
+    bool isDirectory = true;
+    if (children.size() == 1 && !options.alwaysCreateFolder) {
+        chosen = children.front();
+        struct stat info {};
+        // A link to a directory counts as a file: it is moved, never entered.
+        isDirectory = ::lstat(chosen.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+    }
+
+    const std::string name = chosen.filename().string();
+    for (std::int64_t attempt = 1;; ++attempt) {
+        const std::string candidate = DestinationPlanner::candidateName(name, isDirectory, attempt);
+        const int error = FileSystemPlatform::renameExclusive(chosen, destination / candidate);
+        if (error == 0) {
+            return destination / candidate;
+        }
+        if (error == EEXIST) {
+            continue;
+        }
+        if (error == EPERM || error == EACCES || error == EROFS) {
+            throw ExtractionError::destinationNotWritable(destination);
+        }
+        throw ExtractionError::writeFailed(candidate, error);
+    }
+}
+
+// A caller may leave a handler empty: no password, no progress, never cancelled.
+ExtractionHandlers withDefaults(ExtractionHandlers handlers) {
+    if (!handlers.password) {
+        handlers.password = [](const PasswordRequest&) { return std::optional<std::string>(); };
+    }
+    if (!handlers.progress) {
+        handlers.progress = [](const ExtractionProgress&) {};
+    }
+    if (!handlers.isCancelled) {
+        handlers.isCancelled = [] { return false; };
+    }
+    return handlers;
+}
+
+}  // namespace
+
+Extractor::Extractor(std::shared_ptr<const ArchiveEngine> engine) : engine_(std::move(engine)) {}
+
+ExtractionResult Extractor::extract(const fs::path& archive, const ExtractionOptions& options,
+                                    const ExtractionHandlers& givenHandlers) const {
+    const ExtractionHandlers handlers = withDefaults(givenHandlers);
+    const fs::path source = sourceArchive(archive);
+    const fs::path destination = options.destinationDirectory.value_or(source.parent_path());
+    if (::access(destination.c_str(), W_OK) != 0) {
+        throw ExtractionError::destinationNotWritable(destination);
+    }
+
+    const std::string sourceName = source.filename().string();
+    PasswordSupplier passwords(handlers.password, sourceName);
+    const ArchiveListing listing = listWithPasswords(*engine_, source, passwords);
+    if (listing.info.isVolume && !listing.info.isFirstVolume) {
+        throw ExtractionError::volumeMissing(expectedFirstVolumeName(archive));
+    }
+
+    // Every path is judged before anything is written.
+    for (const ArchiveEntry& entry : listing.entries) {
+        PathSanitizer::components(entry.path);
+    }
+
+    const std::uint64_t required = totalUnpackedSize(listing.entries);
+    const std::uint64_t available = FileSystemPlatform::availableCapacity(destination);
+    if (available < required) {
+        throw ExtractionError::insufficientSpace(required, available);
+    }
+
+    for (const ArchiveEntry& entry : listing.entries) {
+        if (entry.isEncrypted) {
+            passwords.ensurePassword();
+            break;
+        }
+    }
+
+    Workspace workspace = Workspace::create(destination);
+    const fs::path stagingRoot = workspace.path() / DestinationPlanner::folderName(sourceName);
+    const auto provenance =
+        FileSystemPlatform::readAttribute(source, FileSystemPlatform::provenanceAttribute);
+
+    StagedContent staged = stageWithPasswords(*engine_, source, stagingRoot, provenance, required,
+                                              handlers, passwords);
+    if (handlers.isCancelled()) {
+        throw ExtractionError::cancelled();
+    }
+    fs::path output = moveIntoPlace(stagingRoot, destination, options);
+    return ExtractionResult(std::move(output), std::move(staged.skipped), listing.files);
+}
+
+}  // namespace tovani
