@@ -1,0 +1,276 @@
+#include "Settings/SettingsView.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QFrame>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QIcon>
+#include <QLabel>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QStyle>
+#include <QVBoxLayout>
+#include <algorithm>
+
+#include "Settings/AcknowledgementsView.h"
+#include "Settings/AppSettings.h"
+#include "Settings/DefaultAppStatus.h"
+
+namespace tovani {
+namespace {
+
+constexpr int kStatusIconSize = 24;
+
+// Secondary text: the palette's colour for text of lesser weight.
+void makeSecondary(QLabel* label) {
+    label->setForegroundRole(QPalette::PlaceholderText);
+}
+
+QFrame* separator(QWidget* parent) {
+    auto* line = new QFrame(parent);
+    line->setFrameShape(QFrame::HLine);
+    line->setFrameShadow(QFrame::Plain);
+    line->setForegroundRole(QPalette::Midlight);
+    return line;
+}
+
+// A grouped-form section: an optional header above a rounded box of rows
+// (separated by thin lines), and an optional footer below it.
+QWidget* section(QWidget* parent, const QString& header, const QList<QLayout*>& rows,
+                 QLabel* footer = nullptr) {
+    auto* widget = new QWidget(parent);
+    auto* column = new QVBoxLayout(widget);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(6);
+
+    if (!header.isEmpty()) {
+        auto* title = new QLabel(header, widget);
+        QFont font = title->font();
+        font.setBold(true);
+        title->setFont(font);
+        title->setContentsMargins(4, 0, 0, 0);
+        column->addWidget(title);
+    }
+
+    auto* box = new QFrame(widget);
+    box->setObjectName("formSection");
+    box->setStyleSheet(
+        QStringLiteral("QFrame#formSection { background-color: palette(base);"
+                       " border: 1px solid palette(mid); border-radius: 8px; }"));
+    auto* boxColumn = new QVBoxLayout(box);
+    boxColumn->setContentsMargins(12, 8, 12, 8);
+    boxColumn->setSpacing(8);
+    for (qsizetype i = 0; i < rows.size(); ++i) {
+        if (i > 0) {
+            boxColumn->addWidget(separator(box));
+        }
+        boxColumn->addLayout(rows[i]);
+    }
+    column->addWidget(box);
+
+    if (footer != nullptr) {
+        footer->setParent(widget);
+        footer->setWordWrap(true);
+        footer->setContentsMargins(4, 0, 4, 0);
+        footer->setAlignment(Qt::AlignLeading | Qt::AlignTop);
+        makeSecondary(footer);
+        column->addWidget(footer);
+    }
+    return widget;
+}
+
+QHBoxLayout* pickerRow(QWidget* parent, const QString& title, QComboBox* picker) {
+    auto* row = new QHBoxLayout;
+    auto* label = new QLabel(title, parent);
+    label->setBuddy(picker);
+    row->addWidget(label);
+    row->addStretch();
+    row->addWidget(picker);
+    return row;
+}
+
+QComboBox* picker(QWidget* parent, const QString& objectName, const QString& whenFalse,
+                  const QString& whenTrue) {
+    auto* box = new QComboBox(parent);
+    box->setObjectName(objectName);
+    box->addItem(whenFalse, false);
+    box->addItem(whenTrue, true);
+    return box;
+}
+
+void select(QComboBox* box, bool value) {
+    const QSignalBlocker blocker(box);
+    box->setCurrentIndex(box->findData(value));
+}
+
+}  // namespace
+
+SettingsView::SettingsView(AppSettings& settings, DefaultAppStatus& defaultApp, QWidget* parent)
+    : QWidget(parent), settings_(settings), defaultApp_(defaultApp) {
+    setFixedWidth(width);
+
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(20, 20, 20, 20);
+    column->setSpacing(18);
+    column->addWidget(makeStatusSection());
+    column->addWidget(makeExtractionSection());
+    column->addWidget(makeAboutSection());
+    column->addStretch();
+
+    acknowledgements_ = new AcknowledgementsView(this);
+    connect(acknowledgements_, &QDialog::finished, this,
+            [this] { showsAcknowledgements_ = false; });
+
+    connect(&settings_, &AppSettings::revealInFinderChanged, this,
+            &SettingsView::updatePreferences);
+    connect(&settings_, &AppSettings::moveArchiveToTrashChanged, this,
+            &SettingsView::updatePreferences);
+    connect(&settings_, &AppSettings::alwaysCreateFolderChanged, this,
+            &SettingsView::updatePreferences);
+    connect(&defaultApp_, &DefaultAppStatus::isDefaultChanged, this, &SettingsView::updateStatus);
+    connect(&defaultApp_, &DefaultAppStatus::currentHandlerNameChanged, this,
+            &SettingsView::updateStatus);
+    connect(&defaultApp_, &DefaultAppStatus::refreshed, this, &SettingsView::updateStatus);
+
+    // A default changed elsewhere (in the file manager, say) shows as soon
+    // as the user comes back to the app.
+    connect(qGuiApp, &QGuiApplication::applicationStateChanged, this,
+            [this](Qt::ApplicationState state) {
+                if (state == Qt::ApplicationActive) {
+                    defaultApp_.refresh();
+                }
+            });
+
+    updateStatus();
+    updatePreferences();
+}
+
+QWidget* SettingsView::makeStatusSection() {
+    statusIcon_ = new QLabel(this);
+    statusIcon_->setObjectName("statusIcon");
+    statusIcon_->setFixedSize(kStatusIconSize, kStatusIconSize);
+
+    statusTitle_ = new QLabel(this);
+    statusTitle_->setObjectName("statusTitle");
+    statusTitle_->setWordWrap(true);
+
+    handlerLine_ = new QLabel(this);
+    handlerLine_->setObjectName("handlerLine");
+    handlerLine_->setWordWrap(true);
+    QFont callout = handlerLine_->font();
+    callout.setPointSizeF(callout.pointSizeF() * 0.92);
+    handlerLine_->setFont(callout);
+    makeSecondary(handlerLine_);
+
+    setDefaultButton_ = new QPushButton(tr("Set as Default"), this);
+    setDefaultButton_->setObjectName("setDefaultButton");
+    setDefaultButton_->setAutoDefault(false);
+    connect(setDefaultButton_, &QPushButton::clicked, &defaultApp_, &DefaultAppStatus::makeDefault);
+
+    auto* texts = new QVBoxLayout;
+    texts->setSpacing(2);
+    texts->addWidget(statusTitle_);
+    texts->addWidget(handlerLine_);
+
+    auto* row = new QHBoxLayout;
+    row->setSpacing(10);
+    row->addWidget(statusIcon_, 0, Qt::AlignVCenter);
+    row->addLayout(texts, 1);
+    row->addWidget(setDefaultButton_, 0, Qt::AlignVCenter);
+    return section(this, tr("Default App"), {row});
+}
+
+QWidget* SettingsView::makeExtractionSection() {
+    revealPicker_ = picker(this, "revealPicker", tr("Do nothing"), tr("Show in File Manager"));
+    connect(revealPicker_, &QComboBox::currentIndexChanged, this,
+            [this] { settings_.setRevealInFinder(revealPicker_->currentData().toBool()); });
+    trashPicker_ = picker(this, "trashPicker", tr("Keep"), tr("Move to Trash"));
+    connect(trashPicker_, &QComboBox::currentIndexChanged, this,
+            [this] { settings_.setMoveArchiveToTrash(trashPicker_->currentData().toBool()); });
+
+    // Both pop-ups as wide as the wider one, so that they line up.
+    const int pickerWidth =
+        std::max(revealPicker_->sizeHint().width(), trashPicker_->sizeHint().width());
+    revealPicker_->setMinimumWidth(pickerWidth);
+    trashPicker_->setMinimumWidth(pickerWidth);
+
+    folderToggle_ = new QCheckBox(tr("Always extract into a new folder"), this);
+    folderToggle_->setObjectName("folderToggle");
+    connect(folderToggle_, &QCheckBox::toggled, this,
+            [this](bool checked) { settings_.setAlwaysCreateFolder(checked); });
+    auto* toggleRow = new QHBoxLayout;
+    toggleRow->addWidget(folderToggle_);
+
+    auto* footer = new QLabel(
+        tr("Archives are extracted next to the original. Existing files are never replaced."));
+    footer->setObjectName("extractionFooter");
+    return section(this, tr("Extraction"),
+                   {pickerRow(this, tr("After extracting"), revealPicker_),
+                    pickerRow(this, tr("Archive after extracting"), trashPicker_), toggleRow},
+                   footer);
+}
+
+QWidget* SettingsView::makeAboutSection() {
+    versionLabel_ = new QLabel(tr("Version %1").arg(QCoreApplication::applicationVersion()), this);
+    versionLabel_->setObjectName("versionLabel");
+    makeSecondary(versionLabel_);
+
+    acknowledgementsButton_ = new QPushButton(tr("Acknowledgements…"), this);
+    acknowledgementsButton_->setObjectName("acknowledgementsButton");
+    acknowledgementsButton_->setAutoDefault(false);
+    connect(acknowledgementsButton_, &QPushButton::clicked, this,
+            &SettingsView::showAcknowledgements);
+
+    auto* row = new QHBoxLayout;
+    row->addWidget(versionLabel_);
+    row->addStretch();
+    row->addWidget(acknowledgementsButton_);
+    return section(this, QString(), {row});
+}
+
+void SettingsView::showAcknowledgements() {
+    if (showsAcknowledgements_) {
+        return;
+    }
+    showsAcknowledgements_ = true;
+    acknowledgements_->open();
+}
+
+void SettingsView::updateStatus() {
+    const QString appName = QCoreApplication::applicationName();
+    const bool isDefault = defaultApp_.isDefault();
+
+    // The check mark in full colour when Ostrel is the default; otherwise a
+    // neutral mark, drawn greyed like secondary text.
+    const QIcon icon =
+        isDefault ? QIcon::fromTheme(QStringLiteral("emblem-default"),
+                                     style()->standardIcon(QStyle::SP_DialogApplyButton))
+                  : QIcon::fromTheme(QStringLiteral("dialog-information"),
+                                     style()->standardIcon(QStyle::SP_MessageBoxInformation));
+    statusIcon_->setPixmap(
+        icon.pixmap(kStatusIconSize, kStatusIconSize, isDefault ? QIcon::Normal : QIcon::Disabled));
+    statusIcon_->setProperty("showsDefault", isDefault);
+
+    statusTitle_->setText(isDefault ? tr("%1 opens .rar files.").arg(appName)
+                                    : tr("%1 is not the default app for .rar files.").arg(appName));
+
+    const QString handler = defaultApp_.currentHandlerName();
+    handlerLine_->setText(handler.isEmpty() ? QString()
+                                            : tr("Currently opened with %1.").arg(handler));
+    handlerLine_->setHidden(handler.isEmpty());
+
+    setDefaultButton_->setEnabled(!isDefault);
+    emit contentHeightChanged();
+}
+
+void SettingsView::updatePreferences() {
+    select(revealPicker_, settings_.revealInFinder());
+    select(trashPicker_, settings_.moveArchiveToTrash());
+    const QSignalBlocker blocker(folderToggle_);
+    folderToggle_->setChecked(settings_.alwaysCreateFolder());
+}
+
+}  // namespace tovani

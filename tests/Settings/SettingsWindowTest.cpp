@@ -1,0 +1,424 @@
+#include "Settings/SettingsWindowController.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <filesystem>
+
+#include "Settings/AcknowledgementsView.h"
+#include "Settings/AppSettings.h"
+#include "Settings/DefaultAppStatus.h"
+#include "Settings/SettingsView.h"
+#include "support/TempDirectory.h"
+
+namespace tovani {
+namespace {
+
+using testing::readFile;
+using testing::TempDirectory;
+using testing::writeFile;
+namespace fs = std::filesystem;
+
+constexpr int kWaitMs = 15000;
+const QString kAppId = QStringLiteral("org.ostrel.Ostrel.desktop");
+
+// Widgets need a QApplication, and it must be the process's first application
+// object: the other tests of this program make a QCoreApplication lazily, so
+// the QApplication is made before any test runs.
+QApplication* ensureApplication() {
+    if (QCoreApplication::instance() == nullptr) {
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        }
+        static int argc = 1;
+        static char name[] = "SettingsTests";
+        static char* argv[] = {name, nullptr};
+        new QApplication(argc, argv);
+        QCoreApplication::setApplicationName(QStringLiteral("Ostrel"));
+        QCoreApplication::setApplicationVersion(QStringLiteral("1.0.0"));
+    }
+    return qobject_cast<QApplication*>(QCoreApplication::instance());
+}
+
+class ApplicationEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override { ensureApplication(); }
+};
+[[maybe_unused]] ::testing::Environment* const applicationEnvironment =
+    ::testing::AddGlobalTestEnvironment(new ApplicationEnvironment);
+
+// A stand-in for xdg-mime: "query" prints the contents of the file "answer"
+// (the handler's desktop id), "default" records itself in "requests" and
+// makes its id the answer. Every run is appended to "runs".
+class FakeXdgMime {
+public:
+    explicit FakeXdgMime(const fs::path& directory) : directory_(directory) {
+        const fs::path script = directory / "xdg-mime";
+        writeFile(script,
+                  "#!/bin/sh\n"
+                  "cd \"$(dirname \"$0\")\"\n"
+                  "echo \"$*\" >> runs\n"
+                  "case \"$1\" in\n"
+                  "  query) cat answer 2>/dev/null ;;\n"
+                  "  default) echo \"$*\" >> requests; echo \"$2\" > answer ;;\n"
+                  "esac\n");
+        chmod(script.c_str(), 0755);
+    }
+
+    QString program() const { return QString::fromStdString((directory_ / "xdg-mime").string()); }
+    void answer(const std::string& desktopId) {
+        writeFile(directory_ / "answer", desktopId + "\n");
+    }
+    std::string requests() const {
+        return fs::exists(directory_ / "requests") ? readFile(directory_ / "requests") : "";
+    }
+
+private:
+    fs::path directory_;
+};
+
+class SettingsWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ensureApplication();
+        // Handler names are looked up among private desktop files only.
+        savedDataHome_ = qgetenv("XDG_DATA_HOME");
+        savedDataDirs_ = qgetenv("XDG_DATA_DIRS");
+        qputenv("XDG_DATA_HOME", QByteArray::fromStdString((dir_ / "data").string()));
+        qputenv("XDG_DATA_DIRS", QByteArray::fromStdString((dir_ / "system").string()));
+        writeFile(dir_ / "data/applications/archive-viewer.desktop",
+                  "[Desktop Entry]\nType=Application\nName=Archive Viewer\nExec=av %F\n");
+    }
+    void TearDown() override {
+        controller_.reset();
+        settings_.reset();
+        qputenv("XDG_DATA_HOME", savedDataHome_);
+        qputenv("XDG_DATA_DIRS", savedDataDirs_);
+    }
+
+    QString settingsFile() const {
+        return QString::fromStdString((dir_ / "settings.conf").string());
+    }
+
+    // A controller over a settings file in the test directory, asking the
+    // given program for the default handler; waits for the first answer.
+    SettingsWindowController& makeController(const QString& program) {
+        settings_ = std::make_unique<AppSettings>(settingsFile());
+        auto* status = new DefaultAppStatus(kAppId, program);
+        QSignalSpy refreshed(status, &DefaultAppStatus::refreshed);
+        controller_ = std::make_unique<SettingsWindowController>(*settings_, status);
+        EXPECT_TRUE(refreshed.wait(kWaitMs));
+        return *controller_;
+    }
+    SettingsWindowController& makeController(FakeXdgMime& tool) {
+        return makeController(tool.program());
+    }
+
+    static bool waitForRefresh(DefaultAppStatus& status) {
+        QSignalSpy refreshed(&status, &DefaultAppStatus::refreshed);
+        return refreshed.wait(kWaitMs);
+    }
+
+    static QStringList itemTexts(const QComboBox* box) {
+        QStringList texts;
+        for (int i = 0; i < box->count(); ++i) {
+            texts << box->itemText(i);
+        }
+        return texts;
+    }
+
+    static QStringList labelTexts(const QWidget* root) {
+        QStringList texts;
+        for (const QLabel* label : root->findChildren<QLabel*>()) {
+            texts << label->text();
+        }
+        return texts;
+    }
+
+    TempDirectory dir_;
+    FakeXdgMime tool_{dir_.path()};
+    std::unique_ptr<AppSettings> settings_;
+    std::unique_ptr<SettingsWindowController> controller_;
+
+private:
+    QByteArray savedDataHome_;
+    QByteArray savedDataDirs_;
+};
+
+TEST_F(SettingsWindowTest, ShowsTheThreeSectionsWithTheirTexts) {
+    SettingsWindowController& controller = makeController(tool_);
+    const SettingsView& view = *controller.view();
+
+    EXPECT_EQ(controller.window()->windowTitle(), "Ostrel Settings");
+    EXPECT_EQ(controller.window()->width(), 480);
+    EXPECT_EQ(controller.window()->minimumSize(), controller.window()->maximumSize());
+
+    const QStringList labels = labelTexts(controller.window());
+    EXPECT_TRUE(labels.contains("Default App"));
+    EXPECT_TRUE(labels.contains("Extraction"));
+    EXPECT_TRUE(labels.contains("After extracting"));
+    EXPECT_TRUE(labels.contains("Archive after extracting"));
+    EXPECT_TRUE(labels.contains(
+        "Archives are extracted next to the original. Existing files are never replaced."));
+
+    EXPECT_EQ(view.setDefaultButton()->text(), "Set as Default");
+    EXPECT_EQ(itemTexts(view.revealPicker()), QStringList({"Do nothing", "Show in File Manager"}));
+    EXPECT_EQ(itemTexts(view.trashPicker()), QStringList({"Keep", "Move to Trash"}));
+    EXPECT_EQ(view.folderToggle()->text(), "Always extract into a new folder");
+    EXPECT_EQ(view.versionLabel()->text(), "Version 1.0.0");
+    EXPECT_EQ(view.acknowledgementsButton()->text(), "Acknowledgements…");
+
+    // A fresh installation: nothing stored, so every preference is off.
+    EXPECT_EQ(view.revealPicker()->currentText(), "Do nothing");
+    EXPECT_EQ(view.trashPicker()->currentText(), "Keep");
+    EXPECT_FALSE(view.folderToggle()->isChecked());
+}
+
+TEST_F(SettingsWindowTest, StatusWithNoKnownDefault) {
+    const SettingsView& view = *makeController(tool_).view();
+
+    EXPECT_EQ(view.statusTitle()->text(), "Ostrel is not the default app for .rar files.");
+    EXPECT_FALSE(view.statusIcon()->property("showsDefault").toBool());
+    EXPECT_TRUE(view.handlerLine()->isHidden());
+    EXPECT_TRUE(view.setDefaultButton()->isEnabled());
+}
+
+TEST_F(SettingsWindowTest, StatusWhenThisAppIsTheDefault) {
+    tool_.answer(kAppId.toStdString());
+    const SettingsView& view = *makeController(tool_).view();
+
+    EXPECT_EQ(view.statusTitle()->text(), "Ostrel opens .rar files.");
+    EXPECT_TRUE(view.statusIcon()->property("showsDefault").toBool());
+    EXPECT_TRUE(view.handlerLine()->isHidden());
+    EXPECT_FALSE(view.setDefaultButton()->isEnabled());
+}
+
+TEST_F(SettingsWindowTest, StatusWhenAnotherAppIsTheDefault) {
+    tool_.answer("archive-viewer.desktop");
+    SettingsWindowController& controller = makeController(tool_);
+    const SettingsView& view = *controller.view();
+    const int heightWithoutLine = [&] {
+        TempDirectory other;
+        FakeXdgMime none(other.path());
+        AppSettings settings(QString::fromStdString((other / "s.conf").string()));
+        SettingsWindowController plain(settings, new DefaultAppStatus(kAppId, none.program()));
+        EXPECT_TRUE(waitForRefresh(plain.defaultApp()));
+        return plain.window()->height();
+    }();
+
+    EXPECT_EQ(view.statusTitle()->text(), "Ostrel is not the default app for .rar files.");
+    EXPECT_FALSE(view.handlerLine()->isHidden());
+    EXPECT_EQ(view.handlerLine()->text(), "Currently opened with Archive Viewer.");
+    EXPECT_TRUE(view.setDefaultButton()->isEnabled());
+    // The window grows to hold the extra line.
+    EXPECT_GT(controller.window()->height(), heightWithoutLine);
+}
+
+TEST_F(SettingsWindowTest, SetAsDefaultAsksForTheDefaultAndShowsTheOutcome) {
+    tool_.answer("archive-viewer.desktop");
+    SettingsWindowController& controller = makeController(tool_);
+    const SettingsView& view = *controller.view();
+    controller.show();
+    ASSERT_TRUE(waitForRefresh(controller.defaultApp()));
+
+    QTest::mouseClick(view.setDefaultButton(), Qt::LeftButton);
+    ASSERT_TRUE(waitForRefresh(controller.defaultApp()));
+
+    EXPECT_EQ(tool_.requests(),
+              "default org.ostrel.Ostrel.desktop application/vnd.rar application/x-rar "
+              "application/x-rar-compressed\n");
+    // Same window, new state.
+    EXPECT_TRUE(controller.window()->isVisible());
+    EXPECT_EQ(view.statusTitle()->text(), "Ostrel opens .rar files.");
+    EXPECT_TRUE(view.handlerLine()->isHidden());
+    EXPECT_FALSE(view.setDefaultButton()->isEnabled());
+}
+
+TEST_F(SettingsWindowTest, SetAsDefaultWithoutTheToolLeavesTheStatusAsItIs) {
+    SettingsWindowController& controller =
+        makeController(QString::fromStdString((dir_ / "missing/xdg-mime").string()));
+    const SettingsView& view = *controller.view();
+
+    QTest::mouseClick(view.setDefaultButton(), Qt::LeftButton);
+    ASSERT_TRUE(waitForRefresh(controller.defaultApp()));
+
+    EXPECT_EQ(view.statusTitle()->text(), "Ostrel is not the default app for .rar files.");
+    EXPECT_TRUE(view.setDefaultButton()->isEnabled());
+}
+
+TEST_F(SettingsWindowTest, PickersAndToggleWriteTheSettingsAtOnce) {
+    const SettingsView& view = *makeController(tool_).view();
+
+    view.revealPicker()->setCurrentIndex(1);
+    EXPECT_TRUE(settings_->revealInFinder());
+    view.trashPicker()->setCurrentIndex(1);
+    EXPECT_TRUE(settings_->moveArchiveToTrash());
+    QTest::mouseClick(view.folderToggle(), Qt::LeftButton);
+    EXPECT_TRUE(settings_->alwaysCreateFolder());
+
+    // Already in the store, as a later launch reads it.
+    const AppSettings reread(settingsFile());
+    EXPECT_TRUE(reread.revealInFinder());
+    EXPECT_TRUE(reread.moveArchiveToTrash());
+    EXPECT_TRUE(reread.alwaysCreateFolder());
+
+    view.trashPicker()->setCurrentIndex(0);
+    EXPECT_FALSE(settings_->moveArchiveToTrash());
+    EXPECT_FALSE(AppSettings(settingsFile()).moveArchiveToTrash());
+}
+
+TEST_F(SettingsWindowTest, ControlsShowStoredValuesAndFollowChanges) {
+    {
+        AppSettings stored(settingsFile());
+        stored.setRevealInFinder(true);
+    }
+    const SettingsView& view = *makeController(tool_).view();
+    EXPECT_EQ(view.revealPicker()->currentText(), "Show in File Manager");
+
+    QSignalSpy announced(settings_.get(), &AppSettings::aboutToChange);
+    settings_->setMoveArchiveToTrash(true);
+    settings_->setAlwaysCreateFolder(true);
+    settings_->setRevealInFinder(false);
+
+    EXPECT_EQ(view.trashPicker()->currentText(), "Move to Trash");
+    EXPECT_TRUE(view.folderToggle()->isChecked());
+    EXPECT_EQ(view.revealPicker()->currentText(), "Do nothing");
+    // Following a change writes nothing back.
+    EXPECT_EQ(announced.count(), 3);
+}
+
+TEST_F(SettingsWindowTest, ShowRefreshesTheStatusAndBringsBackTheSameWindow) {
+    SettingsWindowController& controller = makeController(tool_);
+    QWidget* window = controller.window();
+    const SettingsView& view = *controller.view();
+
+    tool_.answer(kAppId.toStdString());
+    controller.show();
+    ASSERT_TRUE(waitForRefresh(controller.defaultApp()));
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(view.statusTitle()->text(), "Ostrel opens .rar files.");
+
+    QPointer<QWidget> kept(window);
+    window->close();
+    QCoreApplication::processEvents();
+    ASSERT_FALSE(kept.isNull());
+    EXPECT_FALSE(window->isVisible());
+
+    tool_.answer("archive-viewer.desktop");
+    controller.show();
+    ASSERT_TRUE(waitForRefresh(controller.defaultApp()));
+    EXPECT_EQ(controller.window(), window);
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(view.handlerLine()->text(), "Currently opened with Archive Viewer.");
+}
+
+TEST_F(SettingsWindowTest, BecomingActiveRefreshesTheStatus) {
+    SettingsWindowController& controller = makeController(tool_);
+
+    tool_.answer(kAppId.toStdString());
+    QSignalSpy refreshed(&controller.defaultApp(), &DefaultAppStatus::refreshed);
+    emit qGuiApp->applicationStateChanged(Qt::ApplicationInactive);
+    QTest::qWait(200);
+    EXPECT_EQ(refreshed.count(), 0);
+
+    emit qGuiApp->applicationStateChanged(Qt::ApplicationActive);
+    ASSERT_TRUE(refreshed.wait(kWaitMs));
+    EXPECT_EQ(controller.view()->statusTitle()->text(), "Ostrel opens .rar files.");
+}
+
+// The licence of the installed UnRAR package, where the build takes it from.
+QString installedLicense() {
+    for (const char* path :
+         {"/usr/share/doc/libunrar5/copyright", "/usr/share/doc/libunrar-dev/copyright"}) {
+        QFile file(QString::fromLatin1(path));
+        if (file.open(QIODevice::ReadOnly)) {
+            return QString::fromUtf8(file.readAll());
+        }
+    }
+    return {};
+}
+
+TEST_F(SettingsWindowTest, AcknowledgementsShowTheUnrarLicenceVerbatim) {
+    SettingsWindowController& controller = makeController(tool_);
+    SettingsView& view = *controller.view();
+    controller.show();
+
+    QTest::mouseClick(view.acknowledgementsButton(), Qt::LeftButton);
+    AcknowledgementsView* sheet = view.acknowledgements();
+    ASSERT_TRUE(view.showsAcknowledgements());
+    ASSERT_TRUE(sheet->isVisible());
+    EXPECT_EQ(sheet->size(), QSize(560, 460));
+    EXPECT_EQ(sheet->windowModality(), Qt::WindowModal);
+    EXPECT_TRUE(labelTexts(sheet).contains("Acknowledgements"));
+    EXPECT_TRUE(
+        labelTexts(sheet).contains("RAR archives are unpacked with the UnRAR source code "
+                                   "by Varnholt, used under the following license."));
+
+    const QString license = installedLicense();
+    ASSERT_FALSE(license.isEmpty()) << "no UnRAR licence file installed";
+    EXPECT_EQ(AcknowledgementsView::license(), license);
+    EXPECT_EQ(sheet->licenseView()->toPlainText(), license);
+    EXPECT_TRUE(sheet->licenseView()->isReadOnly());
+    EXPECT_TRUE(sheet->licenseView()->textInteractionFlags() & Qt::TextSelectableByMouse);
+    EXPECT_TRUE(sheet->licenseView()->font().fixedPitch() ||
+                QFontInfo(sheet->licenseView()->font()).fixedPitch());
+
+    QTest::mouseClick(sheet->doneButton(), Qt::LeftButton);
+    EXPECT_FALSE(sheet->isVisible());
+    EXPECT_FALSE(view.showsAcknowledgements());
+    EXPECT_TRUE(controller.window()->isVisible());
+}
+
+TEST_F(SettingsWindowTest, ReturnDismissesTheAcknowledgements) {
+    SettingsWindowController& controller = makeController(tool_);
+    SettingsView& view = *controller.view();
+    AcknowledgementsView* sheet = view.acknowledgements();
+    controller.show();
+
+    // Wherever the focus is in the sheet: on "Done", or in the licence text.
+    for (QWidget* focus : {static_cast<QWidget*>(sheet->doneButton()),
+                           static_cast<QWidget*>(sheet->licenseView())}) {
+        view.showAcknowledgements();
+        ASSERT_TRUE(sheet->isVisible());
+        QTest::keyClick(focus, Qt::Key_Return);
+        EXPECT_FALSE(sheet->isVisible()) << focus->objectName().toStdString();
+        EXPECT_FALSE(view.showsAcknowledgements());
+    }
+}
+
+// Renders the window in its states and the sheet into $OSTREL_PICTURES, for a
+// look by eye: run with --gtest_also_run_disabled_tests.
+TEST_F(SettingsWindowTest, DISABLED_RenderForReview) {
+    const QString pictures = qEnvironmentVariable("OSTREL_PICTURES");
+    ASSERT_FALSE(pictures.isEmpty()) << "set OSTREL_PICTURES to a directory";
+    tool_.answer("archive-viewer.desktop");
+    SettingsWindowController& controller = makeController(tool_);
+    controller.show();
+    ASSERT_TRUE(waitForRefresh(controller.defaultApp()));
+    QTest::qWait(100);
+    EXPECT_TRUE(controller.window()->grab().save(pictures + "/settings-other.png"));
+
+    tool_.answer(kAppId.toStdString());
+    controller.show();
+    ASSERT_TRUE(waitForRefresh(controller.defaultApp()));
+    QTest::qWait(100);
+    EXPECT_TRUE(controller.window()->grab().save(pictures + "/settings.png"));
+
+    controller.view()->showAcknowledgements();
+    QTest::qWait(100);
+    EXPECT_TRUE(
+        controller.view()->acknowledgements()->grab().save(pictures + "/acknowledgements.png"));
+}
+
+}  // namespace
+}  // namespace tovani
