@@ -15,6 +15,7 @@
 #include <string_view>
 
 #include "TovaniCore/FileSystemPlatform.h"
+#include "TovaniCore/FileSystemPlatformLinux.h"
 
 namespace tovani::FileSystemPlatform {
 
@@ -219,6 +220,11 @@ int renameExclusive(const std::filesystem::path& from, const std::filesystem::pa
     if (code != EINVAL && code != ENOSYS) {
         return code;
     }
+    return renameWithoutNoReplaceFlag(from, to);
+}
+
+int renameWithoutNoReplaceFlag(const std::filesystem::path& from,
+                               const std::filesystem::path& to) noexcept {
     struct stat status;
     if (::lstat(from.c_str(), &status) != 0) {
         return errno;

@@ -13,6 +13,9 @@
 
 #include "StagingWriterTestEntries.h"
 #include "support/TempDirectory.h"
+#if defined(__linux__)
+#include "TovaniCore/FileSystemPlatformLinux.h"
+#endif
 
 namespace tovani::testing {
 namespace {
@@ -114,6 +117,50 @@ TEST(FileSystemPlatform, CopyFileExclusiveRefusesTakenDestinationsAndOddSources)
     EXPECT_EQ(directoryNames(dir.path()),
               (std::set<std::string>{"source", "taken", "dangling", "link", "folder"}));
 }
+
+#if defined(__linux__)
+TEST(FileSystemPlatform, CopyFileExclusiveReadsWhatTheKernelCannotCopyForIt) {
+    // /proc is another file system that neither clones nor copies ranges,
+    // and reports size 0 for files that do have contents.
+    TempDirectory dir;
+    ASSERT_EQ(platform::copyFileExclusive("/proc/self/status", dir / "status"), 0);
+    EXPECT_NE(readFile(dir / "status").find("Umask:"), std::string::npos);
+}
+
+TEST(FileSystemPlatform, RenameWithoutKernelSupportStillNeverReplaces) {
+    TempDirectory dir;
+    writeFile(dir / "file", "new");
+    fs::create_directories(dir / "tree" / "inner");
+    fs::create_symlink("nowhere", dir / "link");
+    writeFile(dir / "takenFile", "old");
+    fs::create_directory(dir / "takenDir");
+    fs::create_symlink("nowhere", dir / "dangling");
+
+    for (const char* source : {"file", "tree", "link"}) {
+        for (const char* target : {"takenFile", "takenDir", "dangling"}) {
+            EXPECT_EQ(platform::renameWithoutNoReplaceFlag(dir / source, dir / target), EEXIST)
+                << source << " onto " << target;
+        }
+    }
+    EXPECT_EQ(readFile(dir / "takenFile"), "old");
+    EXPECT_TRUE(fs::is_empty(dir / "takenDir"));
+    EXPECT_EQ(fs::read_symlink(dir / "dangling"), "nowhere");
+
+    EXPECT_EQ(platform::renameWithoutNoReplaceFlag(dir / "tree", dir / "tree" / "inner" / "x"),
+              EINVAL);
+    EXPECT_TRUE(fs::is_empty(dir / "tree" / "inner")) << "the reservation is given up";
+
+    EXPECT_EQ(platform::renameWithoutNoReplaceFlag(dir / "file", dir / "movedFile"), 0);
+    EXPECT_EQ(platform::renameWithoutNoReplaceFlag(dir / "tree", dir / "movedTree"), 0);
+    EXPECT_EQ(platform::renameWithoutNoReplaceFlag(dir / "link", dir / "movedLink"), 0);
+    EXPECT_EQ(readFile(dir / "movedFile"), "new");
+    EXPECT_TRUE(fs::is_directory(dir / "movedTree" / "inner"));
+    EXPECT_EQ(fs::read_symlink(dir / "movedLink"), "nowhere");
+    EXPECT_EQ(directoryNames(dir.path()),
+              (std::set<std::string>{"movedFile", "movedTree", "movedLink", "takenFile", "takenDir",
+                                     "dangling"}));
+}
+#endif
 
 TEST(FileSystemPlatform, AvailableCapacity) {
     TempDirectory dir;
