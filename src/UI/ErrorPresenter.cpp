@@ -1,0 +1,92 @@
+#include "UI/ErrorPresenter.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileDialog>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+
+#include "UI/ErrorMessage.h"
+#include "UI/ModalSession.h"
+#include "UI/SkippedEntriesMessage.h"
+
+namespace tovani::ErrorPresenter {
+namespace {
+
+class Texts {
+    Q_DECLARE_TR_FUNCTIONS(ErrorPresenter)
+};
+
+QString fileName(const std::filesystem::path& archive) {
+    return QFile::decodeName(archive.filename().c_str());
+}
+
+// Names and paths from archives are shown as they stand, never as markup.
+void configure(QMessageBox& box, QMessageBox::Icon icon, const QString& title,
+               const QString& detail) {
+    box.setIcon(icon);
+    box.setWindowTitle(QCoreApplication::applicationName());
+    box.setTextFormat(Qt::PlainText);
+    box.setText(title);
+    box.setInformativeText(detail);
+    // QMessageBox guesses the format of its informative text by itself.
+    if (auto* informative = box.findChild<QLabel*>("qt_msgbox_informativelabel")) {
+        informative->setTextFormat(Qt::PlainText);
+    }
+}
+
+std::optional<std::filesystem::path> chooseFolder(const std::filesystem::path& archive) {
+    // Qt's own dialog, so that the accept button and the message show the
+    // same everywhere.
+    QFileDialog dialog;
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setOption(QFileDialog::ShowDirsOnly);
+    dialog.setFileMode(QFileDialog::Directory);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setLabelText(QFileDialog::Accept, Texts::tr("Extract Here"));
+    dialog.setWindowTitle(Texts::tr("Choose where to extract “%1”.").arg(fileName(archive)));
+    if (runModal(dialog) != QDialog::Accepted) {
+        return std::nullopt;
+    }
+    const QStringList chosen = dialog.selectedFiles();
+    if (chosen.isEmpty() || chosen.first().isEmpty()) {
+        return std::nullopt;
+    }
+    return std::filesystem::path(QFile::encodeName(chosen.first()).toStdString());
+}
+
+}  // namespace
+
+std::optional<std::filesystem::path> present(const std::exception& error,
+                                             const std::filesystem::path& archive) {
+    const ErrorMessage message = errorMessage(error, fileName(archive));
+    QMessageBox box;
+    configure(box, QMessageBox::Warning, message.title, message.detail);
+    QPushButton* choose = nullptr;
+    if (message.offersFolderChoice) {
+        choose = box.addButton(Texts::tr("Choose Folder…"), QMessageBox::AcceptRole);
+        QPushButton* cancel = box.addButton(Texts::tr("Cancel"), QMessageBox::RejectRole);
+        box.setDefaultButton(choose);
+        box.setEscapeButton(cancel);
+    }
+    runModal(box);
+    if (choose != nullptr && box.clickedButton() == choose) {
+        return chooseFolder(archive);
+    }
+    return std::nullopt;
+}
+
+void presentSkipped(const std::vector<SkippedEntry>& skipped,
+                    const std::filesystem::path& archive) {
+    const std::optional<SkippedEntriesMessage> message =
+        skippedEntriesMessage(skipped, fileName(archive));
+    if (!message) {
+        return;
+    }
+    QMessageBox box;
+    configure(box, QMessageBox::Information, message->title, message->detail);
+    runModal(box);
+}
+
+}  // namespace tovani::ErrorPresenter
