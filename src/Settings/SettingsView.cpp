@@ -7,6 +7,7 @@
 #include <QFrame>
 #include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QHideEvent>
 #include <QIcon>
 #include <QLabel>
 #include <QPushButton>
@@ -237,6 +238,15 @@ void SettingsView::showAcknowledgements() {
     }
     showsAcknowledgements_ = true;
     acknowledgements_->open();
+}
+
+void SettingsView::hideEvent(QHideEvent* event) {
+    QWidget::hideEvent(event);
+    // The sheet belongs to the window: closing the window ends it, rather
+    // than leaving it on screen alone. Minimising is not closing.
+    if (!event->spontaneous() && showsAcknowledgements_) {
+        acknowledgements_->reject();
+    }
 }
 
 void SettingsView::updateStatus() {

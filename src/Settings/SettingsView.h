@@ -51,6 +51,9 @@ signals:
     // The content changed in a way that may change the height it needs.
     void contentHeightChanged();
 
+protected:
+    void hideEvent(QHideEvent* event) override;
+
 private:
     QWidget* makeStatusSection();
     QWidget* makeExtractionSection();

@@ -16,6 +16,7 @@
 #include <filesystem>
 
 #include "Settings/AcknowledgementsView.h"
+#include "Settings/AppResources.h"
 #include "Settings/AppSettings.h"
 #include "Settings/DefaultAppStatus.h"
 #include "Settings/SettingsView.h"
@@ -394,6 +395,31 @@ TEST_F(SettingsWindowTest, ReturnDismissesTheAcknowledgements) {
         EXPECT_FALSE(sheet->isVisible()) << focus->objectName().toStdString();
         EXPECT_FALSE(view.showsAcknowledgements());
     }
+}
+
+TEST_F(SettingsWindowTest, ClosingTheWindowEndsTheSheetAndItOpensAgain) {
+    SettingsWindowController& controller = makeController(tool_);
+    SettingsView& view = *controller.view();
+    AcknowledgementsView* sheet = view.acknowledgements();
+    controller.show();
+    view.showAcknowledgements();
+    ASSERT_TRUE(sheet->isVisible());
+
+    controller.window()->close();
+    EXPECT_FALSE(sheet->isVisible());
+    EXPECT_FALSE(view.showsAcknowledgements());
+
+    controller.show();
+    QTest::mouseClick(view.acknowledgementsButton(), Qt::LeftButton);
+    EXPECT_TRUE(sheet->isVisible());
+    EXPECT_EQ(sheet->licenseView()->toPlainText(), AcknowledgementsView::license());
+}
+
+TEST_F(SettingsWindowTest, AppIconIsInTheResources) {
+    AppResources::initialize();
+    QFile icon(AppResources::iconPath);
+    ASSERT_TRUE(icon.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(icon.readAll().contains("<svg"));
 }
 
 // Renders the window in its states and the sheet into $OSTREL_PICTURES, for a
