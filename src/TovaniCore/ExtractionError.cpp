@@ -4,16 +4,11 @@
 #include <sstream>
 #include <utility>
 
+#include "TovaniCore/Overloaded.h"
+
 namespace tovani {
 
 namespace {
-
-template <class... Ts>
-struct Overloaded : Ts... {
-    using Ts::operator()...;
-};
-template <class... Ts>
-Overloaded(Ts...) -> Overloaded<Ts...>;
 
 void quoted(std::ostringstream& out, const std::string& text) { out << '"' << text << '"'; }
 

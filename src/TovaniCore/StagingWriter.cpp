@@ -14,16 +14,12 @@
 
 #include "TovaniCore/ExtractionError.h"
 #include "TovaniCore/FileSystemPlatform.h"
+#include "TovaniCore/Overloaded.h"
 #include "TovaniCore/PathSanitizer.h"
 
 namespace tovani {
 
 namespace {
-
-template <class... Ts>
-struct Overloaded : Ts... {
-    using Ts::operator()...;
-};
 
 // Access time left alone; modification time to the nearest nanosecond, with
 // a fraction that rounds up to a whole second carried into the seconds.
