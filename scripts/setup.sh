@@ -7,7 +7,7 @@ packages=(
   cmake ninja-build g++ make pkg-config clang libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libunrar-dev rar
-  qt6-base-dev qt6-base-dev-tools libqt6dbus6 qt6-l10n-tools
+  qt6-base-dev qt6-base-dev-tools libqt6dbus6 libqt6svg6 qt6-l10n-tools
   xvfb xauth xdg-utils desktop-file-utils shared-mime-info
   attr e2fsprogs util-linux procps
 )

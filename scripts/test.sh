@@ -1,11 +1,27 @@
 #!/usr/bin/env bash
-# Sets up a Debian 12 machine, builds Ostrel and runs every test.
+# Sets up a Debian 12 machine, builds Ostrel and runs every test: the normal
+# build, the same suite under AddressSanitizer and UndefinedBehaviorSanitizer,
+# and short seeded runs of the fuzzers.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 bash "$root/scripts/setup.sh"
-
 jobs=$(nproc)
+
+echo "== build and test"
 build=${OSTREL_BUILD_DIR:-$root/build}
 cmake -S "$root" -B "$build" -G Ninja -DOSTREL_WERROR=ON >/dev/null
 cmake --build "$build" -j "$jobs"
 ctest --test-dir "$build" --output-on-failure -j "$jobs"
+
+echo "== build and test with sanitizers"
+asan=${OSTREL_ASAN_BUILD_DIR:-$root/build-asan}
+cmake -S "$root" -B "$asan" -G Ninja -DOSTREL_WERROR=ON -DOSTREL_SANITIZE=ON \
+  -DCMAKE_BUILD_TYPE=Debug >/dev/null
+cmake --build "$asan" -j "$jobs"
+ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:detect_stack_use_after_return=1" \
+LSAN_OPTIONS="suppressions=$root/tests/sanitizer-suppressions.txt:print_suppressions=0" \
+UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1" \
+  ctest --test-dir "$asan" --output-on-failure -j "$jobs"
+
+echo "== fuzz"
+bash "$root/scripts/fuzz.sh" "${OSTREL_FUZZ_SECONDS:-30}"
