@@ -1,5 +1,6 @@
 #include "RarBridge/tovani_bridge.h"
 
+#include <locale.h>
 #include <unrar/dll.hpp>
 
 #include <algorithm>
@@ -31,6 +32,37 @@ constexpr std::uint64_t kFileTimeAt1970 = 116444736000000000ULL;
 constexpr unsigned kHeaderEncrypted = RHDF_ENCRYPTED;
 constexpr unsigned kHeaderDirectory = RHDF_DIRECTORY;
 constexpr unsigned kHostUnix = 3;
+
+// The library turns wide file names into the bytes it passes to open() with
+// the C library's multibyte functions, so under a non-UTF-8 locale (LANG=C)
+// every archive path with a non-ASCII character fails to open. Paths are
+// UTF-8 here; each library call therefore runs with a UTF-8 character type
+// on the calling thread only (uselocale), leaving the process locale alone.
+class Utf8LocaleScope {
+public:
+    Utf8LocaleScope() {
+        static const locale_t utf8 = [] {
+            locale_t made = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
+            if (made == static_cast<locale_t>(0)) {
+                made = newlocale(LC_CTYPE_MASK, "en_US.UTF-8", static_cast<locale_t>(0));
+            }
+            return made;
+        }();
+        if (utf8 != static_cast<locale_t>(0)) {
+            previous_ = uselocale(utf8);
+        }
+    }
+    ~Utf8LocaleScope() {
+        if (previous_ != static_cast<locale_t>(0)) {
+            uselocale(previous_);
+        }
+    }
+    Utf8LocaleScope(const Utf8LocaleScope&) = delete;
+    Utf8LocaleScope& operator=(const Utf8LocaleScope&) = delete;
+
+private:
+    locale_t previous_ = static_cast<locale_t>(0);
+};
 
 }  // namespace
 
@@ -208,7 +240,11 @@ tovani_link_type LinkTypeFromRedirection(unsigned redirection) {
 }
 
 tovani_status ProcessEntry(tovani_archive& archive, int operation) {
-    const int code = RARProcessFileW(archive.rar_handle, operation, nullptr, nullptr);
+    int code;
+    {
+        Utf8LocaleScope locale;
+        code = RARProcessFileW(archive.rar_handle, operation, nullptr, nullptr);
+    }
     const tovani_status status = StatusFromRarCode(archive, code);
     if (archive.current_encrypted && LooksLikeWrongPassword(archive, status)) {
         return TOVANI_WRONG_PASSWORD;
@@ -243,7 +279,11 @@ tovani_status tovani_open(const char* path, bool for_extraction, const char* pas
         data.OpenMode = for_extraction ? RAR_OM_EXTRACT : RAR_OM_LIST;
         data.Callback = UnrarCallback;
         data.UserData = reinterpret_cast<LPARAM>(archive.get());
-        HANDLE handle = RAROpenArchiveEx(&data);
+        HANDLE handle;
+        {
+            Utf8LocaleScope locale;
+            handle = RAROpenArchiveEx(&data);
+        }
         if (handle == nullptr) {
             const tovani_status status =
                 StatusFromRarCode(*archive, static_cast<int>(data.OpenResult));
@@ -289,7 +329,11 @@ tovani_status tovani_read_entry(tovani_archive* handle, tovani_entry* out_entry)
         header->RedirName = handle->target_buffer.get();
         header->RedirNameSize = kNameBufferSize;
 
-        const int code = RARReadHeaderEx(handle->rar_handle, header.get());
+        int code;
+        {
+            Utf8LocaleScope locale;
+            code = RARReadHeaderEx(handle->rar_handle, header.get());
+        }
         if (code == ERAR_END_ARCHIVE) {
             return TOVANI_END_OF_ARCHIVE;
         }
@@ -391,6 +435,7 @@ void tovani_close(tovani_archive* handle) noexcept {
         return;
     }
     if (handle->rar_handle != nullptr) {
+        Utf8LocaleScope locale;
         RARCloseArchive(handle->rar_handle);
     }
     delete handle;

@@ -279,6 +279,27 @@ TEST(TovaniBridgeOpen, FailuresLeaveNoHandle) {
     EXPECT_EQ(handle, nullptr);
 }
 
+// Test programs run in the "C" locale, where the library alone cannot turn a
+// non-ASCII wide path into the bytes of the file name.
+TEST(TovaniBridgeOpen, NonAsciiPathsOpenWhateverTheLocale) {
+    TempDirectory dir;
+    const fs::path folder = dir / "Fotos \xC3\xA9t\xC3\xA9";
+    fs::create_directory(folder);
+    const std::vector<fs::path> volumes = testing::writeRar4Volumes(
+        folder / "\xE2\x82\xAC.rar", {StoredEntry::file("big", std::string(3000, 'x'))}, 2000);
+    ASSERT_EQ(volumes.size(), 2u);
+
+    Opened archive(volumes[0], true);
+    ASSERT_EQ(archive.status, TOVANI_OK);
+    tovani_entry record{};
+    ASSERT_EQ(tovani_read_entry(archive.handle, &record), TOVANI_OK);
+    std::string data;
+    EXPECT_EQ(tovani_extract_entry(archive.handle, collect, &data), TOVANI_OK);
+    EXPECT_EQ(data.size(), 3000u);
+    ASSERT_EQ(tovani_next_volume_count(archive.handle), 1u);
+    EXPECT_EQ(tovani_next_volume_path(archive.handle, 0), volumes[1].string());
+}
+
 TEST(TovaniBridgeClose, NullHandleIsIgnored) { tovani_close(nullptr); }
 
 }  // namespace
