@@ -58,8 +58,7 @@ void showAbout(const QString& appName) {
     QMessageBox box;
     box.setWindowTitle(Texts::tr("About %1").arg(appName));
     box.setText(QStringLiteral("<b>%1</b>").arg(appName.toHtmlEscaped()));
-    box.setInformativeText(
-        Texts::tr("Version %1").arg(QCoreApplication::applicationVersion()));
+    box.setInformativeText(Texts::tr("Version %1").arg(QCoreApplication::applicationVersion()));
     const QIcon icon = QApplication::windowIcon();
     if (!icon.isNull()) {
         box.setIconPixmap(icon.pixmap(64, 64));

@@ -39,7 +39,9 @@ void refresh() {
     }
 }
 
-ActivationPolicy activationPolicy() { return currentPolicy; }
+ActivationPolicy activationPolicy() {
+    return currentPolicy;
+}
 
 void setActivationPolicy(ActivationPolicy policy) {
     currentPolicy = policy;

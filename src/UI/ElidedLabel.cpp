@@ -16,7 +16,9 @@ QString ElidedLabel::displayedText() const {
 
 // The height of one line whether or not there is text, so that rows do not
 // jump when a label is emptied.
-QSize ElidedLabel::minimumSizeHint() const { return {0, fontMetrics().height()}; }
+QSize ElidedLabel::minimumSizeHint() const {
+    return {0, fontMetrics().height()};
+}
 
 QSize ElidedLabel::sizeHint() const {
     return {fontMetrics().horizontalAdvance(text()), fontMetrics().height()};
@@ -24,8 +26,8 @@ QSize ElidedLabel::sizeHint() const {
 
 void ElidedLabel::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    style()->drawItemText(&painter, contentsRect(), int(alignment() | Qt::AlignVCenter),
-                          palette(), isEnabled(), displayedText(), foregroundRole());
+    style()->drawItemText(&painter, contentsRect(), int(alignment() | Qt::AlignVCenter), palette(),
+                          isEnabled(), displayedText(), foregroundRole());
 }
 
 }  // namespace tovani

@@ -30,6 +30,12 @@ void configure(QMessageBox& box, QMessageBox::Icon icon, const QString& title,
     box.setTextFormat(Qt::PlainText);
     box.setText(title);
     box.setInformativeText(detail);
+    // The title stands out from the detail, as in the password prompt.
+    if (auto* main = box.findChild<QLabel*>("qt_msgbox_label")) {
+        QFont bold = main->font();
+        bold.setBold(true);
+        main->setFont(bold);
+    }
     // QMessageBox guesses the format of its informative text by itself.
     if (auto* informative = box.findChild<QLabel*>("qt_msgbox_informativelabel")) {
         informative->setTextFormat(Qt::PlainText);

@@ -24,7 +24,6 @@ std::optional<std::filesystem::path> present(const std::exception& error,
                                              const std::filesystem::path& archive);
 
 // Shows the skipped-entries alert when skipped is not empty.
-void presentSkipped(const std::vector<SkippedEntry>& skipped,
-                    const std::filesystem::path& archive);
+void presentSkipped(const std::vector<SkippedEntry>& skipped, const std::filesystem::path& archive);
 
 }  // namespace tovani::ErrorPresenter

@@ -40,19 +40,21 @@ void build(Prompt& prompt, const PasswordRequest& request) {
     QDialog& dialog = prompt.dialog;
     dialog.setWindowTitle(QCoreApplication::applicationName());
 
-    auto* message = new QLabel(Texts::tr("Enter the password for “%1”.")
-                                   .arg(QString::fromStdString(request.archiveName)),
-                               &dialog);
+    auto* message = new QLabel(
+        Texts::tr("Enter the password for “%1”.").arg(QString::fromStdString(request.archiveName)),
+        &dialog);
     QFont bold = message->font();
     bold.setBold(true);
     message->setFont(bold);
     message->setWordWrap(true);
+    // Wide enough that a usual archive name fits on the first line.
+    message->setMinimumWidth(320);
     message->setObjectName("messageLabel");
 
-    auto* informative = new QLabel(request.isRetry
-                                       ? Texts::tr("Incorrect password. Try again.")
-                                       : Texts::tr("This archive is protected with a password."),
-                                   &dialog);
+    auto* informative =
+        new QLabel(request.isRetry ? Texts::tr("Incorrect password. Try again.")
+                                   : Texts::tr("This archive is protected with a password."),
+                   &dialog);
     informative->setWordWrap(true);
     informative->setObjectName("informativeLabel");
 

@@ -181,9 +181,13 @@ void ProgressWindowController::finish() {
     DockPresence::refresh();
 }
 
-QWidget* ProgressWindowController::window() const { return window_.get(); }
+QWidget* ProgressWindowController::window() const {
+    return window_.get();
+}
 
-bool ProgressWindowController::isAppearancePending() const { return appearanceTimer_->isActive(); }
+bool ProgressWindowController::isAppearancePending() const {
+    return appearanceTimer_->isActive();
+}
 
 void ProgressWindowController::appear() {
     // Comes to the front without taking the focus from what the user is doing.

@@ -28,7 +28,8 @@ QStringList describe(QMenu* menu) {
     for (QAction* action : menu->actions()) {
         items << (action->isSeparator()
                       ? QString("-")
-                      : action->text() + "|" + action->shortcut().toString(QKeySequence::PortableText));
+                      : action->text() + "|" +
+                            action->shortcut().toString(QKeySequence::PortableText));
     }
     return items;
 }

@@ -21,7 +21,9 @@ protected:
     void SetUp() override { testing::ensureApplication(); }
 };
 
-QLineEdit* field(QWidget& dialog) { return dialog.findChild<QLineEdit*>("passwordField"); }
+QLineEdit* field(QWidget& dialog) {
+    return dialog.findChild<QLineEdit*>("passwordField");
+}
 
 QString label(QWidget& dialog, const char* name) {
     return dialog.findChild<QLabel*>(name)->text();
@@ -42,8 +44,8 @@ TEST_F(PasswordPromptTest, FirstRequestIsMaskedFocusedAndReturnsTheText) {
         informative = label(dialog, "informativeLabel");
         placeholder = field(dialog)->placeholderText();
         echo = field(dialog)->echoMode();
-        focused = QTest::qWaitForWindowActive(&dialog) &&
-                  QApplication::focusWidget() == field(dialog);
+        focused =
+            QTest::qWaitForWindowActive(&dialog) && QApplication::focusWidget() == field(dialog);
         testing::savePicture(dialog, "password-prompt");
         typeAndConfirm(dialog, "secret");
     });

@@ -2,12 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <QCloseEvent>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QTest>
 #include <QSpontaneKeyEvent>
-#include <QCloseEvent>
+#include <QTest>
 
 #include "UI/DockPresence.h"
 #include "UI/ElidedLabel.h"
