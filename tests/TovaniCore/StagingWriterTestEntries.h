@@ -60,7 +60,9 @@ inline ArchiveEntry copyEntry(std::string path, std::string source, std::uint64_
 
 inline std::vector<std::byte> bytes(std::string_view text) {
     std::vector<std::byte> result(text.size());
-    std::memcpy(result.data(), text.data(), text.size());
+    if (!text.empty()) {
+        std::memcpy(result.data(), text.data(), text.size());
+    }
     return result;
 }
 
