@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QCloseEvent>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -61,11 +62,16 @@ TEST_F(ProgressWindowTest, WindowIsFixedWidthTitledWithoutCloseControl) {
 
 TEST_F(ProgressWindowTest, AppearsOnlyAfterOneSecondWithoutTakingFocus) {
     DockPresence::refresh();
+    QElapsedTimer clock;
+    clock.start();
     controller->begin("a.rar", 1, 1);
     QTest::qWait(700);
-    EXPECT_FALSE(window().isVisible());
-    EXPECT_TRUE(controller->isAppearancePending());
-    EXPECT_EQ(DockPresence::activationPolicy(), ActivationPolicy::accessory);
+    // On a busy machine the wait may overrun the deadline; only judge in time.
+    if (clock.elapsed() < 950) {
+        EXPECT_FALSE(window().isVisible());
+        EXPECT_TRUE(controller->isAppearancePending());
+        EXPECT_EQ(DockPresence::activationPolicy(), ActivationPolicy::accessory);
+    }
 
     QTest::qWait(500);
     EXPECT_TRUE(window().isVisible());
