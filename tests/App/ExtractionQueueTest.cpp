@@ -1,0 +1,427 @@
+#include "App/ExtractionQueue.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "App/QueueTestSupport.h"
+#include "support/RarTool.h"
+#include "support/TempDirectory.h"
+
+namespace tovani {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using testing::TempDirectory;
+using Log = std::vector<std::string>;
+
+ExtractionOptions inFolder(const fs::path&) {
+    ExtractionOptions options;
+    options.alwaysCreateFolder = true;
+    return options;
+}
+
+// Bytes that stored volumes keep as they are.
+std::string payload(std::size_t size) {
+    std::string data(size, '\0');
+    std::uint32_t state = 12345;
+    for (char& c : data) {
+        state = state * 1103515245u + 12345u;
+        c = static_cast<char>(state >> 24);
+    }
+    return data;
+}
+
+// Spins without serving the event loop, as a busy main thread would.
+template <class Condition>
+bool spinUntil(Condition condition) {
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(1ms);
+    }
+    return true;
+}
+
+class ExtractionQueueTest : public ::testing::Test {
+protected:
+    void SetUp() override { testing::queue::ensureApplication(); }
+
+    // NAME.rar in dir, holding the single file NAME.txt.
+    fs::path makeArchive(const std::string& name, const std::string& contents,
+                         std::vector<std::string> switches = {"-m0"}) {
+        testing::makeTree(sources.path(), {{name + ".txt", contents}});
+        return testing::rar(sources.path(), (dir / (name + ".rar")).string(), std::move(switches),
+                            {name + ".txt"});
+    }
+
+    bool waitForIdle(int count = 1) {
+        return testing::queue::waitFor([&] { return delegate.idleCount >= count; });
+    }
+
+    TempDirectory dir;
+    TempDirectory sources;
+    testing::queue::RecordingDelegate delegate;
+};
+
+TEST_F(ExtractionQueueTest, VolumesOfOneSetAndRepeatsBecomeOneJob) {
+    const std::string contents = payload(50000);
+    testing::makeTree(sources.path(), {{"set.txt", contents}});
+    const fs::path first =
+        testing::rar(sources.path(), (dir / "set.rar").string(), {"-m0", "-v20k"}, {"set.txt"});
+    const std::vector<fs::path> volumes = testing::volumeFiles(first);
+    ASSERT_EQ(volumes.size(), 3u);
+
+    ExtractionQueue queue;
+    queue.setDelegate(&delegate);
+    queue.add({volumes[1], volumes[2], volumes[0], volumes[1]}, testing::queue::defaultOptions);
+    ASSERT_TRUE(waitForIdle());
+
+    EXPECT_EQ(delegate.log, (Log{"start set.part1.rar 1/1", "finish set.part1.rar ok", "idle"}));
+    EXPECT_EQ(delegate.started, (std::vector<fs::path>{dir / "set.part1.rar"}));
+    EXPECT_EQ(testing::readFile(dir / "set.txt"), contents);
+    ASSERT_FALSE(delegate.reports.empty());
+    EXPECT_EQ(delegate.reports.back(),
+              (ExtractionProgress{contents.size(), contents.size(), "set.txt"}));
+    EXPECT_TRUE(queue.isIdle());
+}
+
+TEST_F(ExtractionQueueTest, SameFileSpelledTwoWaysIsOneJob) {
+    makeArchive("a", "alpha");
+    ExtractionQueue queue;
+    queue.setDelegate(&delegate);
+    queue.add({dir / "sub" / ".." / "." / "a.rar", dir / "a.rar"}, testing::queue::defaultOptions);
+    ASSERT_TRUE(waitForIdle());
+
+    EXPECT_EQ(delegate.log, (Log{"start a.rar 1/1", "finish a.rar ok", "idle"}));
+    EXPECT_EQ(delegate.started, (std::vector<fs::path>{dir / "a.rar"}));
+}
+
+TEST_F(ExtractionQueueTest, RunningJobRepeatedIsDroppedButNewOptionsMakeSecondJob) {
+    const fs::path archive = makeArchive("a", "alpha");
+    ExtractionQueue queue;
+    queue.setDelegate(&delegate);
+    delegate.onStart = [&](ExtractionQueue& q, std::int64_t position) {
+        if (position == 1) {
+            q.add({archive}, testing::queue::defaultOptions);
+            q.add({archive}, inFolder);
+            q.add({archive}, inFolder);
+        }
+    };
+    queue.add({archive}, testing::queue::defaultOptions);
+    ASSERT_TRUE(waitForIdle());
+
+    EXPECT_EQ(delegate.log, (Log{"start a.rar 1/1", "finish a.rar ok", "start a.rar 2/2",
+                                 "finish a.rar ok", "idle"}));
+    ASSERT_EQ(delegate.finished.size(), 2u);
+    EXPECT_EQ(delegate.finished[0].options, ExtractionOptions{});
+    EXPECT_EQ(delegate.finished[1].options, inFolder(archive));
+    ASSERT_NE(delegate.finished[1].outcome.result(), nullptr);
+    EXPECT_EQ(delegate.finished[1].outcome.result()->output(), dir / "a");
+    EXPECT_EQ(testing::readFile(dir / "a.txt"), "alpha");
+    EXPECT_EQ(testing::readFile(dir / "a" / "a.txt"), "alpha");
+}
+
+TEST_F(ExtractionQueueTest, PositionsAndTotalsCountSinceLastIdle) {
+    for (const char* name : {"a", "b", "c", "d", "e"}) {
+        makeArchive(name, name);
+    }
+    ExtractionQueue queue;
+    queue.setDelegate(&delegate);
+    delegate.onStart = [&](ExtractionQueue& q, std::int64_t position) {
+        if (position == 2) {
+            q.add({dir / "d.rar"}, testing::queue::defaultOptions);
+        }
+    };
+    queue.add({dir / "a.rar", dir / "b.rar", dir / "c.rar"}, testing::queue::defaultOptions);
+    ASSERT_TRUE(waitForIdle());
+    EXPECT_EQ(delegate.log, (Log{"start a.rar 1/3", "finish a.rar ok", "start b.rar 2/3",
+                                 "finish b.rar ok", "start c.rar 3/4", "finish c.rar ok",
+                                 "start d.rar 4/4", "finish d.rar ok", "idle"}));
+
+    delegate.log.clear();
+    delegate.onStart = nullptr;
+    queue.add({dir / "e.rar"}, testing::queue::defaultOptions);
+    ASSERT_TRUE(waitForIdle(2));
+    EXPECT_EQ(delegate.log, (Log{"start e.rar 1/1", "finish e.rar ok", "idle"}));
+}
+
+TEST_F(ExtractionQueueTest, JobAddedWhileFinishingStartsAtOnce) {
+    makeArchive("a", "alpha");
+    makeArchive("b", "beta");
+    ExtractionQueue queue;
+    queue.setDelegate(&delegate);
+    delegate.onFinish = [&](ExtractionQueue& q, const fs::path& archive) {
+        if (archive.filename() == "a.rar") {
+            q.add({dir / "b.rar"}, testing::queue::defaultOptions);
+            EXPECT_FALSE(q.isIdle());
+        }
+    };
+    queue.add({dir / "a.rar"}, testing::queue::defaultOptions);
+    ASSERT_TRUE(waitForIdle());
+    EXPECT_EQ(delegate.log, (Log{"start a.rar 1/1", "finish a.rar ok", "start b.rar 2/2",
+                                 "finish b.rar ok", "idle"}));
+}
+
+TEST_F(ExtractionQueueTest, EmptyAddOnIdleQueueReportsIdleAgain) {
+    ExtractionQueue queue;
+    queue.setDelegate(&delegate);
+    queue.add({}, testing::queue::defaultOptions);
+    queue.add({}, testing::queue::defaultOptions);
+    EXPECT_EQ(delegate.log, (Log{"idle", "idle"}));
+    EXPECT_TRUE(queue.isIdle());
+}
+
+TEST_F(ExtractionQueueTest, CancelEndsRunningJobAndNextStarts) {
+    makeArchive("a", "alpha");
+    makeArchive("b", "beta");
+    ExtractionQueue queue;
+    queue.setDelegate(&delegate);
+    queue.cancelCurrent();  // nothing runs: no effect
+    EXPECT_TRUE(delegate.log.empty());
+
+    delegate.onStart = [&](ExtractionQueue& q, std::int64_t position) {
+        if (position == 1) {
+            q.cancelCurrent();
+        }
+    };
+    queue.add({dir / "a.rar", dir / "b.rar"}, testing::queue::defaultOptions);
+    ASSERT_TRUE(waitForIdle());
+
+    EXPECT_EQ(delegate.log, (Log{"start a.rar 1/2", "finish a.rar cancelled", "start b.rar 2/2",
+                                 "finish b.rar ok", "idle"}));
+    ASSERT_EQ(delegate.finished.size(), 2u);
+    EXPECT_EQ(delegate.finished[0].outcome.extractionError(), ExtractionError::cancelled());
+    EXPECT_EQ(testing::directoryNames(dir.path()),
+              (std::set<std::string>{"a.rar", "b.rar", "b.txt"}));
+}
+
+TEST_F(ExtractionQueueTest, CancelWhileWritingStopsAtNextChunk) {
+    testing::writeFile(dir / "x.rar", "");
+    auto engine = std::make_shared<testing::queue::ScriptedEngine>();
+    engine->onList = [](const fs::path& archive, const std::optional<std::string>&) {
+        return testing::queue::oneFileListing(archive, "x.bin", 1'000'000);
+    };
+    std::atomic<int> chunksAfterCancelRequest = 0;
+    std::atomic<bool> cancelRequested = false;
+    engine->onExtract = [&](const fs::path&, const std::optional<std::string>&,
+                            ArchiveEntrySink& into) {
+        const ArchiveEntry entry =
+            testing::queue::oneFileListing("", "x.bin", 1'000'000).entries[0];
+        into.begin(entry);
+        const std::byte chunk[1] = {std::byte{1}};
+        for (int i = 0; i < 20000; ++i) {
+            if (cancelRequested) {
+                ++chunksAfterCancelRequest;
+            }
+            into.write(chunk);
+            std::this_thread::sleep_for(1ms);
+        }
+        into.finish(entry);
+    };
+    ExtractionQueue queue([engine] { return engine; });
+    queue.setDelegate(&delegate);
+    delegate.onReport = [&](ExtractionQueue& q, const ExtractionProgress&) {
+        q.cancelCurrent();
+        cancelRequested = true;
+    };
+    queue.add({dir / "x.rar"}, testing::queue::defaultOptions);
+    ASSERT_TRUE(waitForIdle());
+
+    EXPECT_EQ(delegate.log, (Log{"start x.rar 1/1", "finish x.rar cancelled", "idle"}));
+    // The next chunk notices the request.
+    EXPECT_LE(chunksAfterCancelRequest, 1);
+    EXPECT_EQ(testing::directoryNames(dir.path()), (std::set<std::string>{"x.rar"}));
+}
+
+TEST_F(ExtractionQueueTest, FirstAndCompletingReportsAlwaysReachDelegate) {
+    testing::writeFile(dir / "x.rar", "");
+    auto engine = std::make_shared<testing::queue::ScriptedEngine>();
+    engine->onList = [](const fs::path& archive, const std::optional<std::string>&) {
+        return testing::queue::oneFileListing(archive, "x.bin", 1000);
+    };
+    engine->onExtract = [](const fs::path&, const std::optional<std::string>&,
+                           ArchiveEntrySink& into) {
+        const ArchiveEntry entry = testing::queue::oneFileListing("", "x.bin", 1000).entries[0];
+        into.begin(entry);
+        const std::vector<std::byte> chunk(100, std::byte{7});
+        for (int i = 0; i < 10; ++i) {
+            into.write(chunk);
+        }
+        into.finish(entry);
+    };
+    ExtractionQueue queue([engine] { return engine; });
+    queue.setDelegate(&delegate);
+    queue.add({dir / "x.rar"}, testing::queue::defaultOptions);
+    ASSERT_TRUE(waitForIdle());
+
+    EXPECT_EQ(delegate.log, (Log{"start x.rar 1/1", "finish x.rar ok", "idle"}));
+    ASSERT_GE(delegate.reports.size(), 2u);
+    EXPECT_EQ(delegate.reports.front(), (ExtractionProgress{0, 1000, "x.bin"}));
+    EXPECT_EQ(delegate.reports.back(), (ExtractionProgress{1000, 1000, "x.bin"}));
+    for (std::size_t i = 1; i < delegate.reports.size(); ++i) {
+        EXPECT_LT(delegate.reports[i - 1].completedBytes, delegate.reports[i].completedBytes);
+    }
+}
+
+TEST_F(ExtractionQueueTest, ReportOfEndedJobIsDropped) {
+    makeArchive("a", "alpha");
+    makeArchive("b", "beta");
+    ExtractionQueue queue;
+    queue.setDelegate(&delegate);
+    std::shared_ptr<CancellationFlag> firstJob;
+    delegate.onStart = [&](ExtractionQueue& q, std::int64_t position) {
+        if (position == 1) {
+            firstJob = ExtractionQueueProbe::currentFlag(q);
+        } else {
+            ExtractionQueueProbe::deliverLateProgress(q, firstJob, {1, 2, "late"});
+            ExtractionQueueProbe::deliverLateProgress(q, ExtractionQueueProbe::currentFlag(q),
+                                                      {1, 2, "current"});
+        }
+    };
+    queue.add({dir / "a.rar", dir / "b.rar"}, testing::queue::defaultOptions);
+    ASSERT_TRUE(waitForIdle());
+    ExtractionQueueProbe::deliverLateProgress(queue, firstJob, {1, 2, "after idle"});
+
+    ASSERT_NE(firstJob, nullptr);
+    std::vector<std::string> paths;
+    for (const ExtractionProgress& report : delegate.reports) {
+        paths.push_back(report.currentPath);
+    }
+    EXPECT_EQ(std::count(paths.begin(), paths.end(), "current"), 1);
+    EXPECT_EQ(std::count(paths.begin(), paths.end(), "late"), 0);
+    EXPECT_EQ(std::count(paths.begin(), paths.end(), "after idle"), 0);
+}
+
+TEST_F(ExtractionQueueTest, PasswordAnswersReachExtractor) {
+    makeArchive("p", "hidden", {"-m0", "-hpsecret"});
+    ExtractionQueue queue;
+    queue.setDelegate(&delegate);
+    delegate.passwordAnswers = {"wrong", "secret"};
+    queue.add({dir / "p.rar"}, testing::queue::defaultOptions);
+    ASSERT_TRUE(waitForIdle());
+
+    EXPECT_EQ(delegate.log, (Log{"start p.rar 1/1", "password p.rar", "password p.rar retry",
+                                 "finish p.rar ok", "idle"}));
+    EXPECT_EQ(delegate.passwordRequests,
+              (std::vector<PasswordRequest>{{"p.rar", false}, {"p.rar", true}}));
+    EXPECT_EQ(testing::readFile(dir / "p.txt"), "hidden");
+}
+
+TEST_F(ExtractionQueueTest, AbsentPasswordCancelsJob) {
+    makeArchive("p", "hidden", {"-m0", "-hpsecret"});
+    ExtractionQueue queue;
+    queue.setDelegate(&delegate);
+    queue.add({dir / "p.rar"}, testing::queue::defaultOptions);
+    ASSERT_TRUE(waitForIdle());
+
+    EXPECT_EQ(delegate.log,
+              (Log{"start p.rar 1/1", "password p.rar", "finish p.rar cancelled", "idle"}));
+    EXPECT_EQ(testing::directoryNames(dir.path()), (std::set<std::string>{"p.rar"}));
+}
+
+TEST_F(ExtractionQueueTest, WithoutDelegateJobsRunAndPasswordsAreAbsent) {
+    makeArchive("p", "hidden", {"-m0", "-hpsecret"});
+    makeArchive("a", "alpha");
+    ExtractionQueue queue;
+    queue.add({dir / "p.rar", dir / "a.rar"}, testing::queue::defaultOptions);
+    EXPECT_FALSE(queue.isIdle());
+    ASSERT_TRUE(testing::queue::waitFor([&] { return queue.isIdle(); }));
+    EXPECT_EQ(testing::directoryNames(dir.path()),
+              (std::set<std::string>{"a.rar", "a.txt", "p.rar"}));
+}
+
+TEST_F(ExtractionQueueTest, DestroyedWhileAskingForPasswordEndsWithoutAsking) {
+    testing::writeFile(dir / "x.rar", "");
+    auto engine = std::make_shared<testing::queue::ScriptedEngine>();
+    std::atomic<int> listings = 0;
+    engine->onList = [&](const fs::path&, const std::optional<std::string>&) -> ArchiveListing {
+        ++listings;
+        throw ExtractionError::passwordRequired();
+    };
+    engine->onExtract = [](const fs::path&, const std::optional<std::string>&, ArchiveEntrySink&) {
+    };
+    auto queue = std::make_unique<ExtractionQueue>([engine] { return engine; });
+    queue->setDelegate(&delegate);
+    delegate.passwordAnswers = {"secret"};
+    queue->add({dir / "x.rar"}, testing::queue::defaultOptions);
+    ASSERT_TRUE(spinUntil([&] { return listings > 0; }));
+    std::this_thread::sleep_for(50ms);  // the worker now waits for the main thread
+
+    const auto before = std::chrono::steady_clock::now();
+    queue.reset();
+    EXPECT_LT(std::chrono::steady_clock::now() - before, 5s);
+    testing::queue::waitFor([] { return false; }, 100ms);
+
+    EXPECT_EQ(delegate.log, (Log{"start x.rar 1/1"}));
+    EXPECT_EQ(listings, 1);
+}
+
+TEST_F(ExtractionQueueTest, DestroyedWhileWritingCancelsJob) {
+    testing::writeFile(dir / "x.rar", "");
+    auto engine = std::make_shared<testing::queue::ScriptedEngine>();
+    engine->onList = [](const fs::path& archive, const std::optional<std::string>&) {
+        return testing::queue::oneFileListing(archive, "x.bin", 1'000'000);
+    };
+    std::atomic<int> chunks = 0;
+    std::atomic<bool> stopped = false;
+    engine->onExtract = [&](const fs::path&, const std::optional<std::string>&,
+                            ArchiveEntrySink& into) {
+        const ArchiveEntry entry =
+            testing::queue::oneFileListing("", "x.bin", 1'000'000).entries[0];
+        into.begin(entry);
+        const std::byte chunk[1] = {std::byte{1}};
+        try {
+            for (int i = 0; i < 20000; ++i) {
+                into.write(chunk);
+                ++chunks;
+                std::this_thread::sleep_for(1ms);
+            }
+        } catch (const ExtractionError& error) {
+            stopped = error == ExtractionError::cancelled();
+            throw;
+        }
+        into.finish(entry);
+    };
+    auto queue = std::make_unique<ExtractionQueue>([engine] { return engine; });
+    queue->setDelegate(&delegate);
+    queue->add({dir / "x.rar"}, testing::queue::defaultOptions);
+    ASSERT_TRUE(spinUntil([&] { return chunks > 0; }));
+
+    queue.reset();
+    testing::queue::waitFor([] { return false; }, 100ms);
+
+    EXPECT_TRUE(stopped);
+    EXPECT_LT(chunks, 20000);
+    EXPECT_EQ(delegate.log, (Log{"start x.rar 1/1"}));
+    EXPECT_TRUE(delegate.reports.empty());
+    EXPECT_EQ(testing::directoryNames(dir.path()), (std::set<std::string>{"x.rar"}));
+}
+
+TEST_F(ExtractionQueueTest, DestroyedWithRealPasswordQuestionPending) {
+    makeArchive("p", "hidden", {"-m0", "-hpsecret"});
+    auto queue = std::make_unique<ExtractionQueue>();
+    queue->setDelegate(&delegate);
+    delegate.passwordAnswers = {"secret"};
+    queue->add({dir / "p.rar"}, testing::queue::defaultOptions);
+    std::this_thread::sleep_for(300ms);  // listing has asked by now, or soon will
+
+    queue.reset();
+    testing::queue::waitFor([] { return false; }, 100ms);
+
+    EXPECT_EQ(delegate.log, (Log{"start p.rar 1/1"}));
+    EXPECT_EQ(testing::directoryNames(dir.path()), (std::set<std::string>{"p.rar"}));
+}
+
+}  // namespace
+}  // namespace tovani

@@ -1,0 +1,119 @@
+// Helpers for the extraction queue tests: the process's application object, a
+// delegate that records every call, a scripted engine for the cases that need
+// exact control of timing, and waiting on the event loop.
+//
+//   queue::ensureApplication();
+//   queue::RecordingDelegate delegate;
+//   ExtractionQueue extractions;
+//   extractions.setDelegate(&delegate);
+//   extractions.add({archive}, queue::defaultOptions);
+//   ASSERT_TRUE(queue::waitFor([&] { return delegate.idleCount > 0; }));
+//   EXPECT_EQ(delegate.log.back(), "idle");
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <QObject>
+
+#include "App/ExtractionQueue.h"
+#include "App/ExtractionQueueDelegate.h"
+#include "TovaniCore/ArchiveEngine.h"
+
+namespace tovani::testing::queue {
+
+// One QApplication for the whole test program (offscreen), made on first use.
+void ensureApplication();
+
+// Runs the event loop until condition holds; false after the timeout.
+bool waitFor(const std::function<bool()>& condition,
+             std::chrono::milliseconds timeout = std::chrono::seconds(20));
+
+inline ExtractionOptions defaultOptions(const std::filesystem::path&) {
+    return {};
+}
+
+struct FinishedJob {
+    std::filesystem::path archive;
+    ExtractionOptions options;
+    ExtractionOutcome outcome;
+};
+
+// Records every call in order. log holds one line per call:
+//   "start NAME POSITION/TOTAL", "password NAME [retry]", "finish NAME ok",
+//   "finish NAME <ExtractionError text>", "finish NAME <other exception text>",
+//   "idle". Progress reports go to reports only, as their number varies.
+class RecordingDelegate : public QObject, public ExtractionQueueDelegate {
+public:
+    void didStart(ExtractionQueue& queue, const std::filesystem::path& archive,
+                  std::int64_t position, std::int64_t total) override;
+    std::optional<std::string> passwordFor(ExtractionQueue& queue,
+                                           const PasswordRequest& request) override;
+    void didReport(ExtractionQueue& queue, const ExtractionProgress& progress) override;
+    void didFinish(ExtractionQueue& queue, const std::filesystem::path& archive,
+                   const ExtractionOptions& options, const ExtractionOutcome& outcome) override;
+    void didBecomeIdle(ExtractionQueue& queue) override;
+
+    std::vector<std::string> log;
+    std::vector<std::filesystem::path> started;
+    std::vector<PasswordRequest> passwordRequests;
+    std::vector<ExtractionProgress> reports;
+    std::vector<FinishedJob> finished;
+    int idleCount = 0;
+
+    // Answers given in turn; absent once they run out.
+    std::deque<std::optional<std::string>> passwordAnswers;
+    // Hooks run after the call was recorded.
+    std::function<void(ExtractionQueue&, std::int64_t position)> onStart;
+    std::function<void(ExtractionQueue&, const ExtractionProgress&)> onReport;
+    std::function<void(ExtractionQueue&, const std::filesystem::path&)> onFinish;
+};
+
+// An ArchiveEngine whose two calls run the given functions (on the worker).
+class ScriptedEngine : public ArchiveEngine {
+public:
+    std::function<ArchiveListing(const std::filesystem::path&, const std::optional<std::string>&)>
+        onList;
+    std::function<void(const std::filesystem::path&, const std::optional<std::string>&,
+                       ArchiveEntrySink&)>
+        onExtract;
+
+    ArchiveListing list(const std::filesystem::path& archive,
+                        const std::optional<std::string>& password) const override {
+        return onList(archive, password);
+    }
+    void extract(const std::filesystem::path& archive, const std::optional<std::string>& password,
+                 ArchiveEntrySink& into) const override {
+        onExtract(archive, password, into);
+    }
+};
+
+// A listing of one stored file of the given size, as a plain archive has.
+ArchiveListing oneFileListing(const std::filesystem::path& archive, const std::string& path,
+                              std::uint64_t size);
+
+}  // namespace tovani::testing::queue
+
+namespace tovani {
+
+// Reaches the queue's private state, to replay a report that arrives after
+// its job ended (the main thread's FIFO order makes that rare in real runs).
+class ExtractionQueueProbe {
+public:
+    static std::shared_ptr<CancellationFlag> currentFlag(const ExtractionQueue& queue) {
+        return queue.current_ ? queue.current_->cancellation : nullptr;
+    }
+    static void deliverLateProgress(ExtractionQueue& queue,
+                                    const std::shared_ptr<CancellationFlag>& flag,
+                                    const ExtractionProgress& progress) {
+        ExtractionQueue::deliverProgress(QPointer<ExtractionQueue>(&queue), flag, progress);
+    }
+};
+
+}  // namespace tovani
