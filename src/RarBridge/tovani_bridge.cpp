@@ -148,8 +148,8 @@ tovani_status StatusFromRarCode(const tovani_archive& archive, int code) {
 // With a password given and asked for, "damaged" or "broken" means the
 // password did not fit.
 bool LooksLikeWrongPassword(const tovani_archive& archive, tovani_status status) {
-    return (status == TOVANI_DAMAGED || status == TOVANI_NOT_AN_ARCHIVE) &&
-           archive.has_password && archive.password_requested;
+    return (status == TOVANI_DAMAGED || status == TOVANI_NOT_AN_ARCHIVE) && archive.has_password &&
+           archive.password_requested;
 }
 
 int HandleData(tovani_archive& archive, LPARAM p1, LPARAM p2) {
@@ -158,8 +158,8 @@ int HandleData(tovani_archive& archive, LPARAM p1, LPARAM p2) {
     }
     bool goOn = false;
     try {
-        goOn = archive.data_callback(reinterpret_cast<const uint8_t*>(p1),
-                                     static_cast<size_t>(p2), archive.data_context);
+        goOn = archive.data_callback(reinterpret_cast<const uint8_t*>(p1), static_cast<size_t>(p2),
+                                     archive.data_context);
     } catch (...) {
         // The callback must not throw; if it does, it refused the data.
         goOn = false;

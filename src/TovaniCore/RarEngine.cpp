@@ -27,9 +27,8 @@ ExtractionError errorFromStatus(tovani_status status, const ArchiveEntry* entry,
         case TOVANI_WRONG_PASSWORD:
             return ExtractionError::wrongPassword();
         case TOVANI_DAMAGED:
-            return ExtractionError::damaged(entry != nullptr
-                                                ? std::optional<std::string>(entry->path)
-                                                : std::nullopt);
+            return ExtractionError::damaged(
+                entry != nullptr ? std::optional<std::string>(entry->path) : std::nullopt);
         case TOVANI_VOLUME_MISSING:
             return ExtractionError::volumeMissing(fs::path(missingVolume).filename().string());
         case TOVANI_CANCELLED:
@@ -112,8 +111,8 @@ public:
             const std::optional<std::string>& password) {
         tovani_archive_info flags{};
         const tovani_status status =
-            tovani_open(archive.c_str(), forExtraction,
-                        password ? password->c_str() : nullptr, &handle_, &flags);
+            tovani_open(archive.c_str(), forExtraction, password ? password->c_str() : nullptr,
+                        &handle_, &flags);
         if (status != TOVANI_OK || handle_ == nullptr) {
             tovani_close(handle_);
             handle_ = nullptr;

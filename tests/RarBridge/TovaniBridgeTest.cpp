@@ -61,7 +61,9 @@ bool collect(const uint8_t* data, size_t size, void* context) {
     return true;
 }
 
-bool refuse(const uint8_t*, size_t, void*) { return false; }
+bool refuse(const uint8_t*, size_t, void*) {
+    return false;
+}
 
 TEST(TovaniBridgeTime, ExactlyNineteenSeventyIsATimeAndEarlierIsNone) {
     TempDirectory dir;
@@ -104,7 +106,8 @@ TEST(TovaniBridgeLinks, WindowsLinksAndJunctionsAreSymbolicAndTargetsNeverGoStal
          StoredEntry::file("plain.txt", "data"),
          StoredEntry::link(Redirection::windowsSymlink, "winlink", "C:\\target", HostOs::windows),
          StoredEntry::link(Redirection::junction, "junction", "D:\\dir", HostOs::windows),
-         StoredEntry::directory("dir"), StoredEntry::link(Redirection::hardLink, "hard", "plain.txt"),
+         StoredEntry::directory("dir"),
+         StoredEntry::link(Redirection::hardLink, "hard", "plain.txt"),
          StoredEntry::link(Redirection::fileCopy, "copy", ""),
          StoredEntry::file("after.txt", "x")});
 
@@ -113,10 +116,14 @@ TEST(TovaniBridgeLinks, WindowsLinksAndJunctionsAreSymbolicAndTargetsNeverGoStal
     const std::vector<Entry> entries = archive.readAll();
     ASSERT_EQ(entries.size(), 8u);
     const std::vector<std::pair<tovani_link_type, std::string>> expected{
-        {TOVANI_LINK_SYMBOLIC, "../up"}, {TOVANI_LINK_NONE, ""},
-        {TOVANI_LINK_SYMBOLIC, "C:\\target"}, {TOVANI_LINK_SYMBOLIC, "D:\\dir"},
-        {TOVANI_LINK_NONE, ""}, {TOVANI_LINK_HARD, "plain.txt"},
-        {TOVANI_LINK_COPY, ""}, {TOVANI_LINK_NONE, ""}};
+        {TOVANI_LINK_SYMBOLIC, "../up"},
+        {TOVANI_LINK_NONE, ""},
+        {TOVANI_LINK_SYMBOLIC, "C:\\target"},
+        {TOVANI_LINK_SYMBOLIC, "D:\\dir"},
+        {TOVANI_LINK_NONE, ""},
+        {TOVANI_LINK_HARD, "plain.txt"},
+        {TOVANI_LINK_COPY, ""},
+        {TOVANI_LINK_NONE, ""}};
     for (size_t i = 0; i < entries.size(); ++i) {
         SCOPED_TRACE(entries[i].name);
         EXPECT_EQ(entries[i].record.link_type, expected[i].first);
@@ -300,7 +307,9 @@ TEST(TovaniBridgeOpen, NonAsciiPathsOpenWhateverTheLocale) {
     EXPECT_EQ(tovani_next_volume_path(archive.handle, 0), volumes[1].string());
 }
 
-TEST(TovaniBridgeClose, NullHandleIsIgnored) { tovani_close(nullptr); }
+TEST(TovaniBridgeClose, NullHandleIsIgnored) {
+    tovani_close(nullptr);
+}
 
 }  // namespace
 }  // namespace tovani

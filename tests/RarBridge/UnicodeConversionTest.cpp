@@ -14,8 +14,8 @@ TEST(WideFromUtf8, DecodesOneCodePointPerCharacter) {
 }
 
 TEST(WideFromUtf8, CutSequenceGivesOneReplacementAndKeepsTheNextByte) {
-    EXPECT_EQ(WideFromUtf8("a\xC3" "b"), L"a\uFFFDb");
-    EXPECT_EQ(WideFromUtf8("a\xE2\x82" "b"), L"a\uFFFDb");
+    EXPECT_EQ(WideFromUtf8("a\xC3\x62"), L"a\uFFFDb");
+    EXPECT_EQ(WideFromUtf8("a\xE2\x82\x62"), L"a\uFFFDb");
     // A new lead byte interrupts the sequence and starts its own character.
     EXPECT_EQ(WideFromUtf8("\xE2\xC3\xA9"), L"\uFFFD\u00E9");
 }
@@ -28,7 +28,7 @@ TEST(WideFromUtf8, IncompleteSequenceAtTheEndEndsInReplacement) {
 TEST(WideFromUtf8, StrayBytesAreReplacedAndConsumed) {
     EXPECT_EQ(WideFromUtf8("\x80x"), L"\uFFFDx");
     EXPECT_EQ(WideFromUtf8("\xBF\xBF"), L"\uFFFD\uFFFD");
-    EXPECT_EQ(WideFromUtf8("\xF8\xFF" "z"), L"\uFFFD\uFFFDz");
+    EXPECT_EQ(WideFromUtf8("\xF8\xFF\x7A"), L"\uFFFD\uFFFDz");
 }
 
 TEST(WideFromUtf8, PassesUncheckedValuesOnAsComputed) {
@@ -55,7 +55,7 @@ TEST(Utf8FromWide, EncodesInOneToFourBytes) {
 
 TEST(Utf8FromWide, SurrogatesAndOutOfRangeValuesBecomeReplacement) {
     const wchar_t loneSurrogate[] = {L'a', 0xD800, L'b', 0};
-    EXPECT_EQ(Utf8FromWide(loneSurrogate), "a\xEF\xBF\xBD" "b");
+    EXPECT_EQ(Utf8FromWide(loneSurrogate), "a\xEF\xBF\xBD\x62");
     const wchar_t lowSurrogate[] = {0xDFFF, 0};
     EXPECT_EQ(Utf8FromWide(lowSurrogate), "\xEF\xBF\xBD");
     const wchar_t tooLarge[] = {static_cast<wchar_t>(0x110000), static_cast<wchar_t>(-1), 0};

@@ -44,13 +44,13 @@ TEST(RarEngineExtract, StreamsFilesInArchiveOrder) {
     TempDirectory dir;
     const std::string big = pattern(300 * 1024);
     testing::makeTree(dir.path(), {{"d/a.txt", "alpha"}, {"d/big.bin", big}, {"d/empty", ""}});
-    const fs::path archive = testing::rar(dir.path(), "a.rar", {"-s"}, {"d/a.txt", "d/big.bin",
-                                                                      "d/empty"});
+    const fs::path archive =
+        testing::rar(dir.path(), "a.rar", {"-s"}, {"d/a.txt", "d/big.bin", "d/empty"});
     RecordingSink sink;
     RarEngine().extract(archive, std::nullopt, sink);
-    EXPECT_EQ(sink.events, (Events{"begin d/a.txt", "write d/a.txt", "finish d/a.txt",
-                                   "begin d/big.bin", "write d/big.bin", "finish d/big.bin",
-                                   "begin d/empty", "finish d/empty"}));
+    EXPECT_EQ(sink.events,
+              (Events{"begin d/a.txt", "write d/a.txt", "finish d/a.txt", "begin d/big.bin",
+                      "write d/big.bin", "finish d/big.bin", "begin d/empty", "finish d/empty"}));
     EXPECT_EQ(sink.data["d/a.txt"], "alpha");
     EXPECT_EQ(sink.data["d/big.bin"], big);
     // Entries reach the sink as the listing reports them.
@@ -72,13 +72,29 @@ TEST(RarEngineExtract, NonFileEntriesGetBeginOnlyEvenWhenItReturnsTrue) {
 
 TEST(RarEngineExtract, DeclinedFileIsSkipped) {
     TempDirectory dir;
-    testing::writeRar5(dir / "s.rar", {StoredEntry::file("skip", "no"),
-                                       StoredEntry::file("keep", "yes")});
+    testing::writeRar5(dir / "s.rar",
+                       {StoredEntry::file("skip", "no"), StoredEntry::file("keep", "yes")});
     RecordingSink sink;
     sink.onBegin = [](const ArchiveEntry& entry) { return entry.path != "skip"; };
     RarEngine().extract(dir / "s.rar", std::nullopt, sink);
     EXPECT_EQ(sink.events, (Events{"begin skip", "begin keep", "write keep", "finish keep"}));
     EXPECT_EQ(sink.data["keep"], "yes");
+}
+
+TEST(RarEngineExtract, DeclinedFileInASolidArchiveLeavesTheNextOneIntact) {
+    TempDirectory dir;
+    const std::string first = pattern(64 * 1024);
+    const std::string second = pattern(50 * 1024).substr(7) + "tail";
+    testing::makeTree(dir.path(), {{"1.bin", first}, {"2.bin", second}, {"3.bin", "three"}});
+    const fs::path archive =
+        testing::rar(dir.path(), "solid.rar", {"-s", "-m5"}, {"1.bin", "2.bin", "3.bin"});
+    RecordingSink sink;
+    sink.onBegin = [](const ArchiveEntry& entry) { return entry.path != "1.bin"; };
+    RarEngine().extract(archive, std::nullopt, sink);
+    EXPECT_EQ(sink.events, (Events{"begin 1.bin", "begin 2.bin", "write 2.bin", "finish 2.bin",
+                                   "begin 3.bin", "write 3.bin", "finish 3.bin"}));
+    EXPECT_EQ(sink.data["2.bin"], second);
+    EXPECT_EQ(sink.data["3.bin"], "three");
 }
 
 TEST(RarEngineExtract, ArchiveWithoutEntriesMakesNoSinkCall) {
@@ -93,13 +109,13 @@ TEST(RarEngineExtract, DamagedDataNamesTheEntryAndIsNeverFinished) {
     TempDirectory dir;
     StoredEntry bad = StoredEntry::file("bad.bin", pattern(1000));
     bad.wrongCrc = true;
-    testing::writeRar5(dir / "d.rar", {StoredEntry::file("good", "g"), bad,
-                                       StoredEntry::file("after", "a")});
+    testing::writeRar5(dir / "d.rar",
+                       {StoredEntry::file("good", "g"), bad, StoredEntry::file("after", "a")});
     RecordingSink sink;
     EXPECT_EQ(extractError(dir / "d.rar", std::nullopt, sink),
               ExtractionError::damaged(std::string("bad.bin")));
-    EXPECT_EQ(sink.events,
-              (Events{"begin good", "write good", "finish good", "begin bad.bin", "write bad.bin"}));
+    EXPECT_EQ(sink.events, (Events{"begin good", "write good", "finish good", "begin bad.bin",
+                                   "write bad.bin"}));
 }
 
 TEST(RarEngineExtract, OldStyleVolumeSetStreamsSplitFiles) {
@@ -164,12 +180,10 @@ TEST(RarEnginePassword, EncryptedHeadersNeedTheRightPasswordToExtract) {
 
 TEST(RarEngineSinkErrors, WriteFailurePassesThroughUnchanged) {
     TempDirectory dir;
-    testing::writeRar5(dir / "w.rar", {StoredEntry::file("a", pattern(100)),
-                                       StoredEntry::file("b", "b")});
+    testing::writeRar5(dir / "w.rar",
+                       {StoredEntry::file("a", pattern(100)), StoredEntry::file("b", "b")});
     RecordingSink sink;
-    sink.onWrite = [](std::span<const std::byte>) {
-        throw ExtractionError::writeFailed("a", 28);
-    };
+    sink.onWrite = [](std::span<const std::byte>) { throw ExtractionError::writeFailed("a", 28); };
     EXPECT_EQ(extractError(dir / "w.rar", std::nullopt, sink),
               ExtractionError::writeFailed("a", 28));
     EXPECT_EQ(sink.events, (Events{"begin a", "write a"}));

@@ -91,14 +91,13 @@ TEST(RarEngineList, LinksOfEveryKindAndTheirTargets) {
     for (const ArchiveEntry& entry : RarEngine().list(dir / "l.rar", std::nullopt).entries) {
         kinds.push_back(entry.kind);
     }
-    const std::vector<ArchiveEntry::Kind> expected{
-        ArchiveEntry::File{},
-        ArchiveEntry::SymbolicLink{"../../etc/passwd"},
-        ArchiveEntry::SymbolicLink{std::nullopt},
-        ArchiveEntry::SymbolicLink{"C:\\x"},
-        ArchiveEntry::SymbolicLink{"\\??\\C:\\dir"},
-        ArchiveEntry::HardLink{""},
-        ArchiveEntry::Copy{"f"}};
+    const std::vector<ArchiveEntry::Kind> expected{ArchiveEntry::File{},
+                                                   ArchiveEntry::SymbolicLink{"../../etc/passwd"},
+                                                   ArchiveEntry::SymbolicLink{std::nullopt},
+                                                   ArchiveEntry::SymbolicLink{"C:\\x"},
+                                                   ArchiveEntry::SymbolicLink{"\\??\\C:\\dir"},
+                                                   ArchiveEntry::HardLink{""},
+                                                   ArchiveEntry::Copy{"f"}};
     EXPECT_EQ(kinds, expected);
 
     const ArchiveListing old = RarEngine().list(dir / "old.rar", std::nullopt);
@@ -118,8 +117,11 @@ std::map<std::string, ArchiveEntry::Kind> kindsByPath(const fs::path& archive) {
 
 TEST(RarEngineList, LinksMadeByTheRarTool) {
     TempDirectory dir;
-    testing::makeTree(dir.path(), {{"s/a.txt", "one"}, {"s/sub/", ""}, {"h/a.txt", "two"},
-                                   {"c/a.txt", "same"}, {"c/b.txt", "same"}});
+    testing::makeTree(dir.path(), {{"s/a.txt", "one"},
+                                   {"s/sub/", ""},
+                                   {"h/a.txt", "two"},
+                                   {"c/a.txt", "same"},
+                                   {"c/b.txt", "same"}});
     fs::create_symlink("a.txt", dir / "s/link");
     fs::create_hard_link(dir / "h/a.txt", dir / "h/b.txt");
 
@@ -189,8 +191,8 @@ TEST(RarEngineVolumes, OldStyleSetInTheOldFormat) {
     const std::string big = noise(5000);
     const std::vector<fs::path> volumes = testing::writeRar4Volumes(
         dir / "name.rar", {StoredEntry::file("big", big), StoredEntry::file("small", "s")}, 2000);
-    ASSERT_EQ(volumes, (std::vector<fs::path>{dir / "name.rar", dir / "name.r00",
-                                              dir / "name.r01"}));
+    ASSERT_EQ(volumes,
+              (std::vector<fs::path>{dir / "name.rar", dir / "name.r00", dir / "name.r01"}));
 
     const ArchiveListing listing = RarEngine().list(volumes[0], std::nullopt);
     EXPECT_EQ(listing.files, volumes);

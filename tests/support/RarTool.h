@@ -28,9 +28,10 @@ void makeTree(const std::filesystem::path& root,
 // for a volume set (-v<size>k) its first volume name.partN.rar. Throws
 // std::runtime_error carrying the tool's output when it exits non-zero.
 //
-// Useful switches: -m0 store, -s solid, -p<pwd> encrypted data,
-// -hp<pwd> encrypted headers, -v<size>k volumes, -ol symbolic links as
-// links, -oh hard links, -oi:1 identical files as references, -ma5 RAR 5.
+// Useful switches: -m0 store, -s solid (rar then orders files by extension),
+// -p<pwd> encrypted data, -hp<pwd> encrypted headers, -v<size>k volumes,
+// -ol symbolic links as links, -oh hard links, -oi:1 identical files as
+// references, -ma5 RAR 5.
 std::filesystem::path rar(const std::filesystem::path& workingDirectory,
                           const std::string& archiveName, std::vector<std::string> switches,
                           std::vector<std::string> inputs);

@@ -26,7 +26,9 @@ std::array<std::uint32_t, 256> makeCrcTable() {
     return table;
 }
 
-void putU8(std::string& out, std::uint32_t value) { out.push_back(static_cast<char>(value & 0xFF)); }
+void putU8(std::string& out, std::uint32_t value) {
+    out.push_back(static_cast<char>(value & 0xFF));
+}
 
 void putU16(std::string& out, std::uint32_t value) {
     putU8(out, value);
@@ -288,8 +290,8 @@ std::string rar4FileBlock(const Piece& piece) {
     if (unicode) {
         flags |= 0x0200;
     }
-    const std::string data = entry.isDirectory ? std::string()
-                                               : entry.data.substr(piece.offset, piece.length);
+    const std::string data =
+        entry.isDirectory ? std::string() : entry.data.substr(piece.offset, piece.length);
     const std::uint32_t crc = piece.continuedAfter ? crc32Of(data) : dataCrc(entry);
     std::string header;
     putU8(header, 0x74);
@@ -338,8 +340,7 @@ StoredEntry StoredEntry::directory(std::string name, HostOs host) {
     return entry;
 }
 
-StoredEntry StoredEntry::link(Redirection type, std::string name, std::string target,
-                              HostOs host) {
+StoredEntry StoredEntry::link(Redirection type, std::string name, std::string target, HostOs host) {
     StoredEntry entry;
     entry.name = std::move(name);
     entry.host = host;
