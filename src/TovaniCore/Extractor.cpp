@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <limits>
+#include <string_view>
 #include <system_error>
 #include <utility>
 #include <vector>
@@ -87,6 +88,59 @@ StagedContent stageWithPasswords(const ArchiveEngine& engine, const fs::path& so
     }
 }
 
+// Whether a symbolic link at linkPath (relative to the staging root) reaches
+// the staging root itself or above on its way to its target. Such a link
+// stays inside the output folder, but would point at the destination's own
+// contents if its top-level item were moved out on its own.
+bool climbsToRoot(const fs::path& linkPath, const std::string& target) {
+    long depth = -1;
+    for (const fs::path& part : linkPath) {
+        if (!part.empty()) {
+            ++depth;
+        }
+    }
+    std::size_t start = 0;
+    while (start <= target.size()) {
+        std::size_t end = target.find('/', start);
+        if (end == std::string::npos) {
+            end = target.size();
+        }
+        const std::string_view piece(target.data() + start, end - start);
+        if (piece == "..") {
+            if (--depth <= 0) {
+                return true;
+            }
+        } else if (piece == ".") {
+            if (depth <= 0) {
+                return true;
+            }
+        } else if (!piece.empty()) {
+            ++depth;
+        }
+        start = end + 1;
+    }
+    return false;
+}
+
+bool hasLinkToRoot(const fs::path& stagingRoot, const fs::path& item) {
+    std::error_code ec;
+    auto check = [&](const fs::path& path) {
+        std::error_code readError;
+        const fs::path target = fs::read_symlink(path, readError);
+        return !readError && climbsToRoot(path.lexically_relative(stagingRoot), target.string());
+    };
+    if (fs::is_symlink(fs::symlink_status(item, ec))) {
+        return check(item);
+    }
+    for (auto it = fs::recursive_directory_iterator(item, ec);
+         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+        if (it->is_symlink(ec) && check(it->path())) {
+            return true;
+        }
+    }
+    return false;
+}
+
 // Moves the staged result into the destination under the first free name.
 fs::path moveIntoPlace(const fs::path& stagingRoot, const fs::path& destination,
                        const ExtractionOptions& options) {
@@ -97,7 +151,8 @@ fs::path moveIntoPlace(const fs::path& stagingRoot, const fs::path& destination,
 
     fs::path chosen = stagingRoot;
     bool isDirectory = true;
-    if (children.size() == 1 && !options.alwaysCreateFolder) {
+    if (children.size() == 1 && !options.alwaysCreateFolder &&
+        !hasLinkToRoot(stagingRoot, children.front())) {
         chosen = children.front();
         struct stat info {};
         // A link to a directory counts as a file: it is moved, never entered.

@@ -183,5 +183,28 @@ TEST_F(ExtractorAttack, RealSymlinksMadeByTheRarToolAreJudgedToo) {
               (std::vector<SkippedEntry>{{"tree/outside", R::unsafeLinkTarget}}));
 }
 
+TEST_F(ExtractorAttack, LinkToTheOutputRootEscapesOnceTheSingleItemMovesAlone) {
+    // Inside the staging folder "top/up -> .." is harmless; moved out on its
+    // own, top would carry a link to the destination itself.
+    writeRar5(archive, {StoredEntry::directory("top"), StoredEntry::file("top/a", "1"),
+                        StoredEntry::link(Redirection::unixSymlink, "top/up", "..")});
+    Outcome climbing = h.extract(archive, ExtractionOptions{false, destination});
+    ASSERT_TRUE(climbing.succeeded()) << climbing.error();
+    EXPECT_EQ(climbing.output(), destination / "hostile");
+    EXPECT_EQ(fs::read_symlink(destination / "hostile/top/up"), "..");
+
+    writeRar5(archive, {StoredEntry::link(Redirection::unixSymlink, "self", ".")});
+    Outcome self = h.extract(archive, ExtractionOptions{false, destination});
+    ASSERT_TRUE(self.succeeded()) << self.error();
+    EXPECT_EQ(self.output(), destination / "hostile 2");
+    EXPECT_EQ(fs::read_symlink(destination / "hostile 2/self"), ".");
+
+    writeRar5(archive, {StoredEntry::directory("top"), StoredEntry::file("top/a", "1"),
+                        StoredEntry::link(Redirection::unixSymlink, "top/sub/here", "../a")});
+    Outcome inside = h.extract(archive, ExtractionOptions{false, destination});
+    ASSERT_TRUE(inside.succeeded()) << inside.error();
+    EXPECT_EQ(inside.output(), destination / "top");
+}
+
 }  // namespace
 }  // namespace tovani::testing
