@@ -341,6 +341,24 @@ TEST_F(ExtractionQueueTest, WithoutDelegateJobsRunAndPasswordsAreAbsent) {
               (std::set<std::string>{"a.rar", "a.txt", "p.rar"}));
 }
 
+TEST_F(ExtractionQueueTest, DestroyedDelegateIsNoLongerCalled) {
+    makeArchive("p", "hidden", {"-m0", "-hpsecret"});
+    makeArchive("a", "alpha");
+    ExtractionQueue queue;
+    auto gone = std::make_unique<testing::queue::RecordingDelegate>();
+    gone->passwordAnswers = {"secret"};
+    queue.setDelegate(gone.get());
+    queue.add({dir / "p.rar", dir / "a.rar"}, testing::queue::defaultOptions);
+    EXPECT_EQ(gone->log, (Log{"start p.rar 1/2"}));
+    gone.reset();
+    EXPECT_EQ(queue.delegate(), nullptr);
+
+    ASSERT_TRUE(testing::queue::waitFor([&] { return queue.isIdle(); }));
+    // Its password answer was never asked for: the encrypted archive is cancelled.
+    EXPECT_EQ(testing::directoryNames(dir.path()),
+              (std::set<std::string>{"a.rar", "a.txt", "p.rar"}));
+}
+
 TEST_F(ExtractionQueueTest, DestroyedWhileAskingForPasswordEndsWithoutAsking) {
     testing::writeFile(dir / "x.rar", "");
     auto engine = std::make_shared<testing::queue::ScriptedEngine>();
