@@ -39,6 +39,8 @@ void configure(QMessageBox& box, QMessageBox::Icon icon, const QString& title,
     // QMessageBox guesses the format of its informative text by itself.
     if (auto* informative = box.findChild<QLabel*>("qt_msgbox_informativelabel")) {
         informative->setTextFormat(Qt::PlainText);
+        // A sentence or two per line, as a desktop alert reads, not a column.
+        informative->setMinimumWidth(320);
     }
 }
 
