@@ -2,7 +2,9 @@
 // once, memory stays flat, and the main thread is not flooded with progress.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <thread>
 #include <fstream>
 #include <map>
 #include <set>
@@ -11,6 +13,7 @@
 
 #include "App/ExtractionQueue.h"
 #include "App/QueueTestSupport.h"
+#include "TovaniCore/RarEngine.h"
 #include "support/RarTool.h"
 #include "support/RarWriter.h"
 #include "support/TempDirectory.h"
@@ -143,6 +146,63 @@ TEST(ExtractionQueueLoad, ABigFileReachesTheMainThreadAtMostTwentyTimesASecond) 
     }
     EXPECT_LE(most, 22u);
     EXPECT_EQ(delegate.reports.back().completedBytes, delegate.reports.back().totalBytes);
+}
+
+// The real engine, recording how many of its calls ever ran at once.
+class OverlapProbe final : public ArchiveEngine {
+public:
+    ArchiveListing list(const fs::path& archive,
+                        const std::optional<std::string>& password) const override {
+        Entered entered(*this);
+        return engine_.list(archive, password);
+    }
+    void extract(const fs::path& archive, const std::optional<std::string>& password,
+                 ArchiveEntrySink& into) const override {
+        Entered entered(*this);
+        engine_.extract(archive, password, into);
+    }
+    int mostAtOnce() const { return most_.load(); }
+
+private:
+    struct Entered {
+        explicit Entered(const OverlapProbe& probe) : probe(probe) {
+            const int now = ++probe.running_;
+            int seen = probe.most_.load();
+            while (now > seen && !probe.most_.compare_exchange_weak(seen, now)) {
+            }
+            std::this_thread::sleep_for(2ms);
+        }
+        ~Entered() { --probe.running_; }
+        const OverlapProbe& probe;
+    };
+    RarEngine engine_;
+    mutable std::atomic<int> running_{0};
+    mutable std::atomic<int> most_{0};
+};
+
+TEST(ExtractionQueueLoad, TheWorkerNeverRunsTwoExtractionsAtOnce) {
+    testing::queue::ensureApplication();
+    testing::TempDirectory dir;
+    std::vector<fs::path> archives;
+    for (int i = 0; i < 40; ++i) {
+        archives.push_back(dir / ("o" + std::to_string(i) + ".rar"));
+        testing::writeRar5(archives.back(), {StoredEntry::file("f", std::to_string(i))});
+    }
+    auto probe = std::make_shared<OverlapProbe>();
+    testing::queue::RecordingDelegate delegate;
+    ExtractionQueue queue([probe] { return probe; });
+    queue.setDelegate(&delegate);
+    // Added in several calls, also from inside completions, to press on the
+    // hand-over between jobs.
+    queue.add({archives.begin(), archives.begin() + 20}, testing::queue::defaultOptions);
+    delegate.onFinish = [&](ExtractionQueue& q, const fs::path&) {
+        if (delegate.finished.size() == 5) {
+            q.add({archives.begin() + 20, archives.end()}, testing::queue::defaultOptions);
+        }
+    };
+    ASSERT_TRUE(testing::queue::waitFor([&] { return delegate.idleCount > 0; }, 60s));
+    EXPECT_EQ(delegate.finished.size(), archives.size());
+    EXPECT_EQ(probe->mostAtOnce(), 1);
 }
 
 }  // namespace
