@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <limits>
+#include <span>
 #include <string_view>
 #include <system_error>
 #include <utility>
@@ -67,19 +68,44 @@ struct StagedContent {
     std::vector<SkippedEntry> skipped;
 };
 
+// Passes entries on to the writer and counts them. An archive cut short
+// after it was listed ends early without a read error when the cut falls
+// between entries; only the count tells that entries went missing.
+class CountingSink final : public ArchiveEntrySink {
+public:
+    explicit CountingSink(ArchiveEntrySink& sink) : sink_(sink) {}
+
+    bool begin(const ArchiveEntry& entry) override {
+        ++count_;
+        return sink_.begin(entry);
+    }
+    void write(std::span<const std::byte> chunk) override { sink_.write(chunk); }
+    void finish(const ArchiveEntry& entry) override { sink_.finish(entry); }
+
+    std::size_t count() const { return count_; }
+
+private:
+    ArchiveEntrySink& sink_;
+    std::size_t count_ = 0;
+};
+
 // Extracts into a fresh staging root, starting over with every new password.
 StagedContent stageWithPasswords(const ArchiveEngine& engine, const fs::path& source,
                                  const fs::path& stagingRoot,
                                  const std::optional<std::vector<std::byte>>& provenance,
-                                 std::uint64_t required, const ExtractionHandlers& handlers,
-                                 PasswordSupplier& passwords) {
+                                 std::uint64_t required, std::size_t listedEntries,
+                                 const ExtractionHandlers& handlers, PasswordSupplier& passwords) {
     for (;;) {
         std::error_code ignored;
         fs::remove_all(stagingRoot, ignored);
         try {
             StagingWriter writer(stagingRoot, provenance, required, handlers.progress,
                                  handlers.isCancelled);
-            engine.extract(source, passwords.current(), writer);
+            CountingSink counter(writer);
+            engine.extract(source, passwords.current(), counter);
+            if (counter.count() < listedEntries) {
+                throw ExtractionError::damaged(std::nullopt);
+            }
             writer.finalizeDirectories();
             return StagedContent{writer.skipped()};
         } catch (const ExtractionError& error) {
@@ -234,7 +260,7 @@ ExtractionResult Extractor::extract(const fs::path& archive, const ExtractionOpt
         FileSystemPlatform::readAttribute(source, FileSystemPlatform::provenanceAttribute);
 
     StagedContent staged = stageWithPasswords(*engine_, source, stagingRoot, provenance, required,
-                                              handlers, passwords);
+                                              listing.entries.size(), handlers, passwords);
     if (handlers.isCancelled()) {
         throw ExtractionError::cancelled();
     }

@@ -33,7 +33,11 @@ public:
     ArchiveListing list(const std::filesystem::path& archive,
                         const std::optional<std::string>& password) const override {
         ++lists;
-        return engine.list(archive, password);
+        ArchiveListing listing = engine.list(archive, password);
+        if (afterList) {
+            afterList();
+        }
+        return listing;
     }
     void extract(const std::filesystem::path& archive, const std::optional<std::string>& password,
                  ArchiveEntrySink& into) const override {
@@ -42,6 +46,9 @@ public:
     }
 
     RarEngine engine;
+    // Runs each time list() has returned, as another program would between
+    // the listing and the extraction.
+    std::function<void()> afterList;
     mutable int lists = 0;
     mutable int extracts = 0;
 };
@@ -81,6 +88,9 @@ public:
         };
         handlers.progress = [this](const ExtractionProgress& progress) {
             reports.push_back(progress);
+            if (onProgress) {
+                onProgress(progress);
+            }
         };
         handlers.isCancelled = [this] {
             ++cancelPolls;
@@ -94,6 +104,9 @@ public:
         }
         std::set<std::string> expectedBefore = before;
         expectedBefore.insert(madeByOthers.begin(), madeByOthers.end());
+        for (const std::string& name : removedByOthers) {
+            expectedBefore.erase(name);
+        }
         expectOnlyOutputAdded(destination, expectedBefore, outcome);
         return outcome;
     }
@@ -121,6 +134,10 @@ public:
     std::vector<ExtractionProgress> reports;
     // Names another program creates in the destination during the call.
     std::set<std::string> madeByOthers;
+    // Names another program removes from the destination during the call.
+    std::set<std::string> removedByOthers;
+    // Called after each progress report is recorded.
+    std::function<void(const ExtractionProgress&)> onProgress;
     // Given the 1-based count of polls so far; absent never cancels.
     std::function<bool(int)> isCancelled;
     int cancelPolls = 0;
