@@ -183,6 +183,14 @@ TEST_F(ArchiveChangedAfterListing, TruncatedBetweenEntriesIsDamagedNotAShorterRe
     EXPECT_EQ(extractCutAt(10).error(), E::damaged(std::nullopt));
 }
 
+// A download cut off between two entries: the listing already ends early,
+// and the library reports a clean end of archive although the
+// end-of-archive header is missing. The engine does not notice yet.
+TEST_F(ArchiveChangedAfterListing, DISABLED_TruncatedBeforeListingBetweenEntriesIsDamaged) {
+    fs::resize_file(archive, afterFirstEntry);
+    EXPECT_EQ(h.extract(archive).error(), E::damaged(std::nullopt));
+}
+
 TEST_F(ArchiveChangedAfterListing, TruncatedToNothingIsNotAnArchive) {
     EXPECT_EQ(extractCutAt(0).error(), E::notAnArchive());
 }

@@ -1,0 +1,173 @@
+// ostrel-extract as a user meets it: exit status, output paths on standard
+// output, one "ARCHIVE: TITLE DETAIL" line per failure on standard error.
+#include <gtest/gtest.h>
+
+#include <QString>
+
+#include "CommandLine/ToolProcess.h"
+#include "TovaniCore/ExtractionError.h"
+#include "UI/ErrorMessage.h"
+#include "support/RarTool.h"
+#include "support/RarWriter.h"
+#include "support/TempDirectory.h"
+
+namespace tovani::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The failure line the tool prints for an archive argument.
+std::string failureLine(const std::string& argument, const ExtractionError& error,
+                        const std::string& archiveName) {
+    const ErrorMessage message = errorMessage(error, QString::fromStdString(archiveName));
+    return argument + ": " + (message.title + " " + message.detail).toStdString() + "\n";
+}
+
+class ExtractCommandTest : public ::testing::Test {
+protected:
+    ToolProcess::Result run(const std::vector<std::string>& arguments) {
+        return ToolProcess::run(arguments, dir.path());
+    }
+    std::string path(const std::string& relative) const { return (dir / relative).string(); }
+
+    TempDirectory dir;
+};
+
+TEST_F(ExtractCommandTest, SuccessPrintsTheOutputPathAndExitsZero) {
+    writeRar5(dir / "notes.rar", {StoredEntry::file("notes.txt", "hello")});
+    ToolProcess::Result run = this->run({"notes.rar"});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.out, path("notes.txt") + "\n");
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(readFile(dir / "notes.txt"), "hello");
+}
+
+TEST_F(ExtractCommandTest, EachFailureIsOneLineAndTheOtherArchivesStillRun) {
+    writeFile(dir / "fake.rar", "not an archive");
+    writeRar5(dir / "good.rar", {StoredEntry::file("good.txt", "g")});
+    StoredEntry bad = StoredEntry::file("bad.txt", "corrupted");
+    bad.wrongCrc = true;
+    writeRar5(dir / "bad.rar", {bad});
+
+    ToolProcess::Result run = this->run({"fake.rar", "good.rar", "gone.rar", path("bad.rar")});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.out, path("good.txt") + "\n");
+    EXPECT_EQ(run.err,
+              "fake.rar: “fake.rar” is not a valid RAR archive. The file may be incomplete or in "
+              "a different format.\n" +
+                  failureLine("gone.rar", ExtractionError::cannotOpen(), "gone.rar") +
+                  failureLine(path("bad.rar"), ExtractionError::damaged("bad.txt"), "bad.rar"));
+    EXPECT_EQ(directoryNames(dir.path()),
+              (std::set<std::string>{"fake.rar", "good.rar", "bad.rar", "good.txt"}));
+}
+
+TEST_F(ExtractCommandTest, UsageErrorsExitTwoAndExtractNothing) {
+    writeRar5(dir / "a.rar", {StoredEntry::file("a.txt", "a")});
+    const std::string usage =
+        "usage: ostrel-extract [--always-create-folder] [--destination DIR]\n"
+        "                      [--password-file FILE] [--quiet] ARCHIVE...\n";
+    for (const std::vector<std::string>& arguments : std::vector<std::vector<std::string>>{
+             {}, {"--verbose", "a.rar"}, {"--quiet"}, {"a.rar", "--destination"}}) {
+        ToolProcess::Result run = this->run(arguments);
+        EXPECT_EQ(run.exitCode, 2);
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(run.err, usage);
+    }
+    ToolProcess::Result unreadable = run({"--password-file", "missing.txt", "a.rar"});
+    EXPECT_EQ(unreadable.exitCode, 2);
+    EXPECT_EQ(unreadable.err, "ostrel-extract: cannot read missing.txt\n");
+    EXPECT_EQ(directoryNames(dir.path()), std::set<std::string>{"a.rar"});
+}
+
+TEST_F(ExtractCommandTest, RepeatsAndVolumesOfOneSetAreExtractedOnce) {
+    makeTree(dir / "src", {{"movie.bin", std::string(60000, 'm')}});
+    fs::path first = rar(dir / "src", path("movie.rar"), {"-m0", "-v20k"}, {"movie.bin"});
+    ASSERT_EQ(volumeFiles(first).size(), 3u);
+    fs::remove_all(dir / "src");
+    writeRar5(dir / "good.rar", {StoredEntry::file("good.txt", "g")});
+
+    ToolProcess::Result run =
+        this->run({"movie.part2.rar", "movie.part1.rar", path("movie.part3.rar"), "good.rar",
+                   "./good.rar", "sub/../good.rar", "good.rar"});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.out, path("movie.bin") + "\n" + path("good.txt") + "\n");
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(readFile(dir / "movie.bin"), std::string(60000, 'm'));
+}
+
+TEST_F(ExtractCommandTest, DestinationAndAlwaysCreateFolder) {
+    writeRar5(dir / "one.rar", {StoredEntry::file("only.txt", "x")});
+    fs::create_directory(dir / "out");
+    ToolProcess::Result run =
+        this->run({"--always-create-folder", "--destination", "out", "one.rar"});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.out, path("out/one") + "\n");
+    EXPECT_EQ(readFile(dir / "out/one/only.txt"), "x");
+    EXPECT_EQ(directoryNames(dir.path()), (std::set<std::string>{"one.rar", "out"}));
+
+    ToolProcess::Result missing = this->run({"--destination", "nowhere", "one.rar"});
+    EXPECT_EQ(missing.exitCode, 1);
+    EXPECT_EQ(missing.err,
+              failureLine("one.rar", ExtractionError::destinationNotWritable(dir / "nowhere"),
+                          "one.rar"));
+}
+
+TEST_F(ExtractCommandTest, PasswordFileAnswersTheFirstRequestOfEachArchive) {
+    makeTree(dir / "src", {{"secret.txt", "classified"}, {"plan.txt", "hidden"}});
+    rar(dir / "src", path("data.rar"), {"-pright"}, {"secret.txt"});
+    rar(dir / "src", path("vault.rar"), {"-hpright"}, {"plan.txt"});
+    fs::remove_all(dir / "src");
+    writeFile(dir / "good.pw", "right\r\nsecond line is never used\n");
+    writeFile(dir / "bad.pw", "wrong\n");
+
+    ToolProcess::Result good = run({"--password-file", "good.pw", "data.rar", "vault.rar"});
+    EXPECT_EQ(good.exitCode, 0);
+    EXPECT_EQ(good.out, path("secret.txt") + "\n" + path("plan.txt") + "\n");
+    EXPECT_EQ(good.err, "");
+    fs::remove(dir / "secret.txt");
+    fs::remove(dir / "plan.txt");
+
+    // Without a terminal the retry after the wrong password goes unanswered.
+    ToolProcess::Result bad = run({"--password-file", "bad.pw", "data.rar", "vault.rar"});
+    EXPECT_EQ(bad.exitCode, 1);
+    EXPECT_EQ(bad.out, "");
+    EXPECT_EQ(bad.err,
+              "data.rar: “data.rar” needs a password.\nvault.rar: “vault.rar” needs a password.\n");
+
+    ToolProcess::Result none = run({"vault.rar"});
+    EXPECT_EQ(none.exitCode, 1);
+    EXPECT_EQ(none.err, "vault.rar: “vault.rar” needs a password.\n");
+    EXPECT_EQ(directoryNames(dir.path()),
+              (std::set<std::string>{"data.rar", "vault.rar", "good.pw", "bad.pw"}));
+}
+
+TEST_F(ExtractCommandTest, RefusedLinksAreListedAndTheRestIsExtracted) {
+    writeRar5(dir / "links.rar", {StoredEntry::file("keep.txt", "k"),
+                                  StoredEntry::link(Redirection::unixSymlink, "escape", "/etc")});
+    ToolProcess::Result run = this->run({"links.rar"});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.out, path("keep.txt") + "\n");
+    EXPECT_TRUE(run.err.starts_with("Some items in “links.rar” were not extracted.\n")) << run.err;
+    EXPECT_NE(run.err.find("escape"), std::string::npos) << run.err;
+}
+
+TEST_F(ExtractCommandTest, ProgressGoesToATerminalUnlessQuiet) {
+    writeRar5(dir / "shown.rar", {StoredEntry::file("a.txt", std::string(100000, 'a'))});
+    writeRar5(dir / "hidden.rar", {StoredEntry::file("b.txt", std::string(100000, 'b'))});
+
+    ToolProcess shown({"shown.rar"}, dir.path(), true);
+    ToolProcess::Result drawn = shown.wait();
+    EXPECT_EQ(drawn.exitCode, 0);
+    EXPECT_NE(drawn.err.find("shown.rar"), std::string::npos) << drawn.err;
+    // The line is erased before the output path is printed.
+    EXPECT_TRUE(drawn.err.ends_with("\r\033[K")) << drawn.err;
+
+    ToolProcess quiet({"--quiet", "hidden.rar"}, dir.path(), true);
+    ToolProcess::Result silent = quiet.wait();
+    EXPECT_EQ(silent.exitCode, 0);
+    EXPECT_EQ(silent.err, "");
+    EXPECT_EQ(silent.out, path("b.txt") + "\n");
+}
+
+}  // namespace
+}  // namespace tovani::testing

@@ -1,0 +1,117 @@
+// ostrel-extract stopped in the middle of a long job: Ctrl-C cancels it and
+// cleans up; SIGKILL allows no clean-up, yet the output never appears under
+// its final name, since it only reaches the destination by the last rename.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <memory>
+
+#include "CommandLine/ToolProcess.h"
+#include "TovaniCore/Workspace.h"
+#include "support/RarTool.h"
+#include "support/TempDirectory.h"
+
+namespace tovani::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Text that compresses, but takes the decompressor a while to rebuild.
+std::string wordSoup(std::size_t size) {
+    std::vector<std::string> words;
+    std::uint32_t state = 12345;
+    auto next = [&state] { return state = state * 1103515245u + 12345u, state >> 16; };
+    for (int i = 0; i < 4000; ++i) {
+        std::string word;
+        for (unsigned length = 2 + next() % 8; length > 0; --length) {
+            word.push_back(static_cast<char>('a' + next() % 10));
+        }
+        words.push_back(word);
+    }
+    std::string text;
+    text.reserve(size + 16);
+    while (text.size() < size) {
+        text += words[next() % words.size()];
+        text.push_back(next() % 16 == 0 ? '\n' : ' ');
+    }
+    text.resize(size);
+    return text;
+}
+
+std::set<std::string> workspacesIn(const fs::path& directory) {
+    std::set<std::string> found;
+    for (const std::string& name : directoryNames(directory)) {
+        if (name.starts_with(Workspace::namePrefix))
+            found.insert(name);
+    }
+    return found;
+}
+
+// True once a workspace holds the staged file with some of its data.
+bool stagingHasBegun(const fs::path& destination) {
+    for (const std::string& name : workspacesIn(destination)) {
+        std::error_code ec;
+        if (fs::file_size(destination / name / "long" / "long.txt", ec) > 0 && !ec)
+            return true;
+    }
+    return false;
+}
+
+class ExtractInterruptTest : public ::testing::Test {
+protected:
+    // One long archive for the whole suite: making it is the slow part.
+    static void SetUpTestSuite() {
+        source = std::make_unique<TempDirectory>();
+        makeTree(source->path(), {{"long.txt", wordSoup(48 << 20)}});
+        rar(source->path(), "long.rar", {"-m1"}, {"long.txt"});
+        fs::remove(source->path() / "long.txt");
+    }
+    static void TearDownTestSuite() { source.reset(); }
+
+    void SetUp() override {
+        fs::copy_file(source->path() / "long.rar", dir / "long.rar");
+        writeRar5Later = dir / "later.rar";
+        makeTree(dir / "src", {{"later.txt", "l"}});
+        rar(dir / "src", writeRar5Later.string(), {}, {"later.txt"});
+        fs::remove_all(dir / "src");
+    }
+
+    static std::unique_ptr<TempDirectory> source;
+    TempDirectory dir;
+    fs::path writeRar5Later;
+};
+
+std::unique_ptr<TempDirectory> ExtractInterruptTest::source;
+
+TEST_F(ExtractInterruptTest, CtrlCExits130AndLeavesNoWorkspace) {
+    ToolProcess tool({"long.rar", "later.rar"}, dir.path());
+    ASSERT_TRUE(waitUntil([&] { return stagingHasBegun(dir.path()); }));
+    tool.signal(SIGINT);
+    ToolProcess::Result run = tool.wait();
+    EXPECT_EQ(run.exitCode, 130);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, "");
+    // The archives after the interrupted one are not started.
+    EXPECT_EQ(directoryNames(dir.path()), (std::set<std::string>{"long.rar", "later.rar"}));
+}
+
+TEST_F(ExtractInterruptTest, KilledMidJobLeavesNothingUnderTheFinalName) {
+    ToolProcess tool({"long.rar"}, dir.path());
+    ASSERT_TRUE(waitUntil([&] { return stagingHasBegun(dir.path()); }));
+    tool.signal(SIGKILL);
+    ToolProcess::Result run = tool.wait();
+    EXPECT_EQ(run.exitCode, 128 + SIGKILL);
+    const std::set<std::string> left = workspacesIn(dir.path());
+    ASSERT_EQ(left.size(), 1u);
+    std::set<std::string> expected = {"long.rar", "later.rar"};
+    expected.insert(left.begin(), left.end());
+    EXPECT_EQ(directoryNames(dir.path()), expected);
+
+    // A later run is not disturbed by the dead one's workspace.
+    ToolProcess::Result again = ToolProcess::run({"later.rar"}, dir.path());
+    EXPECT_EQ(again.exitCode, 0);
+    EXPECT_EQ(again.out, (dir / "later.txt").string() + "\n");
+}
+
+}  // namespace
+}  // namespace tovani::testing
