@@ -1,6 +1,7 @@
 // ostrel-extract as a user meets it: exit status, output paths on standard
 // output, one "ARCHIVE: TITLE DETAIL" line per failure on standard error.
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 
 #include <QString>
 
@@ -139,6 +140,30 @@ TEST_F(ExtractCommandTest, PasswordFileAnswersTheFirstRequestOfEachArchive) {
     EXPECT_EQ(none.err, "vault.rar: “vault.rar” needs a password.\n");
     EXPECT_EQ(directoryNames(dir.path()),
               (std::set<std::string>{"data.rar", "vault.rar", "good.pw", "bad.pw"}));
+}
+
+TEST_F(ExtractCommandTest, DiskThatRunsOutOfSpaceMidwayIsNamedAsSuch) {
+    // A file system with room for the bytes but for only a few files: the
+    // space check passes and creating the files fails with ENOSPC.
+    const fs::path small = dir / "small";
+    fs::create_directory(small);
+    if (::mount("tmpfs", small.c_str(), "tmpfs", 0, "size=4m,nr_inodes=6") != 0) {
+        GTEST_SKIP() << "cannot mount here";
+    }
+    std::vector<StoredEntry> entries;
+    for (int i = 0; i < 20; ++i) {
+        entries.push_back(StoredEntry::file("many/f" + std::to_string(i), "x"));
+    }
+    writeRar5(dir / "many.rar", entries);
+    ToolProcess::Result run = this->run({"--destination", "small", "many.rar"});
+    const std::set<std::string> left = directoryNames(small);
+    ::umount2(small.c_str(), MNT_DETACH);
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err,
+              "many.rar: “many.rar” could not be extracted. The disk ran out of space during "
+              "extraction. Nothing was extracted.\n");
+    EXPECT_EQ(left, std::set<std::string>{});
 }
 
 TEST_F(ExtractCommandTest, RefusedLinksAreListedAndTheRestIsExtracted) {

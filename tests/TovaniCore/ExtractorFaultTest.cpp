@@ -4,8 +4,12 @@
 // exact error, places nothing and leaves no workspace (unless the volume it
 // lies on cannot be written any more).
 #include <gtest/gtest.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <unistd.h>
+
+#include <fcntl.h>
 
 #include <cerrno>
 #include <fstream>
@@ -233,6 +237,50 @@ TEST_F(ExtractorFault, DestinationTurnsReadOnlyBeforeTheRename) {
     ASSERT_EQ(names.size(), 1u);
     EXPECT_EQ(workspacesIn(small), names);
     EXPECT_EQ(readFile(small / *names.begin() / "ro" / "ro.txt"), "data");
+}
+
+// Sets or clears the immutable flag of a directory; false when the file
+// system has no such flag. An immutable directory refuses new names even to
+// root, who ignores permission bits.
+bool setImmutable(const fs::path& directory, bool immutable) {
+    const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    int flags = 0;
+    bool done = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    flags = immutable ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+    done = done && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    ::close(fd);
+    return done;
+}
+
+TEST_F(ExtractorFault, DestinationRefusesNewNamesBeforeTheRename) {
+    const fs::path locked = dir / "locked";
+    fs::create_directory(locked);
+    if (!setImmutable(locked, true) || !setImmutable(locked, false)) {
+        GTEST_SKIP() << "no immutable flag here";
+    }
+    writeRar5(dir / "lock.rar", {StoredEntry::file("lock.txt", "data")});
+    bool locking = false;
+    ExtractionHandlers handlers;
+    handlers.progress = [&](const ExtractionProgress& progress) { h.reports.push_back(progress); };
+    handlers.isCancelled = [&] {
+        if (allWritten(h) && !locking) {
+            locking = setImmutable(locked, true);
+        }
+        return false;
+    };
+    DirectOutcome outcome = extractWith(h.engine, dir / "lock.rar", {false, locked}, handlers);
+    setImmutable(locked, false);
+    ASSERT_TRUE(locking);
+    ASSERT_TRUE(outcome.error.has_value());
+    EXPECT_EQ(*outcome.error, E::destinationNotWritable(locked));
+    // The workspace was emptied, but its own name could not leave the
+    // directory either.
+    const std::set<std::string> names = directoryNames(locked);
+    ASSERT_EQ(names.size(), 1u);
+    EXPECT_EQ(workspacesIn(locked), names);
+    EXPECT_TRUE(fs::is_empty(locked / *names.begin()));
 }
 
 TEST_F(ExtractorFault, DestinationMovedAwayOrDeletedBeforeTheRename) {
