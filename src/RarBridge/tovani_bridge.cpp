@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "RarBridge/tovani_header_guard.h"
 #include "RarBridge/tovani_unicode.h"
 
 // Libraries from interface version 9 on deliver names of any length through
@@ -270,6 +271,11 @@ tovani_status tovani_open(const char* path, bool for_extraction, const char* pas
         if (password != nullptr) {
             archive->has_password = true;
             tovani::AppendWideFromUtf8(password, archive->password_wide);
+        }
+        // The library reads every volume of a set as it goes, so the whole
+        // set is checked before it is handed over.
+        if (tovani::SetCrashesLibrary(path)) {
+            return TOVANI_NOT_AN_ARCHIVE;
         }
         std::wstring widePath = tovani::WideFromUtf8(path);
 
