@@ -39,11 +39,18 @@ measure() {
   local tool=$1 archive=$2 out=$3
   rm -rf "$out" && mkdir -p "$out"
   local log="$work/time.log"
+  local status=0
   case $tool in
-    ostrel) /usr/bin/time -v -o "$log" "$ostrel" --quiet --destination "$out" "$archive" >/dev/null ;;
-    unrar) (cd "$out" && /usr/bin/time -v -o "$log" unrar x -idq -o- "$archive" >/dev/null) ;;
-    bsdtar) (cd "$out" && /usr/bin/time -v -o "$log" bsdtar -xf "$archive") ;;
+    ostrel) /usr/bin/time -v -o "$log" "$ostrel" --quiet --destination "$out" "$archive" >/dev/null || status=$? ;;
+    unrar) (cd "$out" && /usr/bin/time -v -o "$log" unrar x -idq -o- "$archive" >/dev/null) || status=$? ;;
+    bsdtar) (cd "$out" && /usr/bin/time -v -o "$log" bsdtar -xf "$archive" 2>/dev/null) || status=$? ;;
   esac
+  # A tool that cannot extract the corpus (bsdtar and solid RAR 5) is shown as failed.
+  if [ "$status" -ne 0 ]; then
+    echo "nan 0"
+    rm -rf "$out"
+    return
+  fi
   local wall mem
   wall=$(awk -F': ' '/Elapsed \(wall clock\)/ {print $2}' "$log" |
     awk -F: '{ if (NF==3) print $1*3600+$2*60+$3; else print $1*60+$2 }')
@@ -69,6 +76,10 @@ for corpus in big small solid; do
   for tool in ostrel unrar bsdtar; do
     med=$(echo "${times[$tool]}" | tr ' ' '\n' | grep . | median)
     peak=$(echo "${mems[$tool]}" | tr ' ' '\n' | grep . | sort -n | tail -1)
+    if [ "$med" = nan ] || echo "${times[$tool]}" | grep -q nan; then
+      printf '%-8s %-8s %10s\n' "$corpus" "$tool" failed
+      continue
+    fi
     awk -v c="$corpus" -v t="$tool" -v m="$med" -v b="$base" -v p="$peak" \
       'BEGIN { printf "%-8s %-8s %10.3f %8.2f %12.1f\n", c, t, m, m / b, p / 1024 }'
   done
