@@ -1,0 +1,229 @@
+#include "App/AppDelegate.h"
+
+#include <QApplication>
+#include <QEvent>
+#include <QFile>
+#include <QMenuBar>
+#include <QTimer>
+#include <QWidget>
+#include <stdexcept>
+
+#include "App/MainMenu.h"
+#include "Settings/AppSettings.h"
+#include "Settings/SettingsWindowController.h"
+#include "UI/DockPresence.h"
+#include "UI/ErrorPresenter.h"
+#include "UI/PasswordPrompt.h"
+
+namespace tovani {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Menus, tool tips and the like come and go without being windows of the app.
+bool isOrdinaryWindow(const QWidget& widget) {
+    if (!widget.isWindow()) {
+        return false;
+    }
+    const Qt::WindowType type = widget.windowType();
+    return type != Qt::Popup && type != Qt::ToolTip && type != Qt::SplashScreen;
+}
+
+bool anyWindowVisible() {
+    const QWidgetList windows = QApplication::topLevelWidgets();
+    for (const QWidget* window : windows) {
+        if (window->isVisible() && isOrdinaryWindow(*window)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+AppDelegate::Hooks AppDelegate::Hooks::standard() {
+    Hooks hooks;
+    hooks.presentError = [](const std::exception& error, const fs::path& archive) {
+        return ErrorPresenter::present(error, archive);
+    };
+    hooks.presentSkipped = [](const std::vector<SkippedEntry>& skipped, const fs::path& archive) {
+        ErrorPresenter::presentSkipped(skipped, archive);
+    };
+    hooks.askPassword = [](const PasswordRequest& request) { return PasswordPrompt::run(request); };
+    hooks.makeSettingsWindow = [](AppSettings& settings) {
+        return std::make_unique<SettingsWindowController>(settings);
+    };
+    hooks.quit = [] { QCoreApplication::quit(); };
+    return hooks;
+}
+
+AppDelegate::AppDelegate(AppSettings& settings, std::unique_ptr<FileManagerActions> fileManager,
+                         Hooks hooks, QObject* parent)
+    : QObject(parent),
+      settings_(settings),
+      fileManager_(fileManager ? std::move(fileManager) : makeDesktopFileManager()),
+      hooks_(std::move(hooks)),
+      idleTimer_(new QTimer(this)) {
+    idleTimer_->setSingleShot(true);
+    idleTimer_->setInterval(idleDelay);
+    // The timer is a child: once the delegate is gone, it never fires.
+    connect(idleTimer_, &QTimer::timeout, this, &AppDelegate::quitIfIdle);
+}
+
+AppDelegate::~AppDelegate() {
+    if (QCoreApplication* app = QCoreApplication::instance()) {
+        app->removeEventFilter(this);
+    }
+    queue_.setDelegate(nullptr);
+}
+
+void AppDelegate::willFinishLaunching() {
+    menuBar_ = MainMenu::make(QCoreApplication::applicationName(), [this] { showSettings(); });
+    MainMenu::install(*menuBar_);
+    queue_.setDelegate(this);
+    // Held weakly: the window outlives nothing, but the callable may be
+    // called after the delegate began to go away.
+    QPointer<AppDelegate> self(this);
+    progressWindow_.setOnCancel([self] {
+        if (self) {
+            self->queue_.cancelCurrent();
+        }
+    });
+    QCoreApplication::instance()->installEventFilter(this);
+}
+
+void AppDelegate::didFinishLaunching() {
+    if (queue_.isIdle()) {
+        cancelIdleCheck();
+        settingsWindow().show();
+    }
+}
+
+void AppDelegate::open(const std::vector<fs::path>& archives) {
+    cancelIdleCheck();
+    queue_.add(archives, [this](const fs::path&) {
+        ExtractionOptions options;
+        options.alwaysCreateFolder = settings_.alwaysCreateFolder();
+        return options;
+    });
+}
+
+void AppDelegate::reopen() {
+    cancelIdleCheck();
+    settingsWindow().show();
+}
+
+void AppDelegate::showSettings() {
+    cancelIdleCheck();
+    settingsWindow().show();
+}
+
+bool AppDelegate::isIdleCheckPending() const {
+    return idleTimer_->isActive();
+}
+
+void AppDelegate::didStart(ExtractionQueue&, const fs::path& archive, std::int64_t position,
+                           std::int64_t total) {
+    cancelIdleCheck();
+    progressWindow_.begin(QFile::decodeName(archive.filename().c_str()), position, total);
+}
+
+std::optional<std::string> AppDelegate::passwordFor(ExtractionQueue&,
+                                                    const PasswordRequest& request) {
+    return hooks_.askPassword(request);
+}
+
+void AppDelegate::didReport(ExtractionQueue&, const ExtractionProgress& progress) {
+    progressWindow_.update(progress);
+}
+
+void AppDelegate::didFinish(ExtractionQueue& queue, const fs::path& archive,
+                            const ExtractionOptions& options, const ExtractionOutcome& outcome) {
+    if (const ExtractionResult* result = outcome.result()) {
+        handleSuccess(archive, *result);
+    } else {
+        handleFailure(queue, archive, options, outcome.error());
+    }
+}
+
+void AppDelegate::didBecomeIdle(ExtractionQueue&) {
+    progressWindow_.finish();
+    scheduleIdleCheck();
+}
+
+bool AppDelegate::eventFilter(QObject* watched, QEvent* event) {
+    const QEvent::Type type = event->type();
+    if ((type == QEvent::Close || type == QEvent::Hide) && watched->isWidgetType() &&
+        isOrdinaryWindow(*static_cast<QWidget*>(watched))) {
+        windowWillClose();
+    }
+    return false;
+}
+
+SettingsWindowController& AppDelegate::settingsWindow() {
+    if (!settingsWindow_) {
+        settingsWindow_ = hooks_.makeSettingsWindow(settings_);
+    }
+    return *settingsWindow_;
+}
+
+void AppDelegate::handleSuccess(const fs::path& archive, const ExtractionResult& result) {
+    hooks_.presentSkipped(result.skipped(), archive);
+    if (settings_.moveArchiveToTrash()) {
+        // A volume that cannot be moved stays where it is; the rest still go.
+        for (const fs::path& file : result.archiveFiles()) {
+            fileManager_->moveToTrash(file);
+        }
+    }
+    if (settings_.revealInFinder()) {
+        fileManager_->reveal(result.output());
+    }
+}
+
+void AppDelegate::handleFailure(ExtractionQueue& queue, const fs::path& archive,
+                                const ExtractionOptions& options, std::exception_ptr error) {
+    std::optional<fs::path> folder;
+    try {
+        std::rethrow_exception(error);
+    } catch (const ExtractionError& failure) {
+        if (failure == ExtractionError::cancelled()) {
+            return;
+        }
+        folder = hooks_.presentError(failure, archive);
+    } catch (const std::exception& failure) {
+        folder = hooks_.presentError(failure, archive);
+    } catch (...) {
+        // Whatever was thrown still earns an alert.
+        folder = hooks_.presentError(std::runtime_error("unknown error"), archive);
+    }
+    if (folder) {
+        ExtractionOptions retry = options;
+        retry.destinationDirectory = *folder;
+        queue.add({archive}, [retry](const fs::path&) { return retry; });
+    }
+}
+
+void AppDelegate::windowWillClose() {
+    // After the close has been handled, so that the window no longer counts.
+    QTimer::singleShot(0, this, [] { DockPresence::refresh(); });
+    scheduleIdleCheck();
+}
+
+void AppDelegate::cancelIdleCheck() {
+    idleTimer_->stop();
+}
+
+void AppDelegate::scheduleIdleCheck() {
+    idleTimer_->start();
+}
+
+void AppDelegate::quitIfIdle() {
+    if (!queue_.isIdle() || anyWindowVisible()) {
+        return;
+    }
+    emit quitting();
+    hooks_.quit();
+}
+
+}  // namespace tovani

@@ -1,0 +1,283 @@
+#include "App/AppDelegate.h"
+
+#include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <unistd.h>
+
+#include <QPushButton>
+#include <QTest>
+#include <QWidget>
+#include <filesystem>
+#include <stdexcept>
+#include <system_error>
+
+#include "App/AppTestSupport.h"
+#include "App/QueueTestSupport.h"
+#include "Settings/SettingsWindowController.h"
+#include "support/RarTool.h"
+#include "support/TempDirectory.h"
+
+namespace tovani::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+// The idle delay as measured on a busy machine: never early, rarely much late.
+constexpr double earliestQuit = 1.9;
+constexpr double latestQuit = 3.5;
+
+// Bytes that stored volumes keep as they are.
+std::string payload(std::size_t size) {
+    std::string data(size, '\0');
+    std::uint32_t state = 2024;
+    for (char& c : data) {
+        state = state * 1103515245u + 12345u;
+        c = static_cast<char>(state >> 24);
+    }
+    return data;
+}
+
+// A directory whose contents can be read but not written, even by root: a
+// read-only bind mount of `source`, or for other users a mode without write
+// permission.
+class ReadOnlyView {
+public:
+    ReadOnlyView(const fs::path& source, const fs::path& at) : at_(at) {
+        if (::geteuid() != 0) {
+            fs::rename(source, at);
+            fs::permissions(at, fs::perms::owner_read | fs::perms::owner_exec);
+            ready_ = true;
+            return;
+        }
+        fs::create_directories(at);
+        mounted_ = ::mount(source.c_str(), at.c_str(), nullptr, MS_BIND, nullptr) == 0;
+        ready_ = mounted_ && ::mount(nullptr, at.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY,
+                                     nullptr) == 0;
+    }
+    ~ReadOnlyView() {
+        if (mounted_) {
+            ::umount(at_.c_str());
+        } else if (ready_) {
+            fs::permissions(at_, fs::perms::owner_all);
+        }
+    }
+    bool ready() const { return ready_; }
+
+private:
+    fs::path at_;
+    bool mounted_ = false;
+    bool ready_ = false;
+};
+
+class AppDelegateTest : public ::testing::Test {
+protected:
+    TempDirectory dir;
+};
+
+TEST_F(AppDelegateTest, LaunchWithoutArchivesShowsSettingsAndQuitsTwoSecondsAfterItCloses) {
+    AppHarness app(dir.path());
+    app.delegate->willFinishLaunching();
+    app.delegate->didFinishLaunching();
+
+    SettingsWindowController* settingsWindow = app.delegate->settingsWindowIfMade();
+    ASSERT_NE(settingsWindow, nullptr);
+    EXPECT_TRUE(settingsWindow->window()->isVisible());
+    EXPECT_FALSE(app.delegate->isIdleCheckPending());
+    QTest::qWait(2500);
+    EXPECT_EQ(app.quitCount, 0);
+
+    const Clock::time_point closed = Clock::now();
+    settingsWindow->window()->close();
+    ASSERT_TRUE(app.waitForQuit());
+    const double waited = secondsBetween(closed, app.quitAt);
+    EXPECT_GE(waited, earliestQuit);
+    EXPECT_LE(waited, latestQuit);
+    EXPECT_EQ(app.log, (Log{"quit"}));
+}
+
+TEST_F(AppDelegateTest, LaunchWithAnArchiveExtractsWithoutSettingsAndQuitsTwoSecondsAfterIdle) {
+    const fs::path archive = singleFileArchive(dir.path(), "a", "alpha");
+    AppHarness app(dir.path());
+    app.delegate->willFinishLaunching();
+    app.delegate->open({archive});
+    app.delegate->didFinishLaunching();
+    EXPECT_EQ(app.delegate->settingsWindowIfMade(), nullptr);
+
+    ASSERT_TRUE(app.waitForQuit());
+    const double waited = secondsBetween(app.delegate->lastIdle, app.quitAt);
+    EXPECT_GE(waited, earliestQuit);
+    EXPECT_LE(waited, latestQuit);
+    EXPECT_FALSE(app.delegate->progressWindow().window()->isVisible());
+    EXPECT_EQ(readFile(dir / "a.txt"), "alpha");
+    EXPECT_EQ(app.log, (Log{"start a.rar 1/1", "finish a.rar", "idle", "quit"}));
+    EXPECT_EQ(app.delegate->settingsWindowIfMade(), nullptr);
+}
+
+TEST_F(AppDelegateTest, SecondOpenWithinTheDelayCancelsThePendingQuitAndStartsAtPositionOne) {
+    const fs::path first = singleFileArchive(dir.path(), "a", "alpha");
+    const fs::path second = singleFileArchive(dir.path(), "b", "beta");
+    AppHarness app(dir.path());
+    app.delegate->willFinishLaunching();
+    app.delegate->open({first});
+    app.delegate->didFinishLaunching();
+    ASSERT_TRUE(app.waitForIdle());
+    EXPECT_TRUE(app.delegate->isIdleCheckPending());
+
+    QTest::qWait(1200);
+    app.delegate->open({second});
+    ASSERT_TRUE(app.waitForIdle(2));
+    // The first batch's check would have fired by now.
+    QTest::qWait(1200);
+    EXPECT_EQ(app.quitCount, 0);
+    ASSERT_TRUE(app.waitForQuit());
+    EXPECT_GE(secondsBetween(app.delegate->lastIdle, app.quitAt), earliestQuit);
+    EXPECT_EQ(app.log, (Log{"start a.rar 1/1", "finish a.rar", "idle", "start b.rar 1/1",
+                            "finish b.rar", "idle", "quit"}));
+}
+
+TEST_F(AppDelegateTest, SettingsShownWhileExtractingKeepTheAppOpenUntilClosed) {
+    const fs::path archive = singleFileArchive(dir.path(), "a", "alpha");
+    AppHarness app(dir.path());
+    app.delegate->willFinishLaunching();
+    app.delegate->open({archive});
+    app.delegate->didFinishLaunching();
+    app.delegate->reopen();
+    ASSERT_TRUE(app.waitForIdle());
+
+    QTest::qWait(2500);
+    EXPECT_EQ(app.quitCount, 0);
+    app.delegate->settingsWindowIfMade()->window()->close();
+    ASSERT_TRUE(app.waitForQuit());
+}
+
+TEST_F(AppDelegateTest, CancellingShowsNoAlertAndNeitherTrashesNorRevealsWhileTheNextJobRuns) {
+    const fs::path locked = singleFileArchive(dir.path(), "locked", "secret data", {"-psecret"});
+    const fs::path plain = singleFileArchive(dir.path(), "plain", "open data");
+    AppHarness app(dir.path());
+    app.settings->setMoveArchiveToTrash(true);
+    app.settings->setRevealInFinder(true);
+    // The user presses Cancel while the job waits, then answers anyway.
+    app.onPassword = [&app](const PasswordRequest&) -> std::optional<std::string> {
+        auto* cancel =
+            app.delegate->progressWindow().window()->findChild<QPushButton*>("cancelButton");
+        EXPECT_NE(cancel, nullptr);
+        if (cancel != nullptr) {
+            cancel->click();
+        }
+        return "secret";
+    };
+    app.delegate->willFinishLaunching();
+    app.delegate->open({locked, plain});
+    app.delegate->didFinishLaunching();
+
+    ASSERT_TRUE(app.waitForIdle());
+    EXPECT_EQ(app.log, (Log{"start locked.rar 1/2", "password locked.rar", "finish locked.rar",
+                            "start plain.rar 2/2", "finish plain.rar", "trash plain.rar",
+                            "reveal plain.txt", "idle"}));
+    EXPECT_FALSE(fs::exists(dir / "locked.txt"));
+    EXPECT_EQ(readFile(dir / "plain.txt"), "open data");
+}
+
+TEST_F(AppDelegateTest, TrashTakesEveryVolumeAndGoesOnPastOneThatCannotBeMoved) {
+    makeTree(dir / "src", {{"set.bin", payload(50000)}});
+    const fs::path first =
+        rar(dir / "src", (dir / "set.rar").string(), {"-m0", "-v20k"}, {"set.bin"});
+    ASSERT_EQ(volumeFiles(first).size(), 3u);
+    AppHarness app(dir.path(), {"set.part2.rar"});
+    app.settings->setMoveArchiveToTrash(true);
+    app.delegate->willFinishLaunching();
+    app.delegate->open({dir / "set.part3.rar"});
+
+    ASSERT_TRUE(app.waitForIdle());
+    EXPECT_EQ(app.log,
+              (Log{"start set.part1.rar 1/1", "finish set.part1.rar", "trash set.part1.rar",
+                   "trash set.part2.rar", "trash set.part3.rar", "idle"}));
+    EXPECT_EQ(readFile(dir / "set.bin"), payload(50000));
+}
+
+TEST_F(AppDelegateTest, SkippedEntriesAlertComesBeforeTrashAndThenReveal) {
+    makeTree(dir / "src", {{"links/file.txt", "kept"}});
+    fs::create_symlink("/etc/passwd", dir / "src/links/escape");
+    const fs::path archive = rar(dir / "src", (dir / "links.rar").string(), {"-ol"}, {"links"});
+    AppHarness app(dir.path());
+    app.settings->setMoveArchiveToTrash(true);
+    app.settings->setRevealInFinder(true);
+    app.delegate->willFinishLaunching();
+    app.delegate->open({archive});
+
+    ASSERT_TRUE(app.waitForIdle());
+    EXPECT_EQ(app.log, (Log{"start links.rar 1/1", "finish links.rar", "skipped links.rar 1",
+                            "trash links.rar", "reveal links", "idle"}));
+    EXPECT_EQ(readFile(dir / "links/file.txt"), "kept");
+    EXPECT_FALSE(fs::exists(fs::symlink_status(dir / "links/escape")));
+}
+
+TEST_F(AppDelegateTest, UnwritableDestinationAndChosenFolderQueueTheArchiveAgainThere) {
+    singleFileArchive(dir / "src", "a", "alpha");
+    ReadOnlyView readOnly(dir / "src", dir / "ro");
+    if (!readOnly.ready()) {
+        GTEST_SKIP() << "cannot make a read-only directory here";
+    }
+    fs::create_directories(dir / "chosen");
+    AppHarness app(dir.path());
+    app.settings->setAlwaysCreateFolder(true);
+    app.chosenFolder = dir / "chosen";
+    app.delegate->willFinishLaunching();
+    app.delegate->open({dir / "ro/a.rar"});
+
+    ASSERT_TRUE(app.waitForIdle());
+    const std::string refusal = ExtractionError::destinationNotWritable(dir / "ro").what();
+    EXPECT_EQ(app.log, (Log{"start a.rar 1/1", "finish a.rar", "alert a.rar " + refusal,
+                            "start a.rar 2/2", "finish a.rar", "idle"}));
+    ASSERT_EQ(app.delegate->finishedOptions.size(), 2u);
+    EXPECT_EQ(
+        app.delegate->finishedOptions[1],
+        (ExtractionOptions{.alwaysCreateFolder = true, .destinationDirectory = dir / "chosen"}));
+    EXPECT_EQ(readFile(dir / "chosen/a/a.txt"), "alpha");
+}
+
+TEST_F(AppDelegateTest, EveryFailureButCancellationIsShownWhateverWasThrown) {
+    AppHarness app(dir.path());
+    app.delegate->willFinishLaunching();
+    ExtractionQueue& queue = app.delegate->queue();
+    const fs::path archive = dir / "a.rar";
+    const fs::filesystem_error unlisted("cannot list the staging directory", dir / "x",
+                                        std::make_error_code(std::errc::io_error));
+
+    app.delegate->didFinish(queue, archive, {},
+                            ExtractionOutcome::failure(std::make_exception_ptr(unlisted)));
+    app.delegate->didFinish(queue, archive, {},
+                            ExtractionOutcome::failure(std::make_exception_ptr(42)));
+    app.delegate->didFinish(
+        queue, archive, {},
+        ExtractionOutcome::failure(std::make_exception_ptr(ExtractionError::cancelled())));
+    app.delegate->didFinish(
+        queue, archive, {},
+        ExtractionOutcome::failure(std::make_exception_ptr(ExtractionError::wrongPassword())));
+
+    EXPECT_EQ(app.log,
+              (Log{"finish a.rar", std::string("alert a.rar ") + unlisted.what(), "finish a.rar",
+                   "alert a.rar unknown error", "finish a.rar", "finish a.rar",
+                   std::string("alert a.rar ") + ExtractionError::wrongPassword().what()}));
+}
+
+TEST_F(AppDelegateTest, OptionsFollowTheFolderPreferenceAtTheMomentOfOpening) {
+    const fs::path first = singleFileArchive(dir.path(), "a", "alpha");
+    const fs::path second = singleFileArchive(dir.path(), "b", "beta");
+    AppHarness app(dir.path());
+    app.delegate->willFinishLaunching();
+    app.delegate->open({first});
+    app.settings->setAlwaysCreateFolder(true);
+    app.delegate->open({second});
+
+    ASSERT_TRUE(app.waitForIdle());
+    ASSERT_EQ(app.delegate->finishedOptions.size(), 2u);
+    EXPECT_EQ(app.delegate->finishedOptions[0], ExtractionOptions{});
+    EXPECT_EQ(app.delegate->finishedOptions[1], (ExtractionOptions{true, std::nullopt}));
+    EXPECT_EQ(readFile(dir / "a.txt"), "alpha");
+    EXPECT_EQ(readFile(dir / "b/b.txt"), "beta");
+}
+
+}  // namespace
+}  // namespace tovani::testing

@@ -1,0 +1,98 @@
+// Helpers for the application tests: an AppDelegate whose dialogs, settings
+// window, file manager and quitting are recorded in one log instead of
+// reaching the user, and small archive builders.
+//
+//   AppHarness app(dir);                 // settings file inside dir
+//   app.settings->setMoveArchiveToTrash(true);
+//   app.delegate->willFinishLaunching();
+//   app.delegate->open({archive});
+//   ASSERT_TRUE(app.waitForQuit());
+//   EXPECT_EQ(app.log, (Log{"start a.rar 1/1", "trash a.rar", "idle", "quit"}));
+#pragma once
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "App/AppDelegate.h"
+#include "App/FileManagerActions.h"
+#include "Settings/AppSettings.h"
+
+namespace tovani::testing {
+
+using Clock = std::chrono::steady_clock;
+using Log = std::vector<std::string>;
+
+// Records each call as "trash NAME" or "reveal NAME"; files named in
+// failingTrash stay in place and report failure.
+class RecordingFileManager : public FileManagerActions {
+public:
+    explicit RecordingFileManager(Log& log, std::set<std::string> failingTrash = {})
+        : log_(log), failingTrash_(std::move(failingTrash)) {}
+    bool moveToTrash(const std::filesystem::path& file) override;
+    void reveal(const std::filesystem::path& item) override;
+
+private:
+    Log& log_;
+    std::set<std::string> failingTrash_;
+};
+
+// Adds "start NAME POSITION/TOTAL", "finish NAME" and "idle" to the log, and
+// keeps the options of every finished job.
+class ObservedDelegate : public AppDelegate {
+public:
+    ObservedDelegate(AppSettings& settings, std::unique_ptr<FileManagerActions> files, Hooks hooks,
+                     Log& log)
+        : AppDelegate(settings, std::move(files), std::move(hooks)), log_(log) {}
+
+    void didStart(ExtractionQueue& queue, const std::filesystem::path& archive,
+                  std::int64_t position, std::int64_t total) override;
+    void didFinish(ExtractionQueue& queue, const std::filesystem::path& archive,
+                   const ExtractionOptions& options, const ExtractionOutcome& outcome) override;
+    void didBecomeIdle(ExtractionQueue& queue) override;
+
+    std::vector<ExtractionOptions> finishedOptions;
+    int idleCount = 0;
+    Clock::time_point lastIdle;
+
+private:
+    Log& log_;
+};
+
+// One delegate over a settings file in `directory`, with every hook recorded:
+// "alert NAME WHAT", "skipped NAME COUNT" (only when not empty),
+// "password NAME", "quit".
+struct AppHarness {
+    explicit AppHarness(const std::filesystem::path& directory,
+                        std::set<std::string> failingTrash = {});
+    ~AppHarness();
+
+    bool waitForQuit(std::chrono::milliseconds timeout = std::chrono::seconds(30));
+    bool waitForIdle(int count = 1);
+
+    Log log;
+    std::unique_ptr<AppSettings> settings;
+    // What the folder dialog answers after a failure alert.
+    std::optional<std::filesystem::path> chosenFolder;
+    // Runs for a password question; absent answers "no password".
+    std::function<std::optional<std::string>(const PasswordRequest&)> onPassword;
+    int quitCount = 0;
+    Clock::time_point quitAt;
+    std::unique_ptr<ObservedDelegate> delegate;
+};
+
+// Seconds from `from` to `to`.
+double secondsBetween(Clock::time_point from, Clock::time_point to);
+
+// NAME.rar in directory, holding NAME.txt with the contents (made in a
+// sources directory beside it).
+std::filesystem::path singleFileArchive(const std::filesystem::path& directory,
+                                        const std::string& name, const std::string& contents,
+                                        std::vector<std::string> switches = {"-m0"});
+
+}  // namespace tovani::testing
