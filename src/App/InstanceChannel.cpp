@@ -4,11 +4,11 @@
 
 #include <QDataStream>
 #include <QDeadlineTimer>
-#include <QDir>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QLockFile>
 #include <QStandardPaths>
+#include <QThread>
 
 namespace tovani {
 
@@ -21,6 +21,19 @@ constexpr int connectTimeoutMs = 1000;
 // Offers that meet an instance on its way out are repeated this often.
 constexpr int maxRounds = 5;
 
+// QLockFile::tryLock backs off to sleeps of seconds; the lock is only ever
+// held for a moment, so it is asked for again every few milliseconds.
+bool lockWithin(QLockFile& lock, std::chrono::milliseconds timeout) {
+    const QDeadlineTimer deadline(timeout);
+    while (!lock.tryLock(0)) {
+        if (deadline.hasExpired() || lock.error() == QLockFile::PermissionError) {
+            return false;
+        }
+        QThread::msleep(5);
+    }
+    return true;
+}
+
 QByteArray encodeRequest(const QStringList& files) {
     QByteArray bytes;
     QDataStream out(&bytes, QIODevice::WriteOnly);
@@ -32,9 +45,11 @@ QByteArray encodeRequest(const QStringList& files) {
 }  // namespace
 
 QString InstanceChannel::defaultName() {
-    QString directory = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    // Only a private directory will do: anyone who could take the name in a
+    // shared one would receive the user's files.
+    const QString directory = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
     if (directory.isEmpty()) {
-        directory = QDir::tempPath();
+        return {};
     }
     return directory + QLatin1Char('/') + QStringLiteral(OSTREL_APP_ID) + QLatin1Char('-') +
            QString::number(::getuid());
@@ -49,6 +64,9 @@ InstanceChannel::~InstanceChannel() {
 }
 
 InstanceChannel::Role InstanceChannel::start(const QStringList& files) {
+    if (name_.isEmpty()) {
+        return Role::standalone;
+    }
     for (int round = 0; round < maxRounds; ++round) {
         switch (offer(files)) {
             case Attempt::acknowledged:
@@ -114,7 +132,7 @@ InstanceChannel::Takeover InstanceChannel::becomeServer() {
     // The lock orders launches that find no instance at the same moment, and
     // an instance removing its socket while one of them takes the name.
     QLockFile lock(name_ + QStringLiteral(".lock"));
-    if (!lock.tryLock(static_cast<int>(ackTimeout_.count()))) {
+    if (!lockWithin(lock, ackTimeout_)) {
         return Takeover::impossible;
     }
     {
@@ -189,7 +207,7 @@ void InstanceChannel::close() {
         return;
     }
     QLockFile lock(name_ + QStringLiteral(".lock"));
-    lock.tryLock(static_cast<int>(ackTimeout_.count()));
+    lockWithin(lock, ackTimeout_);
     server_->close();
     QLocalServer::removeServer(name_);
     while (QLocalSocket* socket = server_->nextPendingConnection()) {

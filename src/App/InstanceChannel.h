@@ -38,11 +38,13 @@ public:
     // How long a launch waits for the running instance to take its files.
     static constexpr std::chrono::milliseconds defaultAckTimeout{3000};
 
-    // The user's socket: "<app id>-<uid>" in the user's runtime directory.
+    // The user's socket: "<app id>-<uid>" in the user's runtime directory;
+    // empty when there is no private runtime directory.
     static QString defaultName();
 
     // name is a socket path (or a bare name, which Qt puts in the temporary
-    // directory); a lock file beside it is named name + ".lock".
+    // directory); a lock file beside it is named name + ".lock". With an
+    // empty name every launch is standalone.
     explicit InstanceChannel(QString name, std::chrono::milliseconds ackTimeout = defaultAckTimeout,
                              QObject* parent = nullptr);
     ~InstanceChannel() override;

@@ -231,5 +231,24 @@ TEST_F(InstanceChannelTest, InstanceThatDoesNotAnswerIsLeftAloneAndTheLaunchHand
     EXPECT_TRUE(instance.isListening());
 }
 
+TEST_F(InstanceChannelTest, NameLivesInTheUsersRuntimeDirectoryOrNowhere) {
+    const QByteArray saved = qgetenv("XDG_RUNTIME_DIR");
+    fs::create_directories(dir / "run");
+    fs::permissions(dir / "run", fs::perms::owner_all);
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(QFile::decodeName((dir / "run").c_str())));
+    const QString name = InstanceChannel::defaultName();
+    if (saved.isNull()) {
+        qunsetenv("XDG_RUNTIME_DIR");
+    } else {
+        qputenv("XDG_RUNTIME_DIR", saved);
+    }
+    EXPECT_EQ(name, QFile::decodeName((dir / "run").c_str()) +
+                        QStringLiteral("/org.ostrel.Ostrel-%1").arg(::getuid()));
+
+    InstanceChannel nowhere{QString()};
+    EXPECT_EQ(nowhere.start({"/home/me/a.rar"}), Role::standalone);
+    EXPECT_FALSE(nowhere.isListening());
+}
+
 }  // namespace
 }  // namespace tovani::testing
