@@ -55,8 +55,9 @@ measure() {
   wall=$(awk -F': ' '/Elapsed \(wall clock\)/ {print $2}' "$log" |
     awk -F: '{ if (NF==3) print $1*3600+$2*60+$3; else print $1*60+$2 }')
   mem=$(awk -F': ' '/Maximum resident set size/ {print $2}' "$log")
-  echo "$wall $mem"
+  # Clean up before answering: the caller reads the answer and moves on.
   rm -rf "$out"
+  echo "$wall $mem"
 }
 
 median() { sort -n | awk '{a[NR]=$1} END {if (NR%2) print a[(NR+1)/2]; else print (a[NR/2]+a[NR/2+1])/2}'; }
