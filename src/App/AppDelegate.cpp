@@ -102,6 +102,14 @@ void AppDelegate::didFinishLaunching() {
 
 void AppDelegate::open(const std::vector<fs::path>& archives) {
     cancelIdleCheck();
+    if (finishingJob_) {
+        deferredArchives_.insert(deferredArchives_.end(), archives.begin(), archives.end());
+        return;
+    }
+    addToQueue(archives);
+}
+
+void AppDelegate::addToQueue(const std::vector<fs::path>& archives) {
     queue_.add(archives, [this](const fs::path&) {
         ExtractionOptions options;
         options.alwaysCreateFolder = settings_.alwaysCreateFolder();
@@ -140,10 +148,17 @@ void AppDelegate::didReport(ExtractionQueue&, const ExtractionProgress& progress
 
 void AppDelegate::didFinish(ExtractionQueue& queue, const fs::path& archive,
                             const ExtractionOptions& options, const ExtractionOutcome& outcome) {
+    finishingJob_ = true;
     if (const ExtractionResult* result = outcome.result()) {
         handleSuccess(archive, *result);
     } else {
         handleFailure(queue, archive, options, outcome.error());
+    }
+    finishingJob_ = false;
+    if (!deferredArchives_.empty()) {
+        const std::vector<fs::path> archives = std::move(deferredArchives_);
+        deferredArchives_.clear();
+        addToQueue(archives);
     }
 }
 
@@ -219,7 +234,7 @@ void AppDelegate::scheduleIdleCheck() {
 }
 
 void AppDelegate::quitIfIdle() {
-    if (!queue_.isIdle() || anyWindowVisible()) {
+    if (!queue_.isIdle() || !deferredArchives_.empty() || anyWindowVisible()) {
         return;
     }
     emit quitting();

@@ -73,7 +73,9 @@ public:
     void didFinishLaunching();
 
     // An open request: every file goes to the queue, in order, with options
-    // from the current preferences.
+    // from the current preferences. A request that arrives while the alerts of
+    // a finished job are up joins the queue once they are dismissed, so that
+    // no job starts behind an alert.
     void open(const std::vector<std::filesystem::path>& archives);
     // A reopen request (a launch without files while running).
     void reopen();
@@ -113,6 +115,7 @@ private:
     void cancelIdleCheck();
     void scheduleIdleCheck();
     void quitIfIdle();
+    void addToQueue(const std::vector<std::filesystem::path>& archives);
 
     AppSettings& settings_;
     std::unique_ptr<FileManagerActions> fileManager_;
@@ -123,6 +126,8 @@ private:
     // Last, so that it goes first: its running job ends before the windows go.
     ExtractionQueue queue_;
     QTimer* idleTimer_;
+    bool finishingJob_ = false;
+    std::vector<std::filesystem::path> deferredArchives_;
 };
 
 }  // namespace tovani

@@ -237,6 +237,28 @@ TEST_F(AppDelegateTest, UnwritableDestinationAndChosenFolderQueueTheArchiveAgain
     EXPECT_EQ(readFile(dir / "chosen/a/a.txt"), "alpha");
 }
 
+TEST_F(AppDelegateTest, ArchiveOpenedWhileAnAlertIsUpStartsOnceItIsDismissed) {
+    const fs::path broken = dir / "broken.rar";
+    writeFile(broken, "not an archive at all");
+    const fs::path plain = singleFileArchive(dir.path(), "plain", "open data");
+    AppHarness app(dir.path());
+    app.duringAlert = [&] {
+        app.delegate->open({plain});
+        // The alert's own event loop runs while the user reads it.
+        QTest::qWait(300);
+    };
+    app.delegate->willFinishLaunching();
+    app.delegate->open({broken});
+
+    ASSERT_TRUE(app.waitForIdle());
+    ASSERT_GE(app.log.size(), 3u);
+    EXPECT_EQ(app.log[2].rfind("alert broken.rar ", 0), 0u) << app.log[2];
+    app.log.erase(app.log.begin() + 2);
+    EXPECT_EQ(app.log, (Log{"start broken.rar 1/1", "finish broken.rar", "dismissed",
+                            "start plain.rar 2/2", "finish plain.rar", "idle"}));
+    EXPECT_EQ(readFile(dir / "plain.txt"), "open data");
+}
+
 TEST_F(AppDelegateTest, EveryFailureButCancellationIsShownWhateverWasThrown) {
     AppHarness app(dir.path());
     app.delegate->willFinishLaunching();

@@ -58,6 +58,10 @@ AppHarness::AppHarness(const fs::path& directory, std::set<std::string> failingT
     AppDelegate::Hooks hooks;
     hooks.presentError = [this](const std::exception& error, const fs::path& archive) {
         log.push_back("alert " + nameOf(archive) + " " + error.what());
+        if (duringAlert) {
+            duringAlert();
+            log.push_back("dismissed");
+        }
         return chosenFolder;
     };
     hooks.presentSkipped = [this](const std::vector<SkippedEntry>& skipped,

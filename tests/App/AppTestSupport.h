@@ -79,6 +79,8 @@ struct AppHarness {
     std::unique_ptr<AppSettings> settings;
     // What the folder dialog answers after a failure alert.
     std::optional<std::filesystem::path> chosenFolder;
+    // Runs while the failure alert is up; "dismissed" is logged after it.
+    std::function<void()> duringAlert;
     // Runs for a password question; absent answers "no password".
     std::function<std::optional<std::string>(const PasswordRequest&)> onPassword;
     int quitCount = 0;
