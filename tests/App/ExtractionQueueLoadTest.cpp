@@ -95,9 +95,12 @@ TEST(ExtractionQueueLoad, HundredsOfArchivesAtOnceAreEachExtractedExactlyOnce) {
     EXPECT_EQ(testing::readFile(dir / "big.bin"), std::string(50000, 'v'));
     EXPECT_FALSE(fs::exists(dir / "a0 2"));
 
-    // Memory does not grow with the number of jobs done.
+    // Memory does not grow with the number of jobs done. AddressSanitizer
+    // holds freed memory back on purpose, so only a plain build can tell.
+#if !defined(__SANITIZE_ADDRESS__)
     EXPECT_LT(memoryAtEnd - memoryAfterWarmUp, 16 * 1024)
         << "after 50 jobs " << memoryAfterWarmUp << " kB, at the end " << memoryAtEnd << " kB";
+#endif
 
     // Each job may always show its first and its completed report; beyond
     // those the main thread sees at most about 20 reports a second.
