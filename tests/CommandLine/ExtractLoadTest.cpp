@@ -94,7 +94,11 @@ TEST_F(ExtractLoadTest, HundredsOfArchivesAreEachExtractedOnceInFlatMemory) {
     std::cerr << "peak memory: " << few.peakKiB << " KiB for 30 archives, " << many.peakKiB
               << " KiB for " << distinct << "\n";
     // Nothing is kept per archive: the peak stays within a small margin.
+    // AddressSanitizer holds freed memory back on purpose, so only a plain
+    // build can tell.
+#if !defined(__SANITIZE_ADDRESS__)
     EXPECT_LE(many.peakKiB, few.peakKiB + 2048);
+#endif
 }
 
 }  // namespace
