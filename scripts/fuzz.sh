@@ -41,8 +41,10 @@ for fuzzer in PathSanitizerFuzzer ArchiveFuzzer; do
   scratch=$(mktemp -d)
   mkdir -p "$corpus"
   if [ -d "$regressions" ] && [ -n "$(ls -A "$regressions")" ]; then
-    TMPDIR="$scratch" "$build/fuzz/$fuzzer" "$regressions"/* >"$build/$name-regressions.log" 2>&1 ||
+    replay=$(mktemp -d)
+    TMPDIR="$replay" "$build/fuzz/$fuzzer" "$regressions"/* >"$build/$name-regressions.log" 2>&1 ||
       { tail -n 60 "$build/$name-regressions.log"; exit 1; }
+    rm -rf "$replay"
   fi
   extra=()
   [ "$name" = Archive ] && extra=("$seeds")
