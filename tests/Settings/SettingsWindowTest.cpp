@@ -337,16 +337,13 @@ TEST_F(SettingsWindowTest, BecomingActiveRefreshesTheStatus) {
     EXPECT_EQ(controller.view()->statusTitle()->text(), "Ostrel opens .rar files.");
 }
 
-// The licence of the installed UnRAR package, where the build takes it from.
+// The licence file of the UnRAR source the library is built from.
 QString installedLicense() {
-    for (const char* path :
-         {"/usr/share/doc/libunrar5/copyright", "/usr/share/doc/libunrar-dev/copyright"}) {
-        QFile file(QString::fromLatin1(path));
-        if (file.open(QIODevice::ReadOnly)) {
-            return QString::fromUtf8(file.readAll());
-        }
+    QFile file(QString::fromUtf8(OSTREL_UNRAR_LICENSE_PATH));
+    if (!file.open(QIODevice::ReadOnly)) {
+        return {};
     }
-    return {};
+    return QString::fromUtf8(file.readAll());
 }
 
 TEST_F(SettingsWindowTest, AcknowledgementsShowTheUnrarLicenceVerbatim) {
