@@ -5,8 +5,9 @@
 # Each is extracted on a tmpfs and on a journaled ext4 in a loop-mounted
 # image, the tools in turn round after round; prints each tool's median, the
 # ratio of medians to `unrar x`, the median and range of the pair-by-pair
-# ratios (ostrel-extract's run against the `unrar x` run of the same round)
-# and the peak memory. Runs as root (it mounts).
+# ratios (each run against the `unrar x` run of the same round), the same
+# for CPU time (user + system, steadier than wall time on a busy machine but
+# blind to work done in parallel) and the peak memory. Runs as root (it mounts).
 #
 #   bash bench/run.sh [ROUNDS]       (default 7 rounds)
 #   OSTREL_BENCH_FS="tmpfs"  OSTREL_BENCH_CORPORA="small many"  bash bench/run.sh 3
@@ -55,51 +56,54 @@ mount_fs() {
   esac
 }
 
-# One timed run into a fresh directory; prints "seconds kilobytes", or
-# "nan 0" when the tool fails (bsdtar cannot read solid RAR 5).
+# One timed run into a fresh directory; prints "seconds kilobytes cpu", or
+# "nan 0 nan" when the tool fails (bsdtar cannot read solid RAR 5).
 measure() {
   local tool=$1 archive=$2 out=$mnt/out
   rm -rf "$out" && mkdir -p "$out" && sync
   local log="$work/time.log" status=0 start end
   start=$EPOCHREALTIME
   case $tool in
-    ostrel) /usr/bin/time -f %M -o "$log" "$ostrel" --quiet --destination "$out" "$archive" \
+    ostrel) /usr/bin/time -f '%M %U %S' -o "$log" "$ostrel" --quiet --destination "$out" "$archive" \
               >/dev/null 2>&1 || status=$? ;;
-    unrar-x) (cd "$out" && /usr/bin/time -f %M -o "$log" unrar x -idq -o- "$archive" \
+    unrar-x) (cd "$out" && /usr/bin/time -f '%M %U %S' -o "$log" unrar x -idq -o- "$archive" \
                 >/dev/null 2>&1) || status=$? ;;
-    unrar-t) (cd "$out" && /usr/bin/time -f %M -o "$log" unrar t -idq "$archive" \
+    unrar-t) (cd "$out" && /usr/bin/time -f '%M %U %S' -o "$log" unrar t -idq "$archive" \
                 >/dev/null 2>&1) || status=$? ;;
-    bsdtar) (cd "$out" && /usr/bin/time -f %M -o "$log" bsdtar -xf "$archive" \
+    bsdtar) (cd "$out" && /usr/bin/time -f '%M %U %S' -o "$log" bsdtar -xf "$archive" \
                >/dev/null 2>&1) || status=$? ;;
   esac
   end=$EPOCHREALTIME
   rm -rf "$out"
   if [ "$status" -ne 0 ]; then
-    echo "nan 0"
+    echo "nan 0 nan"
   else
-    echo "$(awk -v s="$start" -v e="$end" 'BEGIN { printf "%.4f", e - s }') $(tail -n 1 "$log")"
+    awk -v s="$start" -v e="$end" 'END { printf "%.4f %d %.2f\n", e - s, $1, $2 + $3 }' "$log"
   fi
 }
 
 # Median of the numbers on stdin, one per line.
 median() { sort -g | awk '{a[NR]=$1} END {if (NR%2) print a[(NR+1)/2]; else print (a[NR/2]+a[NR/2+1])/2}'; }
 
-printf '%-6s %-6s %-8s %9s %7s %11s %15s %9s\n' fs corpus tool median_s ratio pair_median pair_min-max peak_MB
+printf '%-6s %-6s %-8s %9s %7s %11s %15s %7s %9s %9s\n' fs corpus tool median_s ratio pair_median \
+  pair_min-max cpu_s cpu_pair peak_MB
 for fs in $filesystems; do
   mount_fs "$fs"
   for corpus in $corpora; do
     archive="$work/archives/$corpus.rar"
-    declare -A times=() mems=()
+    declare -A times=() mems=() cpus=()
     for ((r = 0; r < rounds + 1; r++)); do
       for tool in "${tools[@]}"; do
-        read -r t m < <(measure "$tool" "$archive")
+        read -r t m c < <(measure "$tool" "$archive")
         # The first round only warms the caches.
         [ "$r" -eq 0 ] && continue
         times[$tool]+="$t "
         mems[$tool]+="$m "
+        cpus[$tool]+="$c "
       done
     done
     read -ra base <<<"${times[unrar-x]}"
+    read -ra cbase <<<"${cpus[unrar-x]}"
     base_med=$(printf '%s\n' "${base[@]}" | median)
     for tool in "${tools[@]}"; do
       read -ra ts <<<"${times[$tool]}"
@@ -112,12 +116,15 @@ for fs in $filesystems; do
       pmed=$(echo "$pairs" | median)
       pmin=$(echo "$pairs" | sort -g | head -n 1)
       pmax=$(echo "$pairs" | sort -g | tail -n 1)
+      read -ra cs <<<"${cpus[$tool]}"
+      cmed=$(printf '%s\n' "${cs[@]}" | median)
+      cpair=$(for i in "${!cs[@]}"; do awk -v a="${cs[$i]}" -v b="${cbase[$i]}" 'BEGIN { print a / b }'; done | median)
       peak=$(echo "${mems[$tool]}" | tr ' ' '\n' | grep . | sort -g | tail -n 1)
       awk -v f="$fs" -v c="$corpus" -v t="$tool" -v m="$med" -v b="$base_med" -v pm="$pmed" \
-        -v lo="$pmin" -v hi="$pmax" -v p="$peak" \
-        'BEGIN { printf "%-6s %-6s %-8s %9.3f %7.2f %11.2f %7.2f-%-7.2f %9.1f\n",
-                 f, c, t, m, m / b, pm, lo, hi, p / 1024 }'
+        -v lo="$pmin" -v hi="$pmax" -v p="$peak" -v cm="$cmed" -v cp="$cpair" \
+        'BEGIN { printf "%-6s %-6s %-8s %9.3f %7.2f %11.2f %7.2f-%-7.2f %7.2f %9.2f %9.1f\n",
+                 f, c, t, m, m / b, pm, lo, hi, cm, cp, p / 1024 }'
     done
-    unset times mems
+    unset times mems cpus
   done
 done
