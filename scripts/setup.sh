@@ -61,10 +61,14 @@ $SUDO apt-get update -qq >/dev/null
 if [ ! -f "$unrar_dir/dll.cpp" ]; then
   # apt checks the source index's signature and the files' checksums;
   # dpkg-source unpacks with Debian's own patches applied.
-  fetch=$(mktemp -d)
-  chmod 755 "$fetch"
-  (cd "$fetch" && $SUDO apt-get source -qq "unrar-nonfree=$unrar_version" >/dev/null)
+  # Unpacked beside the cache entry and renamed into place, so an interrupted
+  # fetch never leaves a partial entry behind.
   $SUDO mkdir -p "$unrar_cache"
+  fetch=$($SUDO mktemp -d "$unrar_cache/fetch.XXXXXX")
+  # apt downloads as its own unprivileged user where it can.
+  $SUDO chmod 755 "$fetch"
+  if id _apt >/dev/null 2>&1; then $SUDO chown _apt "$fetch"; fi
+  (cd "$fetch" && $SUDO apt-get source -qq "unrar-nonfree=$unrar_version" >/dev/null)
   $SUDO rm -rf "$unrar_dir"
   $SUDO mv "$(find "$fetch" -mindepth 1 -maxdepth 1 -type d | head -n 1)" "$unrar_dir"
   $SUDO rm -rf "$fetch"
