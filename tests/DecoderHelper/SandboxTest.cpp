@@ -1,0 +1,359 @@
+// Each case forks a child that confines itself, as an unprivileged user, and
+// then tries what a decoder taken over by an archive would try. The child
+// reports through a pipe it inherited, the one channel left to it.
+#include "DecoderHelper/Sandbox.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <grp.h>
+#include <netinet/in.h>
+#include <pwd.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+#include <linux/landlock.h>
+
+#include <cstring>
+#include <functional>
+#include <thread>
+
+#include "RarBridge/tovani_bridge.h"
+#include "support/RarTool.h"
+#include "support/TempDirectory.h"
+
+namespace tovani::Sandbox {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::TempDirectory;
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kAddressSanitizer = true;
+#elif defined(__has_feature)
+constexpr bool kAddressSanitizer = __has_feature(address_sanitizer);
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
+
+// The unprivileged user the children run as when the tests run as root.
+std::optional<passwd> testUser() {
+    if (geteuid() != 0)
+        return std::nullopt;
+    constexpr const char* kName = "ostrel-sandbox";
+    if (getpwnam(kName) == nullptr) {
+        // A parallel test may add it first; the lookup below settles it.
+        testing::runTool("/", "useradd", {"--system", "--no-create-home", kName});
+    }
+    const passwd* user = getpwnam(kName);
+    if (user == nullptr)
+        throw std::runtime_error("cannot add the test user");
+    return *user;
+}
+
+// Gives the test user a folder tree, so that only the sandbox stands in its way.
+void handOver(const fs::path& root) {
+    const auto user = testUser();
+    if (!user)
+        return;
+    ASSERT_EQ(chown(root.c_str(), user->pw_uid, user->pw_gid), 0);
+    for (const auto& item : fs::recursive_directory_iterator(root)) {
+        ASSERT_EQ(lchown(item.path().c_str(), user->pw_uid, user->pw_gid), 0);
+    }
+}
+
+// What the child wrote (the layers that hold, then the attempt's text), or
+// the signal that ended it first.
+struct Outcome {
+    std::string layers;  // "fs sc rl" flags as 0/1, then each missing line
+    std::string result;
+    int signal = 0;
+    bool fileSystemRules() const { return layers.compare(0, 1, "1") == 0; }
+};
+
+Outcome runChild(const std::vector<fs::path>& readable, const std::function<std::string()>& attempt,
+                 bool confined = true) {
+    const auto user = testUser();
+    int channel[2];
+    if (pipe(channel) != 0)
+        throw std::runtime_error("pipe");
+    const pid_t pid = fork();
+    if (pid == 0) {
+        close(channel[0]);
+        if (user && (setgroups(0, nullptr) != 0 ||
+                     setresgid(user->pw_gid, user->pw_gid, user->pw_gid) != 0 ||
+                     setresuid(user->pw_uid, user->pw_uid, user->pw_uid) != 0)) {
+            _exit(120);
+        }
+        std::string message = "- - -";
+        if (confined) {
+            const Report report = confine(readable);
+            message = std::string(report.fileSystemRules ? "1" : "0") +
+                      (report.systemCallFilter ? " 1" : " 0") +
+                      (report.resourceLimits ? " 1" : " 0");
+            for (const std::string& line : report.missing)
+                message += "\n" + line;
+        }
+        message += '\0' + attempt();
+        const bool written = write(channel[1], message.data(), message.size()) ==
+                             static_cast<ssize_t>(message.size());
+        _exit(written ? 0 : 121);
+    }
+    close(channel[1]);
+    std::string message;
+    char buffer[4096];
+    for (ssize_t n; (n = read(channel[0], buffer, sizeof buffer)) > 0;)
+        message.append(buffer, n);
+    close(channel[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    Outcome outcome;
+    outcome.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+    const size_t split = message.find('\0');
+    outcome.layers = message.substr(0, split);
+    if (split != std::string::npos)
+        outcome.result = message.substr(split + 1);
+    return outcome;
+}
+
+std::string errorName(int rc) {
+    return rc >= 0 ? "ok" : strerrorname_np(errno);
+}
+
+std::string createFile(const fs::path& path) {
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+    if (fd >= 0)
+        close(fd);
+    return errorName(fd);
+}
+
+std::string readByte(const fs::path& path) {
+    const int fd = open(path.c_str(), O_RDONLY);
+    char byte = 0;
+    const std::string result = errorName(fd < 0 ? fd : static_cast<int>(read(fd, &byte, 1)));
+    if (fd >= 0)
+        close(fd);
+    return result;
+}
+
+#define SKIP_WITHOUT_FILE_SYSTEM_RULES(outcome) \
+    if (!(outcome).fileSystemRules())           \
+        GTEST_SKIP() << (outcome).layers;
+
+TEST(Sandbox, ReportsEachLayerAndRefusesFileRulesToAThreadedCaller) {
+    const bool landlock =
+        syscall(SYS_landlock_create_ruleset, nullptr, 0, LANDLOCK_CREATE_RULESET_VERSION) >= 0;
+    const std::string resourceLimits = kAddressSanitizer ? "0" : "1";
+    Outcome alone = runChild({}, [] { return std::string(); });
+    EXPECT_EQ(alone.layers.substr(0, 5), (landlock ? "1 1 " : "0 1 ") + resourceLimits);
+    EXPECT_EQ(alone.layers.find("address space") != std::string::npos, kAddressSanitizer);
+
+    // Landlock would bind only the calling thread; the filter binds them all.
+    const pid_t pid = fork();
+    if (pid == 0) {
+        std::thread([] { pause(); }).detach();
+        const Report report = confine({});
+        const bool refused = !report.fileSystemRules && report.systemCallFilter &&
+                             report.missing.front().find("2 threads") != std::string::npos;
+        _exit(refused ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+
+TEST(Sandbox, DecodesAVolumeSetConfinedToItsVolumes) {
+    TempDirectory dir;
+    std::string data;
+    for (long i = 0; data.size() < 3'000'000; ++i) {
+        data += std::to_string(i * 7919 % 100003) + ",";
+    }
+    testing::makeTree(dir.path(), {{"big.txt", data}});
+    const fs::path first =
+        testing::rar(dir.path(), "set.rar", {"-ma5", "-m3", "-v64k"}, {"big.txt"});
+    const std::vector<fs::path> volumes = testing::volumeFiles(first);
+    ASSERT_GT(volumes.size(), 1u);
+    handOver(dir.path());
+
+    const Outcome outcome = runChild(volumes, [&first] {
+        tovani_archive* archive = nullptr;
+        tovani_archive_info info{};
+        if (tovani_open(first.c_str(), true, nullptr, &archive, &info) != TOVANI_OK)
+            return std::string("open failed");
+        std::string text;
+        tovani_entry entry{};
+        while (tovani_read_entry(archive, &entry) == TOVANI_OK) {
+            text += entry.name_utf8;
+            text += ':';
+            const auto collect = [](const uint8_t* bytes, size_t size, void* into) {
+                static_cast<std::string*>(into)->append(reinterpret_cast<const char*>(bytes), size);
+                return true;
+            };
+            std::string contents;
+            text +=
+                std::to_string(tovani_extract_entry(archive, collect, &contents)) + ":" + contents;
+        }
+        tovani_close(archive);
+        return text;
+    });
+    EXPECT_EQ(outcome.signal, 0);
+    EXPECT_EQ(outcome.result, "big.txt:0:" + data);
+}
+
+TEST(Sandbox, StopsDroppingFilesBesideTheArchiveOrInTmp) {
+    TempDirectory dir;
+    testing::writeFile(dir / "a.rar", "archive");
+    handOver(dir.path());
+    // The user may create files there: only the sandbox stands in the way.
+    EXPECT_EQ(runChild(
+                  {}, [&dir] { return createFile(dir / "control"); }, false)
+                  .result,
+              "ok");
+
+    for (const fs::path& readable : {dir / "a.rar", dir.path()}) {
+        const fs::path probe = "/tmp/ostrel-sandbox-probe-" + std::to_string(getpid());
+        const Outcome outcome = runChild({readable}, [&dir, &probe] {
+            return createFile(dir / "dropped") + " " + createFile(probe) + " " +
+                   errorName(mkdir((dir / "sub").c_str(), 0755)) + " " +
+                   errorName(rename((dir / "a.rar").c_str(), (dir / "b.rar").c_str())) + " " +
+                   errorName(unlink((dir / "a.rar").c_str())) + " " +
+                   errorName(symlink("/etc/passwd", (dir / "link").c_str()));
+        });
+        EXPECT_EQ(outcome.result, "EPERM EPERM EPERM EPERM EPERM EPERM") << readable;
+        EXPECT_FALSE(fs::exists(probe));
+        fs::remove(probe);
+    }
+    EXPECT_EQ(testing::directoryNames(dir.path()), (std::set<std::string>{"a.rar", "control"}));
+    EXPECT_EQ(testing::readFile(dir / "a.rar"), "archive");
+}
+
+TEST(Sandbox, StopsReadingFilesOutsideTheSet) {
+    TempDirectory dir;
+    testing::makeTree(
+        dir.path(),
+        {{"set/a.rar", "archive"}, {"set/notes.txt", "inside"}, {"secret.txt", "outside"}});
+    handOver(dir.path());
+    EXPECT_EQ(runChild(
+                  {}, [&dir] { return readByte(dir / "secret.txt"); }, false)
+                  .result,
+              "ok");
+
+    const auto probe = [&dir] {
+        return readByte(dir / "set/a.rar") + " " + readByte(dir / "set/notes.txt") + " " +
+               readByte(dir / "secret.txt") + " " + readByte("/etc/passwd") + " " +
+               errorName(open((dir / "set").c_str(), O_RDONLY | O_DIRECTORY));
+    };
+    const Outcome file = runChild({dir / "set/a.rar"}, probe);
+    SKIP_WITHOUT_FILE_SYSTEM_RULES(file);
+    EXPECT_EQ(file.result, "ok EACCES EACCES EACCES EACCES");
+    EXPECT_EQ(runChild({dir / "set"}, probe).result, "ok ok EACCES EACCES ok");
+}
+
+TEST(Sandbox, StopsConnectingSockets) {
+    TempDirectory dir;
+    const fs::path socketPath = dir / "listener";
+    const int local = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un localAddress{};
+    localAddress.sun_family = AF_UNIX;
+    std::strncpy(localAddress.sun_path, socketPath.c_str(), sizeof localAddress.sun_path - 1);
+    ASSERT_EQ(bind(local, reinterpret_cast<sockaddr*>(&localAddress), sizeof localAddress), 0);
+    ASSERT_EQ(listen(local, 4), 0);
+    ASSERT_EQ(chmod(socketPath.c_str(), 0777), 0);
+    const int network = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in networkAddress{};
+    networkAddress.sin_family = AF_INET;
+    networkAddress.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof networkAddress;
+    ASSERT_EQ(bind(network, reinterpret_cast<sockaddr*>(&networkAddress), length), 0);
+    ASSERT_EQ(getsockname(network, reinterpret_cast<sockaddr*>(&networkAddress), &length), 0);
+    ASSERT_EQ(listen(network, 4), 0);
+    handOver(dir.path());
+
+    const auto attempt = [&] {
+        const int a = socket(AF_UNIX, SOCK_STREAM, 0);
+        const int b = socket(AF_INET, SOCK_STREAM, 0);
+        int pair[2];
+        return errorName(a < 0 ? a
+                               : connect(a, reinterpret_cast<sockaddr*>(&localAddress),
+                                         sizeof localAddress)) +
+               " " +
+               errorName(b < 0 ? b
+                               : connect(b, reinterpret_cast<sockaddr*>(&networkAddress),
+                                         sizeof networkAddress)) +
+               " " + errorName(socketpair(AF_UNIX, SOCK_STREAM, 0, pair));
+    };
+    EXPECT_EQ(runChild({}, attempt, false).result, "ok ok ok");
+    EXPECT_EQ(runChild({dir.path()}, attempt).result, "EPERM EPERM EPERM");
+    close(local);
+    close(network);
+}
+
+TEST(Sandbox, EndsAProcessThatStartsAProgramOrAProcess) {
+    const std::vector<std::function<std::string()>> attempts = {
+        [] {
+            char* const arguments[] = {const_cast<char*>("/bin/true"), nullptr};
+            execve("/bin/true", arguments, environ);
+            return errorName(-1);
+        },
+        [] {
+            const pid_t pid = fork();
+            if (pid == 0)
+                _exit(0);
+            return errorName(pid);
+        },
+    };
+    for (const auto& attempt : attempts) {
+        const Outcome outcome = runChild({}, attempt);
+        EXPECT_EQ(outcome.signal, SIGSYS) << outcome.result;
+    }
+}
+
+TEST(Sandbox, KeepsThreadsAndTheInheritedChannelWorking) {
+    int channel[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, channel), 0);
+    ASSERT_EQ(send(channel[0], "open", 4, 0), 4);
+    const Outcome outcome = runChild({}, [&channel] {
+        int sum = 0;
+        std::thread([&sum] { sum = 42; }).join();
+        char request[4] = {};
+        const ssize_t received = recv(channel[1], request, sizeof request, 0);
+        return std::to_string(sum) + " " + std::string(request, received > 0 ? received : 0) + " " +
+               errorName(static_cast<int>(send(channel[1], "listing", 7, 0)));
+    });
+    EXPECT_EQ(outcome.result, "42 open ok");
+    char reply[8] = {};
+    EXPECT_EQ(recv(channel[0], reply, sizeof reply, MSG_DONTWAIT), 7);
+    EXPECT_STREQ(reply, "listing");
+    close(channel[0]);
+    close(channel[1]);
+}
+
+TEST(Sandbox, StopsWritingThroughAnInheritedFileOrGrowingMemoryWithoutBound) {
+    TempDirectory dir;
+    testing::writeFile(dir / "victim", "victim");
+    handOver(dir.path());
+    const int victim = open((dir / "victim").c_str(), O_RDWR);
+    ASSERT_GE(victim, 0);
+    const Outcome outcome = runChild({}, [victim] {
+        std::string memory = "unlimited";
+        if (!kAddressSanitizer) {
+            void* huge = malloc(4ULL << 30);
+            memory = huge == nullptr ? "refused" : "granted";
+            free(huge);
+        }
+        return errorName(static_cast<int>(write(victim, "x", 1))) + " " +
+               errorName(ftruncate(victim, 0)) + " " + memory;
+    });
+    close(victim);
+    EXPECT_EQ(outcome.result,
+              std::string("EFBIG EPERM ") + (kAddressSanitizer ? "unlimited" : "refused"));
+    EXPECT_EQ(testing::readFile(dir / "victim"), "victim");
+}
+
+}  // namespace
+}  // namespace tovani::Sandbox
