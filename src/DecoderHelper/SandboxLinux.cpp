@@ -144,6 +144,9 @@ std::string setFileSystemRules(const std::vector<fs::path>& readable, int thread
                    : "file system rules: this kernel has no Landlock (" + errorText(errno) + ")";
     }
     // Landlock binds only the calling thread and the ones it starts later.
+    if (threads == 0) {
+        return "file system rules: cannot count the process's threads in /proc";
+    }
     if (threads != 1) {
         return "file system rules: the process already runs " + std::to_string(threads) +
                " threads, which the rules would not bind";
@@ -223,13 +226,17 @@ std::string setSystemCallFilter(bool readsFolders) {
            SCMP_SYS(close), SCMP_SYS(dup), SCMP_SYS(dup3), SCMP_SYS(fcntl), SCMP_SYS(write),
            SCMP_SYS(writev), SCMP_SYS(sendmsg), SCMP_SYS(recvmsg), SCMP_SYS(recvfrom),
            SCMP_SYS(poll), SCMP_SYS(ppoll), SCMP_SYS(pselect6)});
+    // Anonymous pipes touch no file system; the sanitizers probe memory
+    // through one.
+    allow({SCMP_SYS(pipe), SCMP_SYS(pipe2)});
     // send() without a destination only: sockets cannot be made anyway, but an
     // inherited datagram socket must not reach new peers.
     rule(SCMP_ACT_ALLOW, SCMP_SYS(sendto), {SCMP_A4(SCMP_CMP_EQ, 0)});
     // Metadata and names: Landlock does not cover them, and the library looks
     // for the next volume by name.
     allow({SCMP_SYS(fstat), SCMP_SYS(newfstatat), SCMP_SYS(statx), SCMP_SYS(faccessat),
-           SCMP_SYS(faccessat2), SCMP_SYS(access), SCMP_SYS(getcwd)});
+           SCMP_SYS(faccessat2), SCMP_SYS(access), SCMP_SYS(getcwd), SCMP_SYS(readlink),
+           SCMP_SYS(readlinkat)});
     if (readsFolders) {
         allow({SCMP_SYS(getdents64)});
     }
