@@ -20,6 +20,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <initializer_list>
 
@@ -240,6 +241,11 @@ std::string setSystemCallFilter(bool readsFolders) {
     if (readsFolders) {
         allow({SCMP_SYS(getdents64)});
     }
+    // The library reads the umask to compute file modes; it only matters for
+    // files, which cannot be made. Terminal queries get the answer a pipe
+    // would give.
+    allow({SCMP_SYS(umask)});
+    rule(SCMP_ACT_ERRNO(ENOTTY), SCMP_SYS(ioctl));
     // Opening for reading only; the flags are a plain argument the filter can
     // see. openat2 keeps its flags in memory, out of the filter's sight, and
     // glibc falls back to openat on ENOSYS.
@@ -299,6 +305,8 @@ Report confine(const std::vector<fs::path>& readable) noexcept {
     Report report;
     try {
         prepareSanitizer();
+        // localtime_r would read the zone file on first use, which then fails.
+        tzset();
         const int threads = threadCount();
         bool readsFolders = false;
         for (const fs::path& path : readable) {
