@@ -26,8 +26,8 @@
 // stderr should be a pipe or /dev/null), allocate memory, start threads, read
 // the clock, stat any path and abort. Creating, renaming or removing files,
 // opening for writing, sockets, prctl and anything else unlisted fail with
-// EPERM; starting a program, a process (fork) or tracing one ends the process
-// with SIGSYS.
+// EPERM (terminal queries with ENOTTY); starting a program or a process, or
+// tracing one, ends the process with SIGSYS.
 //
 // In AddressSanitizer builds confine() runs the leak check at once (the one
 // at exit would be ended by the filter, and is disarmed by it) and starts the

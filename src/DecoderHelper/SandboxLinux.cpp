@@ -169,8 +169,9 @@ std::string setFileSystemRules(const std::vector<fs::path>& readable, int thread
         const int fd = open(path.c_str(), O_PATH | O_CLOEXEC);
         struct stat status {};
         if (fd < 0 || fstat(fd, &status) != 0) {
-            if (fd >= 0)
+            if (fd >= 0) {
                 close(fd);
+            }
             continue;
         }
         landlock_path_beneath_attr beneath{};
@@ -213,12 +214,14 @@ std::string setSystemCallFilter(bool readsFolders) {
                           std::initializer_list<scmp_arg_cmp> conditions = {}) {
         const int rc = seccomp_rule_add_array(
             filter, action, call, static_cast<unsigned>(conditions.size()), conditions.begin());
-        if (rc != 0 && failure == 0)
+        if (rc != 0 && failure == 0) {
             failure = rc;
+        }
     };
     const auto allow = [&](std::initializer_list<int> calls) {
-        for (int call : calls)
+        for (int call : calls) {
             rule(SCMP_ACT_ALLOW, call);
+        }
     };
 
     // Reading, and talking over the descriptors the parent handed over. Writes
@@ -230,8 +233,8 @@ std::string setSystemCallFilter(bool readsFolders) {
     // Anonymous pipes touch no file system; the sanitizers probe memory
     // through one.
     allow({SCMP_SYS(pipe), SCMP_SYS(pipe2)});
-    // send() without a destination only: sockets cannot be made anyway, but an
-    // inherited datagram socket must not reach new peers.
+    // sendto only as send(), without a destination. The helper inherits only
+    // its connected channel, so sendmsg can reach no one else either.
     rule(SCMP_ACT_ALLOW, SCMP_SYS(sendto), {SCMP_A4(SCMP_CMP_EQ, 0)});
     // Metadata and names: Landlock does not cover them, and the library looks
     // for the next volume by name.
@@ -288,10 +291,17 @@ std::string setSystemCallFilter(bool readsFolders) {
     // truncating, mounting, namespaces, raising limits, prctl.
 
     // Bind every thread, and keep the process from gaining privileges.
-    if (failure == 0)
+    if (failure == 0) {
         failure = seccomp_attr_set(filter, SCMP_FLTATR_CTL_TSYNC, 1);
-    if (failure == 0)
+    }
+    // Calls through another ABI (32-bit int 0x80, x32) would bypass the rules
+    // above, which name the native calls only.
+    if (failure == 0) {
+        failure = seccomp_attr_set(filter, SCMP_FLTATR_ACT_BADARCH, SCMP_ACT_KILL_PROCESS);
+    }
+    if (failure == 0) {
         failure = seccomp_load(filter);
+    }
     seccomp_release(filter);
     if (failure != 0) {
         return "system call filter: " + errorText(-failure);
@@ -315,8 +325,9 @@ Report confine(const std::vector<fs::path>& readable) noexcept {
         }
         const auto note = [&report](bool& layer, std::string reason) {
             layer = reason.empty();
-            if (!layer)
+            if (!layer) {
                 report.missing.push_back(std::move(reason));
+            }
         };
         note(report.resourceLimits, setResourceLimits(mappedBytes()));
         // No core files and no tracing by other processes of the same user.

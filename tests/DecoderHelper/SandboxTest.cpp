@@ -45,24 +45,27 @@ constexpr bool kAddressSanitizer = false;
 
 // The unprivileged user the children run as when the tests run as root.
 std::optional<passwd> testUser() {
-    if (geteuid() != 0)
+    if (geteuid() != 0) {
         return std::nullopt;
+    }
     constexpr const char* kName = "ostrel-sandbox";
     if (getpwnam(kName) == nullptr) {
         // A parallel test may add it first; the lookup below settles it.
         testing::runTool("/", "useradd", {"--system", "--no-create-home", kName});
     }
     const passwd* user = getpwnam(kName);
-    if (user == nullptr)
+    if (user == nullptr) {
         throw std::runtime_error("cannot add the test user");
+    }
     return *user;
 }
 
 // Gives the test user a folder tree, so that only the sandbox stands in its way.
 void handOver(const fs::path& root) {
     const auto user = testUser();
-    if (!user)
+    if (!user) {
         return;
+    }
     ASSERT_EQ(chown(root.c_str(), user->pw_uid, user->pw_gid), 0);
     for (const auto& item : fs::recursive_directory_iterator(root)) {
         ASSERT_EQ(lchown(item.path().c_str(), user->pw_uid, user->pw_gid), 0);
@@ -82,8 +85,9 @@ Outcome runChild(const std::vector<fs::path>& readable, const std::function<std:
                  bool confined = true) {
     const auto user = testUser();
     int channel[2];
-    if (pipe(channel) != 0)
+    if (pipe(channel) != 0) {
         throw std::runtime_error("pipe");
+    }
     const pid_t pid = fork();
     if (pid == 0) {
         close(channel[0]);
@@ -98,8 +102,9 @@ Outcome runChild(const std::vector<fs::path>& readable, const std::function<std:
             message = std::string(report.fileSystemRules ? "1" : "0") +
                       (report.systemCallFilter ? " 1" : " 0") +
                       (report.resourceLimits ? " 1" : " 0");
-            for (const std::string& line : report.missing)
+            for (const std::string& line : report.missing) {
                 message += "\n" + line;
+            }
         }
         message += '\0' + attempt();
         const bool written = write(channel[1], message.data(), message.size()) ==
@@ -109,8 +114,9 @@ Outcome runChild(const std::vector<fs::path>& readable, const std::function<std:
     close(channel[1]);
     std::string message;
     char buffer[4096];
-    for (ssize_t n; (n = read(channel[0], buffer, sizeof buffer)) > 0;)
+    for (ssize_t n; (n = read(channel[0], buffer, sizeof buffer)) > 0;) {
         message.append(buffer, n);
+    }
     close(channel[0]);
     int status = 0;
     waitpid(pid, &status, 0);
@@ -118,8 +124,9 @@ Outcome runChild(const std::vector<fs::path>& readable, const std::function<std:
     outcome.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
     const size_t split = message.find('\0');
     outcome.layers = message.substr(0, split);
-    if (split != std::string::npos)
+    if (split != std::string::npos) {
         outcome.result = message.substr(split + 1);
+    }
     return outcome;
 }
 
@@ -129,8 +136,9 @@ std::string errorName(int rc) {
 
 std::string createFile(const fs::path& path) {
     const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
-    if (fd >= 0)
+    if (fd >= 0) {
         close(fd);
+    }
     return errorName(fd);
 }
 
@@ -138,8 +146,9 @@ std::string readByte(const fs::path& path) {
     const int fd = open(path.c_str(), O_RDONLY);
     char byte = 0;
     const std::string result = errorName(fd < 0 ? fd : static_cast<int>(read(fd, &byte, 1)));
-    if (fd >= 0)
+    if (fd >= 0) {
         close(fd);
+    }
     return result;
 }
 
@@ -192,8 +201,9 @@ TEST(Sandbox, DecodesAVolumeSetConfinedToItsVolumes) {
     const Outcome outcome = runChild(volumes, [&first] {
         tovani_archive* archive = nullptr;
         tovani_archive_info info{};
-        if (tovani_open(first.c_str(), true, nullptr, &archive, &info) != TOVANI_OK)
+        if (tovani_open(first.c_str(), true, nullptr, &archive, &info) != TOVANI_OK) {
             return std::string("open failed");
+        }
         std::string text;
         tovani_entry entry{};
         while (tovani_read_entry(archive, &entry) == TOVANI_OK) {
@@ -303,7 +313,7 @@ TEST(Sandbox, StopsConnectingSockets) {
     close(network);
 }
 
-TEST(Sandbox, EndsAProcessThatStartsAProgramOrAProcess) {
+TEST(Sandbox, EndsAProcessThatStartsAProgramOrAProcessOrCallsThroughAnotherAbi) {
     const std::vector<std::function<std::string()>> attempts = {
         [] {
             char* const arguments[] = {const_cast<char*>("/bin/true"), nullptr};
@@ -312,9 +322,20 @@ TEST(Sandbox, EndsAProcessThatStartsAProgramOrAProcess) {
         },
         [] {
             const pid_t pid = fork();
-            if (pid == 0)
+            if (pid == 0) {
                 _exit(0);
+            }
             return errorName(pid);
+        },
+        // socket() as an x32 call, and as a 32-bit socketcall.
+        [] {
+            return errorName(
+                static_cast<int>(syscall(0x40000000 | SYS_socket, AF_INET, SOCK_STREAM, 0)));
+        },
+        [] {
+            long result = 0;
+            asm volatile("int $0x80" : "=a"(result) : "a"(102), "b"(1), "c"(0) : "memory");
+            return std::to_string(result);
         },
     };
     for (const auto& attempt : attempts) {
@@ -369,8 +390,9 @@ TEST(Sandbox, StopsWritingThroughAnInheritedFileOrGrowingMemoryWithoutBound) {
 // symbolized by a child process, and the leak check at exit traces the
 // process from a cloned task, both of which the filter would end with SIGSYS.
 TEST(Sandbox, LetsTheSanitizerReportErrorsAndCheckLeaks) {
-    if (!kAddressSanitizer)
+    if (!kAddressSanitizer) {
         GTEST_SKIP() << "needs AddressSanitizer";
+    }
     int errors[2];
     ASSERT_EQ(pipe(errors), 0);
     const pid_t pid = fork();
@@ -384,8 +406,9 @@ TEST(Sandbox, LetsTheSanitizerReportErrorsAndCheckLeaks) {
     close(errors[1]);
     std::string report;
     char buffer[4096];
-    for (ssize_t n; (n = read(errors[0], buffer, sizeof buffer)) > 0;)
+    for (ssize_t n; (n = read(errors[0], buffer, sizeof buffer)) > 0;) {
         report.append(buffer, n);
+    }
     close(errors[0]);
     int status = 0;
     waitpid(pid, &status, 0);
