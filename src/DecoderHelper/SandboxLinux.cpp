@@ -49,7 +49,7 @@ namespace {
 // Room for the decoder above what the process maps when it is confined: the
 // largest dictionary RAR 5 and 6 write (1 GiB) plus the arenas and stacks of
 // the library's threads, with margin.
-constexpr std::uint64_t kAddressSpaceHeadroom = 3ULL << 30;
+[[maybe_unused]] constexpr std::uint64_t kAddressSpaceHeadroom = 3ULL << 30;
 
 // Landlock rights by ABI version, spelled out because the system header may
 // predate the kernel.
@@ -69,6 +69,12 @@ struct RulesetAttr {
     std::uint64_t handledAccessNet = 0;
     std::uint64_t scoped = 0;
 };
+
+// One condition on a system call argument (the library's own macros are C
+// compound literals).
+scmp_arg_cmp argument(unsigned index, scmp_compare op, std::uint64_t a, std::uint64_t b = 0) {
+    return scmp_arg_cmp{index, op, a, b};
+}
 
 std::string errorText(int error) {
     return std::strerror(error);
@@ -235,7 +241,7 @@ std::string setSystemCallFilter(bool readsFolders) {
     allow({SCMP_SYS(pipe), SCMP_SYS(pipe2)});
     // sendto only as send(), without a destination. The helper inherits only
     // its connected channel, so sendmsg can reach no one else either.
-    rule(SCMP_ACT_ALLOW, SCMP_SYS(sendto), {SCMP_A4(SCMP_CMP_EQ, 0)});
+    rule(SCMP_ACT_ALLOW, SCMP_SYS(sendto), {argument(4, SCMP_CMP_EQ, 0)});
     // Metadata and names: Landlock does not cover them, and the library looks
     // for the next volume by name.
     allow({SCMP_SYS(fstat), SCMP_SYS(newfstatat), SCMP_SYS(statx), SCMP_SYS(faccessat),
@@ -253,14 +259,14 @@ std::string setSystemCallFilter(bool readsFolders) {
     // see. openat2 keeps its flags in memory, out of the filter's sight, and
     // glibc falls back to openat on ENOSYS.
     const std::uint64_t writing = O_WRONLY | O_RDWR | O_CREAT | O_TRUNC | O_APPEND;
-    rule(SCMP_ACT_ALLOW, SCMP_SYS(openat), {SCMP_A2(SCMP_CMP_MASKED_EQ, writing, 0)});
-    rule(SCMP_ACT_ALLOW, SCMP_SYS(open), {SCMP_A1(SCMP_CMP_MASKED_EQ, writing, 0)});
+    rule(SCMP_ACT_ALLOW, SCMP_SYS(openat), {argument(2, SCMP_CMP_MASKED_EQ, writing, 0)});
+    rule(SCMP_ACT_ALLOW, SCMP_SYS(open), {argument(1, SCMP_CMP_MASKED_EQ, writing, 0)});
     rule(SCMP_ACT_ERRNO(ENOSYS), SCMP_SYS(openat2));
     // Memory, but no new executable pages: code injected into data cannot be
     // made runnable.
     allow({SCMP_SYS(brk), SCMP_SYS(munmap), SCMP_SYS(mremap), SCMP_SYS(madvise)});
-    rule(SCMP_ACT_ALLOW, SCMP_SYS(mmap), {SCMP_A2(SCMP_CMP_MASKED_EQ, PROT_EXEC, 0)});
-    rule(SCMP_ACT_ALLOW, SCMP_SYS(mprotect), {SCMP_A2(SCMP_CMP_MASKED_EQ, PROT_EXEC, 0)});
+    rule(SCMP_ACT_ALLOW, SCMP_SYS(mmap), {argument(2, SCMP_CMP_MASKED_EQ, PROT_EXEC, 0)});
+    rule(SCMP_ACT_ALLOW, SCMP_SYS(mprotect), {argument(2, SCMP_CMP_MASKED_EQ, PROT_EXEC, 0)});
     // Threads, which the library's decompression uses; clone3 keeps its flags in
     // memory, so it answers ENOSYS and glibc falls back to clone. A clone that
     // is not a thread is a new process: that ends the process, as does
@@ -269,8 +275,9 @@ std::string setSystemCallFilter(bool readsFolders) {
            SCMP_SYS(sched_getaffinity), SCMP_SYS(getpid), SCMP_SYS(gettid), SCMP_SYS(exit),
            SCMP_SYS(exit_group), SCMP_SYS(restart_syscall)});
     rule(SCMP_ACT_ALLOW, SCMP_SYS(clone),
-         {SCMP_A0(SCMP_CMP_MASKED_EQ, CLONE_THREAD, CLONE_THREAD)});
-    rule(SCMP_ACT_KILL_PROCESS, SCMP_SYS(clone), {SCMP_A0(SCMP_CMP_MASKED_EQ, CLONE_THREAD, 0)});
+         {argument(0, SCMP_CMP_MASKED_EQ, CLONE_THREAD, CLONE_THREAD)});
+    rule(SCMP_ACT_KILL_PROCESS, SCMP_SYS(clone),
+         {argument(0, SCMP_CMP_MASKED_EQ, CLONE_THREAD, 0)});
     rule(SCMP_ACT_ERRNO(ENOSYS), SCMP_SYS(clone3));
     for (int call : {SCMP_SYS(fork), SCMP_SYS(vfork), SCMP_SYS(execve), SCMP_SYS(execveat),
                      SCMP_SYS(ptrace), SCMP_SYS(process_vm_readv), SCMP_SYS(process_vm_writev)}) {
@@ -280,12 +287,12 @@ std::string setSystemCallFilter(bool readsFolders) {
     allow({SCMP_SYS(rt_sigaction), SCMP_SYS(rt_sigprocmask), SCMP_SYS(rt_sigreturn),
            SCMP_SYS(sigaltstack)});
     const auto self = static_cast<std::uint64_t>(getpid());
-    rule(SCMP_ACT_ALLOW, SCMP_SYS(tgkill), {SCMP_A0(SCMP_CMP_EQ, self)});
-    rule(SCMP_ACT_ALLOW, SCMP_SYS(kill), {SCMP_A0(SCMP_CMP_EQ, self)});
+    rule(SCMP_ACT_ALLOW, SCMP_SYS(tgkill), {argument(0, SCMP_CMP_EQ, self)});
+    rule(SCMP_ACT_ALLOW, SCMP_SYS(kill), {argument(0, SCMP_CMP_EQ, self)});
     // Time, randomness, and reading (never raising) limits.
     allow({SCMP_SYS(clock_gettime), SCMP_SYS(clock_getres), SCMP_SYS(clock_nanosleep),
            SCMP_SYS(nanosleep), SCMP_SYS(gettimeofday), SCMP_SYS(getrandom), SCMP_SYS(getrlimit)});
-    rule(SCMP_ACT_ALLOW, SCMP_SYS(prlimit64), {SCMP_A2(SCMP_CMP_EQ, 0)});
+    rule(SCMP_ACT_ALLOW, SCMP_SYS(prlimit64), {argument(2, SCMP_CMP_EQ, 0)});
     // Everything else fails with EPERM: sockets and connections, creating,
     // renaming, linking or removing files, changing modes and owners,
     // truncating, mounting, namespaces, raising limits, prctl.
