@@ -30,10 +30,9 @@
 // tracing one, ends the process with SIGSYS.
 //
 // In AddressSanitizer builds confine() runs the leak check at once (the one
-// at exit would be ended by the filter, and is disarmed by it) and starts the
-// symbolizer outside the filter, so error reports still name functions; the
-// address space is not limited there. That symbolizer is unconfined, which is
-// acceptable for test builds only.
+// at exit would be ended by the filter, and is disarmed by it), and the
+// address space is not limited. Error reports from inside show frames as
+// module+offset: the symbolizer is a process of its own, which cannot start.
 #pragma once
 
 #include <filesystem>
