@@ -5,7 +5,7 @@
 // limits. Each layer is set independently; where the kernel or the build lacks
 // one, the others still hold and the report says which one is missing and why.
 //
-//   tzset();                                   // everything from the disk first
+//   preloadLocale();                           // everything from the disk first
 //   Report report = Sandbox::confine(volumes); // every volume file of the set
 //   for (const std::string& line : report.missing) sendNote(channel, line);
 //   // ... open and decode the archive, talk to the parent over `channel` ...
@@ -17,9 +17,10 @@
 // beneath it readable.
 //
 // Afterwards the process reaches the file system only for reading the given
-// paths, so whatever else it needs must be loaded before:
-//   - tzset(), or localtime_r reads /etc/localtime later and quietly uses UTC;
-//   - every locale it uses (setlocale, newlocale, std::locale);
+// paths, so whatever else it needs must be loaded before (confine() loads
+// the time zone itself, which localtime_r would otherwise read later):
+//   - every locale it uses (setlocale, newlocale, std::locale; the bridge
+//     makes its UTF-8 locale on first use);
 //   - every shared library it will use: no dlopen afterwards (iconv, NSS).
 // What it may still do: read, write, send and receive on descriptors it holds
 // (the channel to the parent; writes to regular files fail with EFBIG, so
