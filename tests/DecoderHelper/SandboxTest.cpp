@@ -45,21 +45,31 @@ constexpr bool kAddressSanitizer = __has_feature(address_sanitizer);
 constexpr bool kAddressSanitizer = false;
 #endif
 
-// The unprivileged user the children run as when the tests run as root.
-std::optional<passwd> testUser() {
-    if (geteuid() != 0) {
-        return std::nullopt;
-    }
-    constexpr const char* kName = "ostrel-sandbox";
-    if (getpwnam(kName) == nullptr) {
-        // A parallel test may add it first; the lookup below settles it.
-        testing::runTool("/", "useradd", {"--system", "--no-create-home", kName});
-    }
-    const passwd* user = getpwnam(kName);
-    if (user == nullptr) {
-        throw std::runtime_error("cannot add the test user");
-    }
-    return *user;
+// The unprivileged user the children run as when the tests run as root. It
+// is looked up once: a parallel test may add it while this one runs, and the
+// owner of the test's files and the children's user must stay the same.
+struct TestUser {
+    uid_t uid;
+    gid_t gid;
+};
+
+std::optional<TestUser> testUser() {
+    static const std::optional<TestUser> user = []() -> std::optional<TestUser> {
+        if (geteuid() != 0) {
+            return std::nullopt;
+        }
+        constexpr const char* kName = "ostrel-sandbox";
+        if (getpwnam(kName) == nullptr) {
+            // A parallel test may add it first; the lookup below settles it.
+            testing::runTool("/", "useradd", {"--system", "--no-create-home", kName});
+        }
+        const passwd* entry = getpwnam(kName);
+        if (entry == nullptr) {
+            throw std::runtime_error("cannot add the test user");
+        }
+        return TestUser{entry->pw_uid, entry->pw_gid};
+    }();
+    return user;
 }
 
 // Gives the test user a folder tree, so that only the sandbox stands in its way.
@@ -68,9 +78,9 @@ void handOver(const fs::path& root) {
     if (!user) {
         return;
     }
-    ASSERT_EQ(chown(root.c_str(), user->pw_uid, user->pw_gid), 0);
+    ASSERT_EQ(chown(root.c_str(), user->uid, user->gid), 0);
     for (const auto& item : fs::recursive_directory_iterator(root)) {
-        ASSERT_EQ(lchown(item.path().c_str(), user->pw_uid, user->pw_gid), 0);
+        ASSERT_EQ(lchown(item.path().c_str(), user->uid, user->gid), 0);
     }
 }
 
@@ -94,9 +104,9 @@ Outcome runChild(const std::vector<fs::path>& readable, const std::function<std:
     const pid_t pid = fork();
     if (pid == 0) {
         close(channel[0]);
-        if (user && (setgroups(0, nullptr) != 0 ||
-                     setresgid(user->pw_gid, user->pw_gid, user->pw_gid) != 0 ||
-                     setresuid(user->pw_uid, user->pw_uid, user->pw_uid) != 0)) {
+        if (user &&
+            (setgroups(0, nullptr) != 0 || setresgid(user->gid, user->gid, user->gid) != 0 ||
+             setresuid(user->uid, user->uid, user->uid) != 0)) {
             _exit(120);
         }
         std::string message = "- - -";
@@ -282,8 +292,9 @@ TEST(Sandbox, StopsReadingFilesOutsideTheSet) {
     if (!file.fileSystemRules()) {
         GTEST_SKIP() << file.layers;
     }
-    EXPECT_EQ(file.result, "ok EACCES EACCES EACCES EACCES");
-    EXPECT_EQ(runChild({dir / "set"}, probe).result, "ok ok EACCES EACCES ok");
+    EXPECT_EQ(file.result, "ok EACCES EACCES EACCES EACCES") << file.layers;
+    const Outcome folder = runChild({dir / "set"}, probe);
+    EXPECT_EQ(folder.result, "ok ok EACCES EACCES ok") << folder.layers;
 }
 
 TEST(Sandbox, StopsConnectingSockets) {
