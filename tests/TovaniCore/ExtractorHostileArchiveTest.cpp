@@ -183,5 +183,28 @@ TEST_F(HostileArchive, DamagedRar5DataWithTheRightPasswordIsDamagedNotAWrongPass
     }
 }
 
+// RAR 1.5-4.x has nothing to check a password against: damage found after
+// one was given may be a wrong password, and the user is asked again.
+TEST_F(HostileArchive, DamagedOldFormatDataAfterAPasswordIsStillAskedAgain) {
+    StoredEntry entry = StoredEntry::file("old.txt", prose(5000));
+    entry.rar15Password = "right";
+    writeRar4(dir / "ok.rar", {entry});
+    entry.wrongCrc = true;
+    writeRar4(dir / "bad.rar", {entry});
+
+    h.passwords = {"wrong", "right"};
+    Outcome outcome = h.extract(dir / "ok.rar");
+    ASSERT_TRUE(outcome.succeeded()) << outcome.error();
+    EXPECT_EQ(readFile(outcome.output()), prose(5000));
+    ASSERT_EQ(h.requests.size(), 2u);
+    EXPECT_TRUE(h.requests[1].isRetry);
+
+    h.requests.clear();
+    h.passwords = {"right", std::nullopt};
+    EXPECT_EQ(h.extract(dir / "bad.rar").error(), E::cancelled());
+    ASSERT_EQ(h.requests.size(), 2u);
+    EXPECT_TRUE(h.requests[1].isRetry);
+}
+
 }  // namespace
 }  // namespace tovani::testing
