@@ -251,20 +251,21 @@ EndRecord WalkRar4(WindowReader& file, std::uint64_t position) {
 }  // namespace
 
 ArchiveFormat FormatOf(const char* path) noexcept {
-    try {
-        WindowReader file(path);
-        const std::span<const std::uint8_t> start = file.at(0, kRar5Signature.size());
-        if (std::equal(kRar5Signature.begin(), kRar5Signature.end(), start.begin(), start.end())) {
-            return ArchiveFormat::rar5;
-        }
-        if (start.size() >= kRar4Signature.size() &&
-            std::equal(kRar4Signature.begin(), kRar4Signature.end(), start.begin())) {
-            return ArchiveFormat::rar4;
-        }
-        return ArchiveFormat::unknown;
-    } catch (...) {
+    const int descriptor = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (descriptor < 0) {
         return ArchiveFormat::unknown;
     }
+    std::array<std::uint8_t, kRar5Signature.size()> start{};
+    const ssize_t n = ::pread(descriptor, start.data(), start.size(), 0);
+    ::close(descriptor);
+    if (n == static_cast<ssize_t>(kRar5Signature.size()) && start == kRar5Signature) {
+        return ArchiveFormat::rar5;
+    }
+    if (n >= static_cast<ssize_t>(kRar4Signature.size()) &&
+        std::equal(kRar4Signature.begin(), kRar4Signature.end(), start.begin())) {
+        return ArchiveFormat::rar4;
+    }
+    return ArchiveFormat::unknown;
 }
 
 EndRecord FindEndRecord(const char* path) noexcept {
