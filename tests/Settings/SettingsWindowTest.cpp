@@ -5,14 +5,17 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QDialog>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QFontDatabase>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 #include <filesystem>
 
 #include "Settings/AcknowledgementsView.h"
@@ -371,8 +374,11 @@ TEST_F(SettingsWindowTest, AcknowledgementsShowTheUnrarLicenceVerbatim) {
     EXPECT_EQ(sheet->licenseView()->toPlainText(), license);
     EXPECT_TRUE(sheet->licenseView()->isReadOnly());
     EXPECT_TRUE(sheet->licenseView()->textInteractionFlags() & Qt::TextSelectableByMouse);
-    EXPECT_TRUE(sheet->licenseView()->font().fixedPitch() ||
-                QFontInfo(sheet->licenseView()->font()).fixedPitch());
+    // What the app asks for, not what the machine's fonts resolve it to.
+    const QFont font = sheet->licenseView()->font();
+    EXPECT_TRUE(font.fixedPitch());
+    EXPECT_EQ(font.styleHint(), QFont::TypeWriter);
+    EXPECT_EQ(font.families(), QFontDatabase::systemFont(QFontDatabase::FixedFont).families());
 
     QTest::mouseClick(sheet->doneButton(), Qt::LeftButton);
     EXPECT_FALSE(sheet->isVisible());
@@ -413,6 +419,30 @@ TEST_F(SettingsWindowTest, ClosingTheWindowEndsTheSheetAndItOpensAgain) {
     QTest::mouseClick(view.acknowledgementsButton(), Qt::LeftButton);
     EXPECT_TRUE(sheet->isVisible());
     EXPECT_EQ(sheet->licenseView()->toPlainText(), AcknowledgementsView::license());
+}
+
+TEST_F(SettingsWindowTest, AboutIsReachableFromTheWindowWithoutAMenuBar) {
+    SettingsWindowController& controller = makeController(tool_);
+    controller.show();
+    QPushButton* about = controller.view()->aboutButton();
+    EXPECT_EQ(about->text(), "About Ostrel");
+
+    QString title, version;
+    QTimer poll;
+    poll.setInterval(10);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        auto* box = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        if (box == nullptr || box->objectName() != "aboutBox") {
+            return;
+        }
+        title = box->windowTitle();
+        version = box->findChild<QLabel*>("qt_msgbox_informativelabel")->text();
+        box->reject();
+    });
+    poll.start();
+    QTest::mouseClick(about, Qt::LeftButton);  // returns once the box is gone
+    EXPECT_EQ(title, "About Ostrel");
+    EXPECT_EQ(version, "Version 1.0.0");
 }
 
 TEST_F(SettingsWindowTest, AppIconIsInTheResources) {
