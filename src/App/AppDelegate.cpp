@@ -310,6 +310,9 @@ void AppDelegate::scheduleIdleCheck() {
 }
 
 void AppDelegate::quitIfIdle() {
+    if (terminating_) {
+        return;  // asked to quit already
+    }
     if (!queue_.isIdle() || !deferredArchives_.empty() || anyWindowVisible()) {
         return;
     }

@@ -4,10 +4,15 @@
 
 namespace tovani {
 
+void wipe(std::string& secret) {
+    // explicit_bzero is never optimised away, unlike a plain fill.
+    explicit_bzero(secret.data(), secret.size());
+    secret.clear();
+}
+
 void wipe(std::optional<std::string>& secret) {
     if (secret) {
-        // explicit_bzero is never optimised away, unlike a plain fill.
-        explicit_bzero(secret->data(), secret->size());
+        wipe(*secret);
         secret.reset();
     }
 }

@@ -54,6 +54,8 @@ private:
     bool askedUser_ = false;
 };
 
+// Overwrites the text's characters and empties it (its buffer is kept).
+void wipe(std::string& secret);
 // Overwrites the text's characters before it is dropped.
 void wipe(std::optional<std::string>& secret);
 

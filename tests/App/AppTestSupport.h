@@ -21,6 +21,7 @@
 
 #include "App/AppDelegate.h"
 #include "App/FileManagerActions.h"
+#include "App/Notifier.h"
 #include "Settings/AppSettings.h"
 
 namespace tovani::testing {
@@ -40,6 +41,23 @@ public:
 private:
     Log& log_;
     std::set<std::string> failingTrash_;
+};
+
+// Keeps each notification's summary and its "show it" action, if any.
+class RecordingNotifier : public Notifier {
+public:
+    struct Sent {
+        std::string summary;
+        std::function<void()> onShow;
+    };
+    explicit RecordingNotifier(std::vector<Sent>& sent) : sent_(sent) {}
+    void notify(const QString& summary, std::function<void()> onShow) override {
+        sent_.push_back({summary.toStdString(), std::move(onShow)});
+    }
+    bool awaitsAction() const override { return false; }
+
+private:
+    std::vector<Sent>& sent_;
 };
 
 // Adds "start NAME POSITION/TOTAL", "finish NAME" and "idle" to the log, and
@@ -85,6 +103,8 @@ struct AppHarness {
     std::function<std::optional<std::string>(const PasswordRequest&)> onPassword;
     int quitCount = 0;
     Clock::time_point quitAt;
+    // Notifications, kept apart from the log.
+    std::vector<RecordingNotifier::Sent> notifications;
     std::unique_ptr<ObservedDelegate> delegate;
 };
 
