@@ -6,6 +6,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QHBoxLayout>
+#include <QMouseEvent>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
@@ -124,8 +125,12 @@ void ProgressWindowController::buildContent() {
     cancelButton_->setAutoDefault(false);
     cancelButton_->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     cancelButton_->setToolTip(tr("Shift-click to cancel the remaining archives as well."));
+    cancelButton_->installEventFilter(this);
     connect(cancelButton_, &QPushButton::clicked, this, [this] {
-        if (QApplication::keyboardModifiers().testFlag(Qt::ShiftModifier)) {
+        const Qt::KeyboardModifiers modifiers =
+            clickModifiers_ | QApplication::keyboardModifiers();
+        clickModifiers_ = Qt::NoModifier;
+        if (modifiers.testFlag(Qt::ShiftModifier)) {
             cancelAll();
         } else {
             cancel();
@@ -277,6 +282,11 @@ void ProgressWindowController::appear() {
 }
 
 bool ProgressWindowController::eventFilter(QObject* watched, QEvent* event) {
+    // The modifiers of the click itself, which the clicked signal does not carry.
+    if (watched == cancelButton_ && event->type() == QEvent::MouseButtonRelease) {
+        clickModifiers_ = static_cast<QMouseEvent*>(event)->modifiers();
+        return false;
+    }
     if (watched == waitingBehind_ && event->type() == QEvent::Hide) {
         waitingBehind_->removeEventFilter(this);
         waitingBehind_ = nullptr;

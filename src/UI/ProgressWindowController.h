@@ -87,6 +87,7 @@ private:
     Clock clock_;
     std::chrono::steady_clock::time_point jobStart_;
     bool jobRunning_ = false;
+    Qt::KeyboardModifiers clickModifiers_ = Qt::NoModifier;
     // The dialog the window waits behind, to come up once it is gone.
     QPointer<QWidget> waitingBehind_;
     std::function<void()> onCancel_;
