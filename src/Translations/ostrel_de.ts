@@ -2,28 +2,6 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="de_DE">
 <context>
-    <name>AcknowledgementsView</name>
-    <message>
-        <source>Acknowledgements</source>
-        <translation>Danksagungen</translation>
-    </message>
-    <message>
-        <source>RAR archives are unpacked with the UnRAR source code by Varnholt, used under the following license.</source>
-        <translation>RAR-Archive werden mit dem UnRAR-Quellcode von Varnholt entpackt, der unter der folgenden Lizenz verwendet wird.</translation>
-    </message>
-    <message>
-        <source>Done</source>
-        <translation>Fertig</translation>
-    </message>
-</context>
-<context>
-    <name>AppDelegate</name>
-    <message>
-        <source>Extracted “%1”</source>
-        <translation>„%1“ entpackt</translation>
-    </message>
-</context>
-<context>
     <name>ByteCountFormatter</name>
     <message>
         <source>%1 bytes</source>
@@ -247,7 +225,52 @@
     </message>
 </context>
 <context>
-    <name>ProgressWindowController</name>
+    <name>SkippedEntriesMessage</name>
+    <message numerus="yes">
+        <source>…and %n more</source>
+        <translation>
+            <numerusform>… und %n weiteres</numerusform><numerusform>… und %n weitere</numerusform></translation>
+    </message>
+    <message>
+        <source>Some items in “%1” were not extracted.</source>
+        <translation>Einige Objekte in „%1“ wurden nicht entpackt.</translation>
+    </message>
+    <message>
+        <source>Links that point outside the extraction folder, or whose destination cannot be verified, are skipped for safety.</source>
+        <translation>Verknüpfungen, die aus dem Zielordner hinausführen oder deren Ziel nicht geprüft werden kann, werden aus Sicherheitsgründen übersprungen.</translation>
+    </message>
+</context>
+<context>
+    <name>tovani::AcknowledgementsView</name>
+    <message>
+        <source>Acknowledgements</source>
+        <translation>Danksagungen</translation>
+    </message>
+    <message>
+        <source>RAR archives are unpacked with the UnRAR source code by Varnholt, used under the following license.</source>
+        <translation>RAR-Archive werden mit dem UnRAR-Quellcode von Varnholt entpackt, der unter der folgenden Lizenz verwendet wird.</translation>
+    </message>
+    <message>
+        <source>Done</source>
+        <translation>Fertig</translation>
+    </message>
+</context>
+<context>
+    <name>tovani::AppDelegate</name>
+    <message>
+        <source>Extracted “%1”</source>
+        <translation>„%1“ entpackt</translation>
+    </message>
+</context>
+<context>
+    <name>tovani::DesktopNotifier</name>
+    <message>
+        <source>Show in File Manager</source>
+        <translation>In der Dateiverwaltung zeigen</translation>
+    </message>
+</context>
+<context>
+    <name>tovani::ProgressWindowController</name>
     <message>
         <source>Cancel</source>
         <translation>Abbrechen</translation>
@@ -286,7 +309,7 @@
     </message>
 </context>
 <context>
-    <name>SettingsView</name>
+    <name>tovani::SettingsView</name>
     <message>
         <source>Set as Default</source>
         <translation>Als Standard festlegen</translation>
@@ -357,33 +380,10 @@
     </message>
 </context>
 <context>
-    <name>SettingsWindowController</name>
+    <name>tovani::SettingsWindowController</name>
     <message>
         <source>%1 Settings</source>
         <translation>%1 – Einstellungen</translation>
-    </message>
-</context>
-<context>
-    <name>SkippedEntriesMessage</name>
-    <message numerus="yes">
-        <source>…and %n more</source>
-        <translation>
-            <numerusform>… und %n weiteres</numerusform><numerusform>… und %n weitere</numerusform></translation>
-    </message>
-    <message>
-        <source>Some items in “%1” were not extracted.</source>
-        <translation>Einige Objekte in „%1“ wurden nicht entpackt.</translation>
-    </message>
-    <message>
-        <source>Links that point outside the extraction folder, or whose destination cannot be verified, are skipped for safety.</source>
-        <translation>Verknüpfungen, die aus dem Zielordner hinausführen oder deren Ziel nicht geprüft werden kann, werden aus Sicherheitsgründen übersprungen.</translation>
-    </message>
-</context>
-<context>
-    <name>Texts</name>
-    <message>
-        <source>Show in File Manager</source>
-        <translation>In der Dateiverwaltung zeigen</translation>
     </message>
 </context>
 </TS>
