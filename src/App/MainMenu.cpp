@@ -54,7 +54,6 @@ void closeActiveWindow() {
     window->close();
 }
 
-
 bool isOrdinaryWindow(const QWidget* widget) {
     if (!widget->isWindow()) {
         return false;

@@ -64,8 +64,7 @@ std::optional<std::filesystem::path> chooseFolder(const std::filesystem::path& a
     // Accepting without choosing anything gives back the folder the dialog
     // opened on, the one that just failed: that is no choice.
     const QStringList chosen = dialog.selectedFiles();
-    if (chosen.isEmpty() || chosen.first().isEmpty() ||
-        QDir(chosen.first()) == QDir(start)) {
+    if (chosen.isEmpty() || chosen.first().isEmpty() || QDir(chosen.first()) == QDir(start)) {
         return std::nullopt;
     }
     return std::filesystem::path(QFile::encodeName(chosen.first()).toStdString());

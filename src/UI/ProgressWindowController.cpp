@@ -127,8 +127,7 @@ void ProgressWindowController::buildContent() {
     cancelButton_->setToolTip(tr("Shift-click to cancel the remaining archives as well."));
     cancelButton_->installEventFilter(this);
     connect(cancelButton_, &QPushButton::clicked, this, [this] {
-        const Qt::KeyboardModifiers modifiers =
-            clickModifiers_ | QApplication::keyboardModifiers();
+        const Qt::KeyboardModifiers modifiers = clickModifiers_ | QApplication::keyboardModifiers();
         clickModifiers_ = Qt::NoModifier;
         if (modifiers.testFlag(Qt::ShiftModifier)) {
             cancelAll();
@@ -215,9 +214,10 @@ void ProgressWindowController::update(const ExtractionProgress& progress) {
 
 QString ProgressWindowController::figures(const ExtractionProgress& progress) const {
     const std::uint64_t done = std::min(progress.completedBytes, progress.totalBytes);
-    const QString bytes = tr("%1 of %2").arg(
-        ByteCountFormatter::format(static_cast<std::int64_t>(done)),
-        ByteCountFormatter::format(static_cast<std::int64_t>(progress.totalBytes)));
+    const QString bytes =
+        tr("%1 of %2")
+            .arg(ByteCountFormatter::format(static_cast<std::int64_t>(done)),
+                 ByteCountFormatter::format(static_cast<std::int64_t>(progress.totalBytes)));
     const auto elapsed = clock_() - jobStart_;
     if (done == 0 || done == progress.totalBytes || elapsed < estimateAfter) {
         return bytes;

@@ -14,8 +14,8 @@
 
 #include "App/AppTestSupport.h"
 #include "App/QueueTestSupport.h"
-#include "UI/ErrorMessage.h"
 #include "Settings/SettingsWindowController.h"
+#include "UI/ErrorMessage.h"
 #include "support/RarTool.h"
 #include "support/TempDirectory.h"
 
@@ -299,9 +299,9 @@ TEST_F(AppDelegateTest, APasswordThatOpenedOneArchiveIsTriedOnTheNextBeforeAskin
     app.delegate->willFinishLaunching();
     app.delegate->open({first, second, third});
     ASSERT_TRUE(app.waitForIdle());
-    EXPECT_EQ(app.log, (Log{"start x.rar 1/3", "password x.rar", "finish x.rar", "start y.rar 2/3",
-                            "finish y.rar", "start z.rar 3/3", "password z.rar", "finish z.rar",
-                            "idle"}));
+    EXPECT_EQ(app.log,
+              (Log{"start x.rar 1/3", "password x.rar", "finish x.rar", "start y.rar 2/3",
+                   "finish y.rar", "start z.rar 3/3", "password z.rar", "finish z.rar", "idle"}));
     // The remembered password was refused, but the user is asked afresh.
     EXPECT_EQ(asked, (std::vector<PasswordRequest>{{"x.rar", false}, {"z.rar", false}}));
     EXPECT_EQ(readFile(dir / "y.txt"), "two");
@@ -362,8 +362,9 @@ TEST_F(AppDelegateTest, TerminationCancelsTheRunningJobDropsTheRestAndQuitsOnce)
     QTest::qWait(AppDelegate::idleDelay.count() + 500);
     EXPECT_EQ(app.log, (Log{"start locked.rar 1/2", "password locked.rar", "quit",
                             "finish locked.rar", "idle"}));
-    EXPECT_EQ(directoryNames(dir.path()),
-              (std::set<std::string>{"locked.rar", "plain.rar", "sources-locked", "sources-plain"}));
+    EXPECT_EQ(
+        directoryNames(dir.path()),
+        (std::set<std::string>{"locked.rar", "plain.rar", "sources-locked", "sources-plain"}));
 }
 
 TEST_F(AppDelegateTest, OptionsFollowTheFolderPreferenceAtTheMomentOfOpening) {

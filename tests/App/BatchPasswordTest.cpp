@@ -33,8 +33,8 @@ TEST_F(BatchPasswordTest, APasswordThatOpenedAnArchiveIsOfferedOnceOnTheNext) {
     // Refused: the user is asked, as for a first request.
     EXPECT_EQ(request("b.rar", true, "pw2"), "pw2");
     EXPECT_EQ(request("b.rar", true, "pw3"), "pw3");
-    EXPECT_EQ(asked, (std::vector<PasswordRequest>{{"a.rar", false}, {"b.rar", false},
-                                                   {"b.rar", true}}));
+    EXPECT_EQ(asked,
+              (std::vector<PasswordRequest>{{"a.rar", false}, {"b.rar", false}, {"b.rar", true}}));
     passwords.jobSucceeded();
 
     // The latest password that worked is the one offered.

@@ -68,8 +68,8 @@ TEST_F(DesktopNotifierTest, NotifiesWithPlainSummaryAndRunsShowItOnlyForItsOwnNo
     EXPECT_EQ(first[3].toString(), "Extracted “<b>a</b>.rar”");
     // Nothing goes where a server would read markup.
     EXPECT_EQ(first[4].toString(), "");
-    EXPECT_EQ(first[5].toStringList(), QStringList({"default", "Show in File Manager", "show",
-                                                    "Show in File Manager"}));
+    EXPECT_EQ(first[5].toStringList(),
+              QStringList({"default", "Show in File Manager", "show", "Show in File Manager"}));
     EXPECT_EQ(fake.calls[1][5].toStringList(), QStringList());
 
     // An action of another notification (or an unknown one) does nothing.

@@ -36,7 +36,8 @@ std::map<std::pair<QString, QString>, QString> messages(const QString& tsFile) {
         xml.readNext();
         if (!xml.isStartElement()) {
             if (xml.isEndElement() && xml.name() == QLatin1String("message")) {
-                found[{context, source}] = unfinished ? QStringLiteral("(unfinished)") : translation;
+                found[{context, source}] =
+                    unfinished ? QStringLiteral("(unfinished)") : translation;
             }
             continue;
         }
@@ -92,8 +93,7 @@ TEST_F(TranslationsTest, GermanLocaleLoadsTheAppsTextsAndQtsOwn) {
     ProgressWindowController progress;
     progress.begin("a.rar", 1, 2);
     EXPECT_EQ(progress.window()->findChild<QPushButton*>("cancelButton")->text(), "Abbrechen");
-    EXPECT_EQ(progress.window()->findChild<QLabel*>("titleLabel")->text(),
-              "„a.rar“ wird entpackt");
+    EXPECT_EQ(progress.window()->findChild<QLabel*>("titleLabel")->text(), "„a.rar“ wird entpackt");
     EXPECT_EQ(progress.window()->findChild<QLabel*>("countLabel")->text(), "1 von 2");
     progress.finish();
 
@@ -106,7 +106,8 @@ TEST_F(TranslationsTest, GermanLocaleLoadsTheAppsTextsAndQtsOwn) {
 }
 
 TEST_F(TranslationsTest, ALanguageWithoutTranslationKeepsTheEnglishTexts) {
-    const QStringList loaded = Translations::install(QLocale(QLocale::English, QLocale::UnitedStates));
+    const QStringList loaded =
+        Translations::install(QLocale(QLocale::English, QLocale::UnitedStates));
     EXPECT_FALSE(loaded.contains(":/i18n/ostrel_en.qm"));
     EXPECT_EQ(QCoreApplication::translate("PasswordPrompt", "Show password"), "Show password");
 }
@@ -119,9 +120,10 @@ TEST_F(TranslationsTest, EveryTextOfTheSourcesHasAGermanTranslationWithItsPlaceh
     testing::TempDirectory dir;
     const QString fresh = QFile::decodeName((dir / "fresh.ts").c_str());
     QProcess lupdate;
-    lupdate.start(QStringLiteral(OSTREL_LUPDATE),
-                  {"-silent", "-no-obsolete", "-locations", "none", "-I", source + "/src", source + "/src/App",
-                   source + "/src/UI", source + "/src/Settings", "-ts", fresh});
+    lupdate.start(
+        QStringLiteral(OSTREL_LUPDATE),
+        {"-silent", "-no-obsolete", "-locations", "none", "-I", source + "/src",
+         source + "/src/App", source + "/src/UI", source + "/src/Settings", "-ts", fresh});
     ASSERT_TRUE(lupdate.waitForFinished(60000));
     ASSERT_EQ(lupdate.exitCode(), 0) << lupdate.readAllStandardError().toStdString();
 
@@ -130,8 +132,8 @@ TEST_F(TranslationsTest, EveryTextOfTheSourcesHasAGermanTranslationWithItsPlaceh
     ASSERT_GT(wanted.size(), 50u);
     for (const auto& [key, unused] : wanted) {
         const auto found = german.find(key);
-        ASSERT_NE(found, german.end()) << "no German text for " << key.first.toStdString()
-                                       << ": " << key.second.toStdString();
+        ASSERT_NE(found, german.end())
+            << "no German text for " << key.first.toStdString() << ": " << key.second.toStdString();
         const QString& translation = found->second;
         EXPECT_NE(translation, "(unfinished)") << key.second.toStdString();
         EXPECT_FALSE(translation.isEmpty()) << key.second.toStdString();

@@ -81,8 +81,8 @@ QString desktopFileValue(const QString& key) {
 TEST_F(AppProcessTest, UnderAGermanLocaleTheSettingsWindowIsGermanAndClassedAsTheDesktopFileSays) {
     start({}, "de_DE.UTF-8");
     unsigned long window = 0;
-    ASSERT_TRUE(XSession::waitUntil([&] { return (window = windowTitled("Ostrel – Einstellungen")); },
-                                    20000))
+    ASSERT_TRUE(XSession::waitUntil(
+        [&] { return (window = windowTitled("Ostrel – Einstellungen")); }, 20000))
         << "no German settings window";
     const QString wmClass = desktopFileValue("StartupWMClass");
     ASSERT_FALSE(wmClass.isEmpty());
@@ -126,8 +126,7 @@ std::vector<std::string> workspacesIn(const fs::path& folder) {
     return found;
 }
 
-class TerminatedMidExtraction : public AppProcessTest,
-                                public ::testing::WithParamInterface<int> {};
+class TerminatedMidExtraction : public AppProcessTest, public ::testing::WithParamInterface<int> {};
 
 TEST_P(TerminatedMidExtraction, CancelsTheJobRemovesItsWorkspaceAndExitsCleanly) {
     TempDirectory dir;

@@ -137,10 +137,10 @@ TEST_F(StackingTest, DISABLED_RenderPromptOverProgressWindow) {
     const QString pictures = qEnvironmentVariable("OSTREL_PICTURE_DIR");
     ASSERT_FALSE(pictures.isEmpty()) << "set OSTREL_PICTURE_DIR to a directory";
     progress->begin("Holiday Photos.part1.rar", 1, 3);
-    progress->update({.completedBytes = 0, .totalBytes = 48'000'000,
+    progress->update({.completedBytes = 0,
+                      .totalBytes = 48'000'000,
                       .currentPath = "Holiday Photos/IMG_0001.jpg"});
-    ASSERT_TRUE(XSession::waitUntil(
-        [&] { return stackPosition(idOf(*progress->window())) >= 0; }));
+    ASSERT_TRUE(XSession::waitUntil([&] { return stackPosition(idOf(*progress->window())) >= 0; }));
     whenModal([&](QDialog& prompt) {
         XSession::waitUntil([&] { return XSession::activeWindow() == idOf(prompt); });
         QTest::qWait(300);

@@ -75,8 +75,7 @@ void XSession::SetUp() {
         return;
     }
     qputenv("DISPLAY", (":" + display).toUtf8());
-    p.bus.start(QStringLiteral("dbus-daemon"),
-                {"--session", "--nofork", "--print-address=1"});
+    p.bus.start(QStringLiteral("dbus-daemon"), {"--session", "--nofork", "--print-address=1"});
     const QString address = firstLine(p.bus);
     if (!address.isEmpty()) {
         qputenv("DBUS_SESSION_BUS_ADDRESS", address.toUtf8());
@@ -115,8 +114,7 @@ void XSession::TearDown() {
     if (!processes_) {
         return;
     }
-    for (QProcess* process :
-         {&processes_->windowManager, &processes_->bus, &processes_->server}) {
+    for (QProcess* process : {&processes_->windowManager, &processes_->bus, &processes_->server}) {
         if (process->state() != QProcess::NotRunning) {
             process->terminate();
             if (!process->waitForFinished(5000)) {

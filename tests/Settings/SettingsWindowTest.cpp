@@ -5,8 +5,8 @@
 
 #include <QApplication>
 #include <QCheckBox>
-#include <QDialog>
 #include <QComboBox>
+#include <QDialog>
 #include <QDir>
 #include <QFile>
 #include <QFontDatabase>
@@ -16,8 +16,10 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
+#include <QTranslator>
 #include <filesystem>
 
+#include "App/Translations.h"
 #include "Settings/AcknowledgementsView.h"
 #include "Settings/AppResources.h"
 #include "Settings/AppSettings.h"
@@ -474,6 +476,23 @@ TEST_F(SettingsWindowTest, DISABLED_RenderForReview) {
     QTest::qWait(100);
     EXPECT_TRUE(
         controller.view()->acknowledgements()->grab().save(pictures + "/acknowledgements.png"));
+
+    // The same window in German, beside the English one.
+    controller.view()->acknowledgements()->reject();
+    Translations::install(QLocale(QLocale::German, QLocale::Germany));
+    SettingsWindowController& german = makeController(tool_);
+    german.show();
+    QTest::qWait(100);
+    EXPECT_TRUE(german.window()->grab().save(pictures + "/settings-de.png"));
+    tool_.answer("archive-viewer.desktop");
+    german.show();
+    ASSERT_TRUE(waitForRefresh(german.defaultApp()));
+    QTest::qWait(100);
+    EXPECT_TRUE(german.window()->grab().save(pictures + "/settings-other-de.png"));
+    for (QTranslator* translator : qApp->findChildren<QTranslator*>()) {
+        QCoreApplication::removeTranslator(translator);
+        delete translator;
+    }
 }
 
 }  // namespace

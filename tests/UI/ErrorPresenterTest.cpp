@@ -151,9 +151,9 @@ TEST_F(ErrorPresenterTest, FolderDialogOpensNextToTheArchiveAndNothingChosenIsNo
         });
         clickButton(alert, "Choose Folder…");
     });
-    EXPECT_EQ(ErrorPresenter::present(ExtractionError::destinationNotWritable(folder),
-                                      folder / "a.rar"),
-              std::nullopt);
+    EXPECT_EQ(
+        ErrorPresenter::present(ExtractionError::destinationNotWritable(folder), folder / "a.rar"),
+        std::nullopt);
     EXPECT_EQ(opened.toStdString(), folder.string());
 }
 
