@@ -13,6 +13,7 @@ packages=(
   qt6-translations-l10n
   openbox
   x11-utils
+  libseccomp-dev
 )
 
 missing=()
