@@ -346,6 +346,19 @@ TEST_F(AppDelegateTest, JobsThatEndWithoutAWindowAreNotifiedAndShowItReveals) {
               2);
 }
 
+TEST_F(AppDelegateTest, QuittingWaitsWhileANotificationCanStillBeClicked) {
+    const fs::path archive = singleFileArchive(dir.path(), "a", "alpha");
+    AppHarness app(dir.path());
+    app.notificationAwaited = true;
+    app.delegate->willFinishLaunching();
+    app.delegate->open({archive});
+    ASSERT_TRUE(app.waitForIdle());
+    QTest::qWait(AppDelegate::idleDelay.count() + 500);
+    EXPECT_EQ(app.quitCount, 0);
+    app.notificationAwaited = false;
+    EXPECT_TRUE(app.waitForQuit());
+}
+
 TEST_F(AppDelegateTest, TerminationCancelsTheRunningJobDropsTheRestAndQuitsOnce) {
     const fs::path locked = singleFileArchive(dir.path(), "locked", "secret data", {"-psecret"});
     const fs::path plain = singleFileArchive(dir.path(), "plain", "open data");

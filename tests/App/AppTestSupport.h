@@ -50,14 +50,16 @@ public:
         std::string summary;
         std::function<void()> onShow;
     };
-    explicit RecordingNotifier(std::vector<Sent>& sent) : sent_(sent) {}
+    RecordingNotifier(std::vector<Sent>& sent, const bool& awaiting)
+        : sent_(sent), awaiting_(awaiting) {}
     void notify(const QString& summary, std::function<void()> onShow) override {
         sent_.push_back({summary.toStdString(), std::move(onShow)});
     }
-    bool awaitsAction() const override { return false; }
+    bool awaitsAction() const override { return awaiting_; }
 
 private:
     std::vector<Sent>& sent_;
+    const bool& awaiting_;
 };
 
 // Adds "start NAME POSITION/TOTAL", "finish NAME" and "idle" to the log, and
@@ -105,6 +107,8 @@ struct AppHarness {
     Clock::time_point quitAt;
     // Notifications, kept apart from the log.
     std::vector<RecordingNotifier::Sent> notifications;
+    // What the notifier answers when asked whether an action may still come.
+    bool notificationAwaited = false;
     std::unique_ptr<ObservedDelegate> delegate;
 };
 
