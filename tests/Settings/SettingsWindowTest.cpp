@@ -6,15 +6,20 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialog>
 #include <QDir>
 #include <QFile>
+#include <QFontDatabase>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
+#include <QTranslator>
 #include <filesystem>
 
+#include "App/Translations.h"
 #include "Settings/AcknowledgementsView.h"
 #include "Settings/AppResources.h"
 #include "Settings/AppSettings.h"
@@ -368,8 +373,11 @@ TEST_F(SettingsWindowTest, AcknowledgementsShowTheUnrarLicenceVerbatim) {
     EXPECT_EQ(sheet->licenseView()->toPlainText(), license);
     EXPECT_TRUE(sheet->licenseView()->isReadOnly());
     EXPECT_TRUE(sheet->licenseView()->textInteractionFlags() & Qt::TextSelectableByMouse);
-    EXPECT_TRUE(sheet->licenseView()->font().fixedPitch() ||
-                QFontInfo(sheet->licenseView()->font()).fixedPitch());
+    // What the app asks for, not what the machine's fonts resolve it to.
+    const QFont font = sheet->licenseView()->font();
+    EXPECT_TRUE(font.fixedPitch());
+    EXPECT_EQ(font.styleHint(), QFont::TypeWriter);
+    EXPECT_EQ(font.families(), QFontDatabase::systemFont(QFontDatabase::FixedFont).families());
 
     QTest::mouseClick(sheet->doneButton(), Qt::LeftButton);
     EXPECT_FALSE(sheet->isVisible());
@@ -412,6 +420,30 @@ TEST_F(SettingsWindowTest, ClosingTheWindowEndsTheSheetAndItOpensAgain) {
     EXPECT_EQ(sheet->licenseView()->toPlainText(), AcknowledgementsView::license());
 }
 
+TEST_F(SettingsWindowTest, AboutIsReachableFromTheWindowWithoutAMenuBar) {
+    SettingsWindowController& controller = makeController(tool_);
+    controller.show();
+    QPushButton* about = controller.view()->aboutButton();
+    EXPECT_EQ(about->text(), "About Ostrel");
+
+    QString title, version;
+    QTimer poll;
+    poll.setInterval(10);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        auto* box = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        if (box == nullptr || box->objectName() != "aboutBox") {
+            return;
+        }
+        title = box->windowTitle();
+        version = box->findChild<QLabel*>("qt_msgbox_informativelabel")->text();
+        box->reject();
+    });
+    poll.start();
+    QTest::mouseClick(about, Qt::LeftButton);  // returns once the box is gone
+    EXPECT_EQ(title, "About Ostrel");
+    EXPECT_EQ(version, "Version 1.0.0");
+}
+
 TEST_F(SettingsWindowTest, AppIconIsInTheResources) {
     AppResources::initialize();
     QFile icon(AppResources::iconPath);
@@ -441,6 +473,23 @@ TEST_F(SettingsWindowTest, DISABLED_RenderForReview) {
     QTest::qWait(100);
     EXPECT_TRUE(
         controller.view()->acknowledgements()->grab().save(pictures + "/acknowledgements.png"));
+
+    // The same window in German, beside the English one.
+    controller.view()->acknowledgements()->reject();
+    Translations::install(QLocale(QLocale::German, QLocale::Germany));
+    SettingsWindowController& german = makeController(tool_);
+    german.show();
+    QTest::qWait(100);
+    EXPECT_TRUE(german.window()->grab().save(pictures + "/settings-de.png"));
+    tool_.answer("archive-viewer.desktop");
+    german.show();
+    ASSERT_TRUE(waitForRefresh(german.defaultApp()));
+    QTest::qWait(100);
+    EXPECT_TRUE(german.window()->grab().save(pictures + "/settings-other-de.png"));
+    for (QTranslator* translator : qApp->findChildren<QTranslator*>()) {
+        QCoreApplication::removeTranslator(translator);
+        delete translator;
+    }
 }
 
 }  // namespace
