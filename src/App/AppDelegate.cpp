@@ -8,12 +8,12 @@
 #include <QWidget>
 #include <stdexcept>
 
-#include "App/MainMenu.h"
+#include "Messages/ErrorMessage.h"
 #include "Settings/AppSettings.h"
 #include "Settings/SettingsWindowController.h"
 #include "UI/DockPresence.h"
-#include "UI/ErrorMessage.h"
 #include "UI/ErrorPresenter.h"
+#include "UI/MainMenu.h"
 #include "UI/PasswordPrompt.h"
 
 namespace tovani {

@@ -13,11 +13,11 @@
 #include "CommandLine/ProgressLine.h"
 #include "CommandLine/TerminalPasswordPrompt.h"
 #include "CommandLine/TerminalText.h"
+#include "Messages/ErrorMessage.h"
+#include "Messages/SkippedEntriesMessage.h"
 #include "TovaniCore/Extractor.h"
 #include "TovaniCore/RarEngine.h"
 #include "TovaniCore/VolumeResolver.h"
-#include "UI/ErrorMessage.h"
-#include "UI/SkippedEntriesMessage.h"
 
 namespace tovani {
 

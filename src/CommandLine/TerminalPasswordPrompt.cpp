@@ -1,19 +1,16 @@
 #include "CommandLine/TerminalPasswordPrompt.h"
 
 #include "CommandLine/TerminalText.h"
+#include "Messages/PasswordPromptText.h"
 
 #include <termios.h>
 #include <unistd.h>
 
 #include <cstdio>
 
-#include <QCoreApplication>
-
 namespace tovani::TerminalPasswordPrompt {
 
 namespace {
-
-QString tr(const char* text) { return QCoreApplication::translate("PasswordPrompt", text); }
 
 // Restores the terminal's echo however the read ends.
 class EchoOff {
@@ -57,17 +54,17 @@ std::optional<std::string> readLine() {
 
 }  // namespace
 
-bool isAvailable() { return ::isatty(STDIN_FILENO) == 1; }
+bool isAvailable() {
+    return ::isatty(STDIN_FILENO) == 1;
+}
 
 std::optional<std::string> ask(const PasswordRequest& request) {
     const QString name = QString::fromStdString(terminalSafe(request.archiveName));
-    const QString message = tr("Enter the password for “%1”.").arg(name);
-    const QString information = request.isRetry ? tr("Incorrect password. Try again.")
-                                                : tr("This archive is protected with a password.");
-    std::fprintf(stderr, "%s\n%s\n", message.toStdString().c_str(),
-                 information.toStdString().c_str());
+    const PasswordPromptText text = passwordPromptText(name, request.isRetry);
+    std::fprintf(stderr, "%s\n%s\n", text.message.toStdString().c_str(),
+                 text.information.toStdString().c_str());
     for (;;) {
-        std::fprintf(stderr, "%s: ", tr("Password").toStdString().c_str());
+        std::fprintf(stderr, "%s: ", text.field.toStdString().c_str());
         std::fflush(stderr);
         std::optional<std::string> line;
         {

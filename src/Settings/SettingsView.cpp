@@ -16,10 +16,10 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
-#include "App/MainMenu.h"
 #include "Settings/AcknowledgementsView.h"
 #include "Settings/AppSettings.h"
 #include "Settings/DefaultAppStatus.h"
+#include "UI/MainMenu.h"
 
 namespace tovani {
 namespace {

@@ -8,9 +8,9 @@
 #include <QMessageBox>
 #include <QPushButton>
 
-#include "UI/ErrorMessage.h"
+#include "Messages/ErrorMessage.h"
+#include "Messages/SkippedEntriesMessage.h"
 #include "UI/ModalSession.h"
-#include "UI/SkippedEntriesMessage.h"
 
 namespace tovani::ErrorPresenter {
 namespace {

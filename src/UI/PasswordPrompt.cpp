@@ -12,6 +12,7 @@
 #include <QStyle>
 #include <QVBoxLayout>
 
+#include "Messages/PasswordPromptText.h"
 #include "UI/ModalSession.h"
 
 namespace tovani::PasswordPrompt {
@@ -41,9 +42,9 @@ void build(Prompt& prompt, const PasswordRequest& request) {
     QDialog& dialog = prompt.dialog;
     dialog.setWindowTitle(QCoreApplication::applicationName());
 
-    auto* message = new QLabel(
-        Texts::tr("Enter the password for “%1”.").arg(QString::fromStdString(request.archiveName)),
-        &dialog);
+    const PasswordPromptText text =
+        passwordPromptText(QString::fromStdString(request.archiveName), request.isRetry);
+    auto* message = new QLabel(text.message, &dialog);
     // The archive's name is shown as it stands, never read as markup.
     message->setTextFormat(Qt::PlainText);
     QFont bold = message->font();
@@ -54,17 +55,14 @@ void build(Prompt& prompt, const PasswordRequest& request) {
     message->setMinimumWidth(320);
     message->setObjectName("messageLabel");
 
-    auto* informative =
-        new QLabel(request.isRetry ? Texts::tr("Incorrect password. Try again.")
-                                   : Texts::tr("This archive is protected with a password."),
-                   &dialog);
+    auto* informative = new QLabel(text.information, &dialog);
     informative->setTextFormat(Qt::PlainText);
     informative->setWordWrap(true);
     informative->setObjectName("informativeLabel");
 
     prompt.field = new QLineEdit(&dialog);
     prompt.field->setEchoMode(QLineEdit::Password);
-    prompt.field->setPlaceholderText(Texts::tr("Password"));
+    prompt.field->setPlaceholderText(text.field);
     prompt.field->setFixedWidth(260);
     prompt.field->setObjectName("passwordField");
 

@@ -15,7 +15,7 @@
 #include <QVBoxLayout>
 #include <QWidget>
 
-#include "UI/ByteCountFormatter.h"
+#include "Messages/ByteCountFormatter.h"
 #include "UI/DockPresence.h"
 #include "UI/ElidedLabel.h"
 #include "UI/ModalSession.h"

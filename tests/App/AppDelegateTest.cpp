@@ -14,8 +14,8 @@
 
 #include "App/AppTestSupport.h"
 #include "App/QueueTestSupport.h"
+#include "Messages/ErrorMessage.h"
 #include "Settings/SettingsWindowController.h"
-#include "UI/ErrorMessage.h"
 #include "support/RarTool.h"
 #include "support/TempDirectory.h"
 

@@ -120,10 +120,10 @@ TEST_F(TranslationsTest, EveryTextOfTheSourcesHasAGermanTranslationWithItsPlaceh
     testing::TempDirectory dir;
     const QString fresh = QFile::decodeName((dir / "fresh.ts").c_str());
     QProcess lupdate;
-    lupdate.start(
-        QStringLiteral(OSTREL_LUPDATE),
-        {"-silent", "-no-obsolete", "-locations", "none", "-I", source + "/src",
-         source + "/src/App", source + "/src/UI", source + "/src/Settings", "-ts", fresh});
+    lupdate.start(QStringLiteral(OSTREL_LUPDATE),
+                  {"-silent", "-no-obsolete", "-locations", "none", "-I", source + "/src",
+                   source + "/src/App", source + "/src/UI", source + "/src/Settings",
+                   source + "/src/Messages", "-ts", fresh});
     ASSERT_TRUE(lupdate.waitForFinished(60000));
     ASSERT_EQ(lupdate.exitCode(), 0) << lupdate.readAllStandardError().toStdString();
 

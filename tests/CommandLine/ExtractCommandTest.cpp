@@ -6,8 +6,8 @@
 #include <QString>
 
 #include "CommandLine/ToolProcess.h"
+#include "Messages/ErrorMessage.h"
 #include "TovaniCore/ExtractionError.h"
-#include "UI/ErrorMessage.h"
 #include "support/RarTool.h"
 #include "support/RarWriter.h"
 #include "support/TempDirectory.h"

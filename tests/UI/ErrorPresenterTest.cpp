@@ -11,10 +11,10 @@
 #include <QTimer>
 #include <stdexcept>
 
+#include "Messages/ErrorMessage.h"
+#include "Messages/SkippedEntriesMessage.h"
 #include "TovaniCore/ExtractionError.h"
 #include "UI/DockPresence.h"
-#include "UI/ErrorMessage.h"
-#include "UI/SkippedEntriesMessage.h"
 #include "UiTestSupport.h"
 #include "support/TempDirectory.h"
 

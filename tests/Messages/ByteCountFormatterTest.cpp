@@ -1,4 +1,4 @@
-#include "UI/ByteCountFormatter.h"
+#include "Messages/ByteCountFormatter.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "UI/ErrorMessage.h"
+#include "Messages/ErrorMessage.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -7,8 +7,8 @@
 #include <cstring>
 #include <limits>
 
+#include "Messages/ByteCountFormatter.h"
 #include "TovaniCore/ExtractionError.h"
-#include "UI/ByteCountFormatter.h"
 
 namespace tovani {
 namespace {

@@ -1,4 +1,4 @@
-#include "UI/SkippedEntriesMessage.h"
+#include "Messages/SkippedEntriesMessage.h"
 
 #include <gtest/gtest.h>
 

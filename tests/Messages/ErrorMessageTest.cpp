@@ -1,4 +1,4 @@
-#include "UI/ErrorMessage.h"
+#include "Messages/ErrorMessage.h"
 
 #include <gtest/gtest.h>
 

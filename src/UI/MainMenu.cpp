@@ -1,4 +1,4 @@
-#include "App/MainMenu.h"
+#include "UI/MainMenu.h"
 
 #include <QAction>
 #include <QApplication>

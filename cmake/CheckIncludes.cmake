@@ -1,0 +1,72 @@
+# Fails when a file under src/ includes a header across a wall: each folder
+# may include its own headers and those of the folders listed for it here.
+# An entry with a slash allows one header only (Folder/Header.h).
+#
+#   cmake -DSOURCE_DIR=<repository>/src -P cmake/CheckIncludes.cmake
+
+cmake_minimum_required(VERSION 3.25)
+
+# The archive bridge stands alone; everything of ours is built on top of it.
+set(allowed_RarBridge "")
+# The decoder helper speaks the core's protocol and nothing else of the core.
+set(allowed_DecoderHelper RarBridge TovaniCore/DecoderProtocol.h)
+# Only the engine and the decoder protocol need the bridge.
+set(allowed_TovaniCore RarBridge)
+set(allowed_Messages TovaniCore)
+set(allowed_UI Messages TovaniCore)
+set(allowed_Settings UI Messages)
+set(allowed_App UI Settings Messages TovaniCore)
+set(allowed_CommandLine Messages TovaniCore)
+
+if(NOT SOURCE_DIR)
+    message(FATAL_ERROR "SOURCE_DIR must name the src folder")
+endif()
+
+file(GLOB folders LIST_DIRECTORIES true RELATIVE ${SOURCE_DIR} ${SOURCE_DIR}/*)
+set(known)
+foreach(folder IN LISTS folders)
+    if(IS_DIRECTORY ${SOURCE_DIR}/${folder})
+        list(APPEND known ${folder})
+    endif()
+endforeach()
+
+set(failures 0)
+file(GLOB_RECURSE files RELATIVE ${SOURCE_DIR} ${SOURCE_DIR}/*.h ${SOURCE_DIR}/*.cpp)
+list(SORT files)
+foreach(file IN LISTS files)
+    string(REGEX MATCH "^[^/]+" folder "${file}")
+    if(NOT DEFINED allowed_${folder})
+        # A new folder has no walls until it is given its line above.
+        message(SEND_ERROR "src/${file}: folder ${folder} has no entry in CheckIncludes.cmake")
+        math(EXPR failures "${failures} + 1")
+        continue()
+    endif()
+    file(READ ${SOURCE_DIR}/${file} text)
+    # Semicolons would split CMake lists; no include line needs them.
+    string(REPLACE ";" "," text "${text}")
+    string(REPLACE "\n" ";" lines "${text}")
+    set(number 0)
+    foreach(line IN LISTS lines)
+        math(EXPR number "${number} + 1")
+        if(NOT line MATCHES "^[ \t]*#[ \t]*include[ \t]*\"([^\"/]+)/([^\"]+)\"")
+            continue()
+        endif()
+        set(target "${CMAKE_MATCH_1}")
+        set(header "${CMAKE_MATCH_1}/${CMAKE_MATCH_2}")
+        if(target STREQUAL folder OR NOT target IN_LIST known)
+            continue()
+        endif()
+        if(target IN_LIST allowed_${folder} OR header IN_LIST allowed_${folder})
+            continue()
+        endif()
+        message(SEND_ERROR "src/${file}:${number}: ${folder} may not include ${header} "
+                           "(allowed: ${allowed_${folder}})")
+        math(EXPR failures "${failures} + 1")
+    endforeach()
+endforeach()
+
+if(failures GREATER 0)
+    message(FATAL_ERROR "${failures} include(s) cross a wall between src/ folders")
+endif()
+list(LENGTH files count)
+message(STATUS "${count} files under src/ include only across allowed walls")
