@@ -14,6 +14,7 @@
 #include "UI/DockPresence.h"
 #include "UI/ErrorPresenter.h"
 #include "UI/MainMenu.h"
+#include "UI/OrdinaryWindow.h"
 #include "UI/PasswordPrompt.h"
 
 namespace tovani {
@@ -21,15 +22,6 @@ namespace tovani {
 namespace fs = std::filesystem;
 
 namespace {
-
-// Menus, tool tips and the like come and go without being windows of the app.
-bool isOrdinaryWindow(const QWidget& widget) {
-    if (!widget.isWindow()) {
-        return false;
-    }
-    const Qt::WindowType type = widget.windowType();
-    return type != Qt::Popup && type != Qt::ToolTip && type != Qt::SplashScreen;
-}
 
 bool anyWindowVisible() {
     const QWidgetList windows = QApplication::topLevelWidgets();

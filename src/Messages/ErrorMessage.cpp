@@ -9,17 +9,13 @@
 
 #include "Messages/ByteCountFormatter.h"
 #include "TovaniCore/ExtractionError.h"
+#include "TovaniCore/Overloaded.h"
 
 namespace tovani {
 namespace {
 
 class Texts {
     Q_DECLARE_TR_FUNCTIONS(ErrorMessage)
-};
-
-template <class... Ts>
-struct Overloaded : Ts... {
-    using Ts::operator()...;
 };
 
 QString fromArchive(const std::string& text) {

@@ -3,7 +3,8 @@
 // them and the app can read them whenever it needs them.
 //
 //   AppSettings& settings = AppSettings::shared();
-//   connect(&settings, &AppSettings::aboutToChange, view, &SettingsView::update);
+//   QObject::connect(&settings, &AppSettings::alwaysCreateFolderChanged, toggle,
+//                    &QCheckBox::setChecked);
 //   settings.setAlwaysCreateFolder(true);  // announced, then stored and synced
 //   options.alwaysCreateFolder = settings.alwaysCreateFolder();
 #pragma once

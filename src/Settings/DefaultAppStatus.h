@@ -4,7 +4,8 @@
 // xdg-mime, never blocking the caller) is the only source of truth.
 //
 //   auto* status = new DefaultAppStatus(window);   // refreshes at once
-//   connect(status, &DefaultAppStatus::refreshed, view, &SettingsView::update);
+//   QObject::connect(status, &DefaultAppStatus::refreshed, label,
+//                    [=] { label->setText(status->currentHandlerName()); });
 //   if (!status->isDefault()) status->makeDefault();  // a refresh follows
 #pragma once
 

@@ -4,28 +4,19 @@
 #include <QWidget>
 
 #include "UI/DockPresencePlatform.h"
+#include "UI/OrdinaryWindow.h"
 
 namespace tovani::DockPresence {
 namespace {
 
 ActivationPolicy currentPolicy = ActivationPolicy::regular;
 
-// Menus, tool tips and similar transient popups are not windows of the app
-// in the sense of the rule.
-bool countsAsWindow(const QWidget* widget) {
-    if (!widget->isWindow() || !widget->isVisible()) {
-        return false;
-    }
-    const Qt::WindowType type = widget->windowType();
-    return type != Qt::Popup && type != Qt::ToolTip && type != Qt::SplashScreen;
-}
-
 }  // namespace
 
 ActivationPolicy wantedPolicy() {
     const QWidgetList windows = QApplication::topLevelWidgets();
     for (const QWidget* window : windows) {
-        if (countsAsWindow(window)) {
+        if (window->isVisible() && isOrdinaryWindow(*window)) {
             return ActivationPolicy::regular;
         }
     }

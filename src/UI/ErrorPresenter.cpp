@@ -10,7 +10,7 @@
 
 #include "Messages/ErrorMessage.h"
 #include "Messages/SkippedEntriesMessage.h"
-#include "UI/ModalSession.h"
+#include "UI/RunModal.h"
 
 namespace tovani::ErrorPresenter {
 namespace {

@@ -3,7 +3,7 @@
 // another folder and runs the folder dialog) and the skipped-entries alert.
 //
 //   if (auto folder = ErrorPresenter::present(error, archive)) {
-//       queue.add(archive, options.withDestination(*folder));
+//       options.destinationDirectory = *folder;  // and extract again there
 //   }
 //   ErrorPresenter::presentSkipped(result.skipped(), archive);  // nothing when empty
 #pragma once

@@ -9,7 +9,8 @@
 #include <QMessageBox>
 #include <QWidget>
 
-#include "UI/ModalSession.h"
+#include "UI/OrdinaryWindow.h"
+#include "UI/RunModal.h"
 
 namespace tovani::MainMenu {
 namespace {
@@ -54,15 +55,6 @@ void closeActiveWindow() {
     window->close();
 }
 
-bool isOrdinaryWindow(const QWidget* widget) {
-    if (!widget->isWindow()) {
-        return false;
-    }
-    const Qt::WindowType type = widget->windowType();
-    return type != Qt::Popup && type != Qt::ToolTip && type != Qt::SplashScreen &&
-           qobject_cast<const QMenuBar*>(widget) == nullptr;
-}
-
 // Watches the whole application for windows coming on screen and gives each
 // the menu bar's actions as window shortcuts. Lives as a child of the menu
 // bar, so the shortcuts go away with it.
@@ -96,7 +88,7 @@ public:
 
 private:
     void adopt(QWidget* window) {
-        if (isOrdinaryWindow(window)) {
+        if (isOrdinaryWindow(*window)) {
             // Adding an action a widget already has changes nothing.
             window->addActions(actions_);
         }

@@ -13,7 +13,7 @@
 #include <QVBoxLayout>
 
 #include "Messages/PasswordPromptText.h"
-#include "UI/ModalSession.h"
+#include "UI/RunModal.h"
 
 namespace tovani::PasswordPrompt {
 namespace {

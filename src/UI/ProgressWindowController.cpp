@@ -18,7 +18,7 @@
 #include "Messages/ByteCountFormatter.h"
 #include "UI/DockPresence.h"
 #include "UI/ElidedLabel.h"
-#include "UI/ModalSession.h"
+#include "UI/RunModal.h"
 
 namespace tovani {
 namespace {

@@ -15,7 +15,7 @@
 
 #include "UI/DockPresence.h"
 #include "UI/ElidedLabel.h"
-#include "UI/ModalSession.h"
+#include "UI/RunModal.h"
 #include "UiTestSupport.h"
 
 namespace tovani {

@@ -1,4 +1,4 @@
-#include "UI/ModalSession.h"
+#include "UI/RunModal.h"
 
 #include <QDialog>
 #include <QPointer>
