@@ -1,13 +1,10 @@
 #include "App/InstanceChannel.h"
 
-#include <unistd.h>
-
 #include <QDataStream>
 #include <QDeadlineTimer>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QLockFile>
-#include <QStandardPaths>
 #include <QThread>
 
 namespace tovani {
@@ -43,17 +40,6 @@ QByteArray encodeRequest(const QStringList& files) {
 }
 
 }  // namespace
-
-QString InstanceChannel::defaultName() {
-    // Only a private directory will do: anyone who could take the name in a
-    // shared one would receive the user's files.
-    const QString directory = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    if (directory.isEmpty()) {
-        return {};
-    }
-    return directory + QLatin1Char('/') + QStringLiteral(OSTREL_APP_ID) + QLatin1Char('-') +
-           QString::number(::getuid());
-}
 
 InstanceChannel::InstanceChannel(QString name, std::chrono::milliseconds ackTimeout,
                                  QObject* parent)

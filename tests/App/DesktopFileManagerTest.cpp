@@ -1,4 +1,4 @@
-#include "App/DesktopFileManager.h"
+#include "App/DesktopFileManagerLinux.h"
 
 #include <gtest/gtest.h>
 
