@@ -3,7 +3,7 @@
 // destination); outputs go to standard output, failures to standard error.
 //
 //   std::atomic<bool> interrupted{false};
-//   int status = ExtractCommand(options, interrupted).run();  // 0, 1 or 130
+//   int status = ExtractCommand(options, interrupted).run();  // 0, 1 or 130 (interrupted)
 #pragma once
 
 #include <atomic>
