@@ -10,6 +10,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libqt6dbus6 libqt6svg6 qt6-l10n-tools
   xvfb xauth xdg-utils desktop-file-utils shared-mime-info dbus-daemon
   attr e2fsprogs util-linux procps
+  libseccomp-dev
 )
 
 missing=()
