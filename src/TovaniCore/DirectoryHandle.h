@@ -53,6 +53,9 @@ public:
     // by name again.
     static int open(const std::filesystem::path& path, DirectoryHandle& out) noexcept;
 
+    // A second handle on the same open directory.
+    int duplicate(DirectoryHandle& out) const noexcept;
+
     // Opens the directory at components below this one, never leaving it and
     // never following a link (ELOOP, ENOTDIR or EXDEV when one is in the way).
     int openBeneath(std::span<const std::string> components, DirectoryHandle& out) const noexcept;

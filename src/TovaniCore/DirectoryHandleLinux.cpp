@@ -133,7 +133,20 @@ void DirectoryHandle::close() noexcept {
 }
 
 int DirectoryHandle::open(const std::filesystem::path& path, DirectoryHandle& out) noexcept {
-    const int descriptor = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int descriptor = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (descriptor < 0 && errno == EACCES) {
+        // A folder one may write to but not list still takes new names.
+        descriptor = ::open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    }
+    if (descriptor < 0) {
+        return errno;
+    }
+    out = DirectoryHandle(descriptor);
+    return 0;
+}
+
+int DirectoryHandle::duplicate(DirectoryHandle& out) const noexcept {
+    const int descriptor = ::fcntl(descriptor_, F_DUPFD_CLOEXEC, 0);
     if (descriptor < 0) {
         return errno;
     }

@@ -112,7 +112,7 @@ Workspace Workspace::create(const DirectoryHandle& destination, const fs::path& 
     removeAbandoned(destination);
     Workspace workspace;
     workspace.destinationPath_ = destinationPath;
-    if (destination.openBeneath({}, workspace.destination_) != 0) {
+    if (destination.duplicate(workspace.destination_) != 0) {
         throw ExtractionError::destinationNotWritable(destinationPath);
     }
     // Linux has no item-replacement directory: the workspace always lives in
