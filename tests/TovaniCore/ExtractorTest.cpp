@@ -4,6 +4,8 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <sstream>
+
 #include "TovaniCore/ExtractorHarness.h"
 #include "TovaniCore/FileSystemPlatform.h"
 #include "support/OtherUser.h"
@@ -326,7 +328,9 @@ TEST_F(ExtractorTest, FolderTheUserMayWriteToButNotListStillTakesTheOutput) {
                 .output()
                 .string();
         } catch (const ExtractionError& error) {
-            return std::string("failed");
+            std::ostringstream text;
+            text << error;
+            return text.str();
         }
     });
     EXPECT_EQ(result, (dropbox / "in.txt").string());
