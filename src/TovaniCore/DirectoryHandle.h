@@ -63,6 +63,8 @@ public:
     int openChild(const std::string& name, DirectoryHandle& out) const noexcept;
 
     int identity(Identity& out) const noexcept;
+    // Whether path, links on it followed, still leads to this very directory.
+    bool isNamedBy(const std::filesystem::path& path) const noexcept;
     // Bytes available to this user on the directory's volume, and the size
     // of the blocks the volume allocates in.
     int volume(std::uint64_t& available, std::uint64_t& blockSize) const noexcept;

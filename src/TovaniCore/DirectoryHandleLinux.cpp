@@ -224,6 +224,13 @@ int DirectoryHandle::identity(Identity& out) const noexcept {
     return 0;
 }
 
+bool DirectoryHandle::isNamedBy(const std::filesystem::path& path) const noexcept {
+    struct stat named;
+    struct stat opened;
+    return ::stat(path.c_str(), &named) == 0 && ::fstat(descriptor_, &opened) == 0 &&
+           named.st_dev == opened.st_dev && named.st_ino == opened.st_ino;
+}
+
 int DirectoryHandle::volume(std::uint64_t& available, std::uint64_t& blockSize) const noexcept {
     struct statvfs figures;
     if (::fstatvfs(descriptor_, &figures) != 0) {

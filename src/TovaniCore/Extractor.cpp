@@ -115,16 +115,6 @@ StagedContent stageWithPasswords(const ArchiveEngine& engine, const fs::path& so
     }
 }
 
-// Whether the destination's path still leads to the directory opened at the
-// start: a folder renamed, or swapped for a link, since then is not where
-// the user asked for the output.
-bool destinationInPlace(const fs::path& destination, const DirectoryHandle& handle) {
-    struct stat status {};
-    DirectoryHandle::Identity identity;
-    return ::stat(destination.c_str(), &status) == 0 && handle.identity(identity) == 0 &&
-           DirectoryHandle::Identity{status.st_dev, status.st_ino} == identity;
-}
-
 // Moves the staged result into the destination under the first free name.
 // The single top-level item moves out alone only when it is an ordinary,
 // visible file or folder that keeps all its links inside itself; anything
@@ -134,7 +124,7 @@ fs::path moveIntoPlace(const Workspace& workspace, const std::string& rootName,
                        const fs::path& destination, const ExtractionOptions& options) {
     // The output goes where the user asked for it or nowhere: a destination
     // or workspace renamed, deleted or replaced since the start is refused.
-    if (!workspace.isInPlace() || !destinationInPlace(destination, destinationHandle)) {
+    if (!workspace.isInPlace() || !destinationHandle.isNamedBy(destination)) {
         throw ExtractionError::destinationNotWritable(destination);
     }
     DirectoryHandle root;
