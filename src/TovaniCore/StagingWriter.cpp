@@ -255,6 +255,10 @@ DirectoryHandle StagingWriter::enter(const DirectoryHandle& parent,
 }
 
 const DirectoryHandle& StagingWriter::directoryFor(std::span<const std::string> components) {
+    // Top-level items leave the walk cache as it is for the folder after them.
+    if (components.empty()) {
+        return root_;
+    }
     const std::span<const std::string> cached =
         components.first(std::min(components.size(), maxOpenLevels));
     std::size_t kept = 0;
@@ -272,7 +276,7 @@ const DirectoryHandle& StagingWriter::directoryFor(std::span<const std::string> 
         openLevels_.push_back(OpenLevel{components[index], std::move(child)});
     }
     if (components.size() == cached.size()) {
-        return components.empty() ? root_ : openLevels_.back().handle;
+        return openLevels_.back().handle;
     }
     if (std::equal(components.begin(), components.end(), deepComponents_.begin(),
                    deepComponents_.end())) {
