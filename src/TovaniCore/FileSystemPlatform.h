@@ -1,7 +1,8 @@
 // FileSystemPlatform holds the few file-system services whose calls differ
 // between operating systems: the exclusive rename, the clone-or-copy of one
 // file, free space, extended attributes and the process umask. One source
-// file per platform implements it; everything else uses plain POSIX.
+// file per platform implements it; work relative to an open directory goes
+// through DirectoryHandle.
 //
 //   int code = FileSystemPlatform::renameExclusive(staging / "Photos", destination / "Photos");
 //   if (code == EEXIST) { /* name taken: try the next one */ }
