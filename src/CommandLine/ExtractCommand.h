@@ -4,7 +4,7 @@
 // one line each, with control characters in names shown as escapes.
 //
 //   std::atomic<bool> interrupted{false};
-//   int status = ExtractCommand(options, interrupted).run();  // 0, 1 or 130
+//   int status = ExtractCommand(options, interrupted).run();  // 0, 1 or 130 (interrupted)
 #pragma once
 
 #include <atomic>

@@ -13,17 +13,28 @@
 namespace {
 
 std::atomic<bool> interrupted{false};
+// The first signal that stopped the run; the exit status reports it.
+volatile sig_atomic_t stoppedBy = 0;
 
-void onInterrupt(int) { interrupted.store(true); }
+void onInterrupt(int signal) {
+    if (stoppedBy == 0) {
+        stoppedBy = signal;
+    }
+    interrupted.store(true);
+}
 
-// Ctrl-C cancels the running extraction; without SA_RESTART a pending
-// password read returns at once and declines.
+// Ctrl-C, a closed terminal (SIGHUP) and kill or timeout (SIGTERM) all
+// cancel the running extraction, which removes its workspace before the
+// tool exits; without SA_RESTART a pending password read returns at once
+// and declines.
 void installInterruptHandler() {
     struct sigaction action {};
     action.sa_handler = onInterrupt;
     sigemptyset(&action.sa_mask);
     action.sa_flags = 0;
-    sigaction(SIGINT, &action, nullptr);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        sigaction(signal, &action, nullptr);
+    }
 }
 
 }  // namespace
@@ -36,5 +47,10 @@ int main(int argc, char** argv) {
         return 2;
     }
     installInterruptHandler();
-    return tovani::ExtractCommand(*options, interrupted).run();
+    const int status = tovani::ExtractCommand(*options, interrupted).run();
+    // As a shell reports a process a signal ended: 128 plus its number.
+    if (status == tovani::ExtractCommand::interruptedStatus && stoppedBy != 0) {
+        return 128 + stoppedBy;
+    }
+    return status;
 }

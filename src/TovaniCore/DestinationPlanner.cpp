@@ -1,5 +1,7 @@
 #include "TovaniCore/DestinationPlanner.h"
 
+#include <algorithm>
+
 #include "TovaniCore/NameMatching.h"
 
 namespace tovani::DestinationPlanner {
@@ -53,7 +55,10 @@ std::size_t extensionPeriod(std::string_view name) {
 
 std::string folderName(std::string_view archiveName) {
     std::string_view stem = withoutPartSuffix(withoutArchiveSuffix(archiveName));
-    if (stem.empty() || stem == "." || stem == "..") {
+    // A hidden output would not show where the user looks for it, and could
+    // be taken for configuration (".ssh" from ".ssh.rar").
+    stem.remove_prefix(std::min(stem.size(), stem.find_first_not_of('.')));
+    if (stem.empty()) {
         return "Archive";
     }
     return std::string(stem);

@@ -15,8 +15,8 @@
 namespace tovani::DestinationPlanner {
 
 // The archive's file name without one trailing .rar or .r00 to .z99 suffix and
-// then one trailing .partN (ASCII letter case ignored). "Archive" when nothing
-// is left, or when what is left is "." or "..", which cannot name a folder.
+// then one trailing .partN (ASCII letter case ignored), and without leading
+// periods, so that the folder is never hidden. "Archive" when nothing is left.
 std::string folderName(std::string_view archiveName);
 
 // The name to try for an attempt: the name itself below attempt 2, else the

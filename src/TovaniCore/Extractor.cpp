@@ -6,15 +6,16 @@
 #include <cerrno>
 #include <limits>
 #include <span>
-#include <string_view>
 #include <system_error>
 #include <utility>
 #include <vector>
 
 #include "TovaniCore/DestinationPlanner.h"
+#include "TovaniCore/DirectoryHandle.h"
 #include "TovaniCore/FileSystemPlatform.h"
 #include "TovaniCore/PasswordSupplier.h"
 #include "TovaniCore/PathSanitizer.h"
+#include "TovaniCore/SpaceRequirement.h"
 #include "TovaniCore/StagingWriter.h"
 #include "TovaniCore/VolumeResolver.h"
 #include "TovaniCore/Workspace.h"
@@ -66,6 +67,7 @@ ArchiveListing listWithPasswords(const ArchiveEngine& engine, const fs::path& so
 
 struct StagedContent {
     std::vector<SkippedEntry> skipped;
+    bool linkLeavesTopLevelItem = false;
 };
 
 // Passes entries on to the writer and counts them. An archive cut short
@@ -91,104 +93,68 @@ private:
 
 // Extracts into a fresh staging root, starting over with every new password.
 StagedContent stageWithPasswords(const ArchiveEngine& engine, const fs::path& source,
-                                 const fs::path& stagingRoot,
+                                 const Workspace& workspace, const std::string& rootName,
                                  const std::optional<std::vector<std::byte>>& provenance,
                                  std::uint64_t required, std::size_t listedEntries,
                                  const ExtractionHandlers& handlers, PasswordSupplier& passwords) {
     for (;;) {
-        std::error_code ignored;
-        fs::remove_all(stagingRoot, ignored);
+        workspace.handle().removeTree(rootName);
         try {
-            StagingWriter writer(stagingRoot, provenance, required, handlers.progress,
-                                 handlers.isCancelled);
+            StagingWriter writer(workspace.handle(), rootName, provenance, required,
+                                 handlers.progress, handlers.isCancelled);
             CountingSink counter(writer);
             engine.extract(source, passwords.current(), counter);
             if (counter.count() < listedEntries) {
                 throw ExtractionError::damaged(std::nullopt);
             }
             writer.finalizeDirectories();
-            return StagedContent{writer.skipped()};
+            return StagedContent{writer.skipped(), writer.madeLinkLeavingItsTopLevelItem()};
         } catch (const ExtractionError& error) {
             passwords.answer(error);
         }
     }
 }
 
-// Whether a symbolic link at linkPath (relative to the staging root) reaches
-// the staging root itself or above on its way to its target. Such a link
-// stays inside the output folder, but would point at the destination's own
-// contents if its top-level item were moved out on its own.
-bool climbsToRoot(const fs::path& linkPath, const std::string& target) {
-    long depth = -1;
-    for (const fs::path& part : linkPath) {
-        if (!part.empty()) {
-            ++depth;
-        }
-    }
-    std::size_t start = 0;
-    while (start <= target.size()) {
-        std::size_t end = target.find('/', start);
-        if (end == std::string::npos) {
-            end = target.size();
-        }
-        const std::string_view piece(target.data() + start, end - start);
-        if (piece == "..") {
-            if (--depth <= 0) {
-                return true;
-            }
-        } else if (piece == ".") {
-            if (depth <= 0) {
-                return true;
-            }
-        } else if (!piece.empty()) {
-            ++depth;
-        }
-        start = end + 1;
-    }
-    return false;
-}
-
-bool hasLinkToRoot(const fs::path& stagingRoot, const fs::path& item) {
-    std::error_code ec;
-    auto check = [&](const fs::path& path) {
-        std::error_code readError;
-        const fs::path target = fs::read_symlink(path, readError);
-        return !readError && climbsToRoot(path.lexically_relative(stagingRoot), target.string());
-    };
-    if (fs::is_symlink(fs::symlink_status(item, ec))) {
-        return check(item);
-    }
-    for (auto it = fs::recursive_directory_iterator(item, ec);
-         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-        if (it->is_symlink(ec) && check(it->path())) {
-            return true;
-        }
-    }
-    return false;
-}
-
 // Moves the staged result into the destination under the first free name.
-fs::path moveIntoPlace(const fs::path& stagingRoot, const fs::path& destination,
-                       const ExtractionOptions& options) {
-    std::vector<fs::path> children;
-    for (const fs::directory_entry& child : fs::directory_iterator(stagingRoot)) {
-        children.push_back(child.path());
+// The single top-level item moves out alone only when it is an ordinary,
+// visible file or folder that keeps all its links inside itself; anything
+// else keeps the folder around it.
+fs::path moveIntoPlace(const Workspace& workspace, const std::string& rootName,
+                       const StagedContent& staged, const DirectoryHandle& destinationHandle,
+                       const fs::path& destination, const ExtractionOptions& options) {
+    // The output goes where the user asked for it or nowhere: a destination
+    // or workspace renamed, deleted or replaced since the start is refused.
+    if (!workspace.isInPlace() || !destinationHandle.isNamedBy(destination)) {
+        throw ExtractionError::destinationNotWritable(destination);
+    }
+    DirectoryHandle root;
+    std::vector<std::string> children;
+    if (const int code = workspace.handle().openChild(rootName, root)) {
+        throw fs::filesystem_error("cannot open the staged output", workspace.path() / rootName,
+                                   std::error_code(code, std::generic_category()));
+    }
+    if (const int code = root.names(children)) {
+        throw fs::filesystem_error("cannot list the staged output", workspace.path() / rootName,
+                                   std::error_code(code, std::generic_category()));
     }
 
-    fs::path chosen = stagingRoot;
+    const DirectoryHandle* from = &workspace.handle();
+    std::string name = rootName;
     bool isDirectory = true;
-    if (children.size() == 1 && !options.alwaysCreateFolder &&
-        !hasLinkToRoot(stagingRoot, children.front())) {
-        chosen = children.front();
+    if (children.size() == 1 && !options.alwaysCreateFolder && !staged.linkLeavesTopLevelItem &&
+        !children.front().starts_with('.')) {
         struct stat info {};
-        // A link to a directory counts as a file: it is moved, never entered.
-        isDirectory = ::lstat(chosen.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+        if (root.status(children.front(), info) == 0 &&
+            (S_ISREG(info.st_mode) || S_ISDIR(info.st_mode))) {
+            from = &root;
+            name = children.front();
+            isDirectory = S_ISDIR(info.st_mode);
+        }
     }
 
-    const std::string name = chosen.filename().string();
     for (std::int64_t attempt = 1;; ++attempt) {
         const std::string candidate = DestinationPlanner::candidateName(name, isDirectory, attempt);
-        const int error = FileSystemPlatform::renameExclusive(chosen, destination / candidate);
+        const int error = from->moveExclusive(name, destinationHandle, candidate);
         if (error == 0) {
             return destination / candidate;
         }
@@ -228,6 +194,12 @@ ExtractionResult Extractor::extract(const fs::path& archive, const ExtractionOpt
     if (::access(destination.c_str(), W_OK) != 0) {
         throw ExtractionError::destinationNotWritable(destination);
     }
+    // Opened once: every later step works through this descriptor, so a
+    // folder renamed or replaced by name meanwhile redirects nothing.
+    DirectoryHandle destinationHandle;
+    if (DirectoryHandle::open(destination, destinationHandle) != 0) {
+        throw ExtractionError::destinationNotWritable(destination);
+    }
 
     const std::string sourceName = source.filename().string();
     PasswordSupplier passwords(handlers.password, sourceName);
@@ -241,8 +213,12 @@ ExtractionResult Extractor::extract(const fs::path& archive, const ExtractionOpt
         PathSanitizer::components(entry.path);
     }
 
-    const std::uint64_t required = totalUnpackedSize(listing.entries);
-    const std::uint64_t available = FileSystemPlatform::availableCapacity(destination);
+    std::uint64_t available = 0;
+    std::uint64_t blockSize = 0;
+    if (destinationHandle.volume(available, blockSize) != 0) {
+        available = 0;
+    }
+    const std::uint64_t required = SpaceRequirement::bytes(listing.entries, blockSize);
     if (available < required) {
         throw ExtractionError::insufficientSpace(required, available);
     }
@@ -254,17 +230,20 @@ ExtractionResult Extractor::extract(const fs::path& archive, const ExtractionOpt
         }
     }
 
-    Workspace workspace = Workspace::create(destination);
-    const fs::path stagingRoot = workspace.path() / DestinationPlanner::folderName(sourceName);
+    Workspace workspace = Workspace::create(destinationHandle, destination);
+    const std::string rootName = DestinationPlanner::folderName(sourceName);
     const auto provenance =
         FileSystemPlatform::readAttribute(source, FileSystemPlatform::provenanceAttribute);
 
-    StagedContent staged = stageWithPasswords(*engine_, source, stagingRoot, provenance, required,
+    // Progress counts the bytes the archive announces, not blocks on disk.
+    StagedContent staged = stageWithPasswords(*engine_, source, workspace, rootName, provenance,
+                                              totalUnpackedSize(listing.entries),
                                               listing.entries.size(), handlers, passwords);
     if (handlers.isCancelled()) {
         throw ExtractionError::cancelled();
     }
-    fs::path output = moveIntoPlace(stagingRoot, destination, options);
+    fs::path output =
+        moveIntoPlace(workspace, rootName, staged, destinationHandle, destination, options);
     return ExtractionResult(std::move(output), std::move(staged.skipped), listing.files);
 }
 

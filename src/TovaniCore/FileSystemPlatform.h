@@ -1,7 +1,8 @@
 // FileSystemPlatform holds the few file-system services whose calls differ
 // between operating systems: the exclusive rename, the clone-or-copy of one
 // file, free space, extended attributes and the process umask. One source
-// file per platform implements it; everything else uses plain POSIX.
+// file per platform implements it; work relative to an open directory goes
+// through DirectoryHandle.
 //
 //   int code = FileSystemPlatform::renameExclusive(staging / "Photos", destination / "Photos");
 //   if (code == EEXIST) { /* name taken: try the next one */ }
@@ -27,6 +28,9 @@ extern const char* const provenanceAttribute;
 // Moves from to to in one step, failing with EEXIST instead of replacing
 // anything at to (a dangling symbolic link counts as taken). 0 or an errno.
 int renameExclusive(const std::filesystem::path& from, const std::filesystem::path& to) noexcept;
+// The same, each name relative to an open directory (AT_FDCWD for none).
+int renameExclusiveAt(int fromDirectory, const char* from, int toDirectory,
+                      const char* to) noexcept;
 
 // Copies a regular file to a new destination: its data (cloned where the file
 // system can), mode, access and modification times and user extended
@@ -35,6 +39,12 @@ int renameExclusive(const std::filesystem::path& from, const std::filesystem::pa
 // when the copy fails. 0 or an errno (ELOOP for a link as source).
 int copyFileExclusive(const std::filesystem::path& source,
                       const std::filesystem::path& destination) noexcept;
+// The same, each name relative to an open directory. With keptOpen, the new
+// file is handed over open for writing instead of closed. With
+// readOwnUnreadable, a source of this user's whose mode forbids reading is
+// read all the same (its mode is unchanged afterwards).
+int copyFileExclusiveAt(int sourceDirectory, const char* source, int destinationDirectory,
+                        const char* destination, int* keptOpen, bool readOwnUnreadable) noexcept;
 
 // Bytes available to this user on the volume holding directory; 0 when the
 // figure cannot be read.

@@ -12,6 +12,7 @@
 #include <limits>
 #include <memory>
 #include <new>
+#include <string>
 #include <string_view>
 
 #include "TovaniCore/FileSystemPlatform.h"
@@ -44,6 +45,17 @@ public:
     Descriptor& operator=(const Descriptor&) = delete;
 
     int get() const { return descriptor_; }
+    void reset(int descriptor) {
+        if (descriptor_ >= 0) {
+            ::close(descriptor_);
+        }
+        descriptor_ = descriptor;
+    }
+    int release() {
+        const int descriptor = descriptor_;
+        descriptor_ = -1;
+        return descriptor;
+    }
     // Closing a written file can report a delayed write error.
     int close() {
         const int result = ::close(descriptor_);
@@ -57,13 +69,13 @@ private:
 
 // A move of a non-directory without the no-replace flag: link() fails with
 // EEXIST whatever is at to, dangling links included, and never replaces.
-int moveByLinking(const char* from, const char* to) {
-    if (::link(from, to) != 0) {
+int moveByLinking(int fromDirectory, const char* from, int toDirectory, const char* to) {
+    if (::linkat(fromDirectory, from, toDirectory, to, 0) != 0) {
         return errno;
     }
-    if (::unlink(from) != 0) {
+    if (::unlinkat(fromDirectory, from, 0) != 0) {
         const int code = errno;
-        ::unlink(to);
+        ::unlinkat(toDirectory, to, 0);
         return code;
     }
     return 0;
@@ -76,16 +88,47 @@ int moveByLinking(const char* from, const char* to) {
 // call, and nothing with content, can ever be replaced; the one thing another
 // program could lose in the moment between the two calls is an empty
 // directory it put in place of the reservation.
-int moveIntoReservation(const char* from, const char* to) {
-    if (::mkdir(to, 0700) != 0) {
+int moveIntoReservation(int fromDirectory, const char* from, int toDirectory, const char* to) {
+    if (::mkdirat(toDirectory, to, 0700) != 0) {
         return errno;
     }
-    if (::rename(from, to) != 0) {
+    if (::renameat(fromDirectory, from, toDirectory, to) != 0) {
         const int code = errno;
-        ::rmdir(to);
+        ::unlinkat(toDirectory, to, AT_REMOVEDIR);
         return code;
     }
     return 0;
+}
+
+// Opens a regular file of this user's that its mode keeps even its owner
+// from reading: read permission is granted for the moment of the open,
+// through a descriptor of the file itself (never by name), and the mode is
+// put back through the new descriptor. -1 with errno otherwise.
+int openOwnUnreadable(int directory, const char* name, int flags) {
+    Descriptor item(::openat(directory, name, O_PATH | O_NOFOLLOW | O_CLOEXEC));
+    struct stat status;
+    if (item.get() < 0 || ::fstat(item.get(), &status) != 0) {
+        return -1;
+    }
+    if (!S_ISREG(status.st_mode) || status.st_uid != ::geteuid()) {
+        errno = EACCES;
+        return -1;
+    }
+    // A descriptor opened with O_PATH takes no fchmod; its /proc name acts on
+    // exactly that file.
+    const std::string self = "/proc/self/fd/" + std::to_string(item.get());
+    if (::chmod(self.c_str(), (status.st_mode & 07777) | S_IRUSR) != 0) {
+        return -1;
+    }
+    const int descriptor = ::open(self.c_str(), flags & ~O_NOFOLLOW);
+    const int code = errno;
+    if (descriptor >= 0) {
+        ::fchmod(descriptor, status.st_mode & 07777);
+    } else {
+        ::chmod(self.c_str(), status.st_mode & 07777);
+    }
+    errno = code;
+    return descriptor;
 }
 
 int writeAll(int descriptor, const char* data, std::size_t size) {
@@ -212,7 +255,12 @@ int copyContents(int input, int output, const struct stat& status) {
 }  // namespace
 
 int renameExclusive(const std::filesystem::path& from, const std::filesystem::path& to) noexcept {
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
+    return renameExclusiveAt(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str());
+}
+
+int renameExclusiveAt(int fromDirectory, const char* from, int toDirectory,
+                      const char* to) noexcept {
+    if (::renameat2(fromDirectory, from, toDirectory, to, RENAME_NOREPLACE) == 0) {
         return 0;
     }
     const int code = errno;
@@ -220,23 +268,38 @@ int renameExclusive(const std::filesystem::path& from, const std::filesystem::pa
     if (code != EINVAL && code != ENOSYS) {
         return code;
     }
-    return renameWithoutNoReplaceFlag(from, to);
+    return renameWithoutNoReplaceFlagAt(fromDirectory, from, toDirectory, to);
 }
 
 int renameWithoutNoReplaceFlag(const std::filesystem::path& from,
                                const std::filesystem::path& to) noexcept {
+    return renameWithoutNoReplaceFlagAt(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str());
+}
+
+int renameWithoutNoReplaceFlagAt(int fromDirectory, const char* from, int toDirectory,
+                                 const char* to) noexcept {
     struct stat status;
-    if (::lstat(from.c_str(), &status) != 0) {
+    if (::fstatat(fromDirectory, from, &status, AT_SYMLINK_NOFOLLOW) != 0) {
         return errno;
     }
-    return S_ISDIR(status.st_mode) ? moveIntoReservation(from.c_str(), to.c_str())
-                                   : moveByLinking(from.c_str(), to.c_str());
+    return S_ISDIR(status.st_mode) ? moveIntoReservation(fromDirectory, from, toDirectory, to)
+                                   : moveByLinking(fromDirectory, from, toDirectory, to);
 }
 
 int copyFileExclusive(const std::filesystem::path& source,
                       const std::filesystem::path& destination) noexcept {
+    return copyFileExclusiveAt(AT_FDCWD, source.c_str(), AT_FDCWD, destination.c_str(), nullptr,
+                               false);
+}
+
+int copyFileExclusiveAt(int sourceDirectory, const char* source, int destinationDirectory,
+                        const char* destination, int* keptOpen, bool readOwnUnreadable) noexcept {
     // O_NONBLOCK keeps a FIFO planted at source from blocking the open.
-    Descriptor input(::open(source.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    constexpr int readFlags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+    Descriptor input(::openat(sourceDirectory, source, readFlags));
+    if (input.get() < 0 && errno == EACCES && readOwnUnreadable) {
+        input.reset(openOwnUnreadable(sourceDirectory, source, readFlags));
+    }
     if (input.get() < 0) {
         return errno;
     }
@@ -247,17 +310,21 @@ int copyFileExclusive(const std::filesystem::path& source,
     if (!S_ISREG(status.st_mode)) {
         return S_ISDIR(status.st_mode) ? EISDIR : EINVAL;
     }
-    Descriptor output(
-        ::open(destination.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    Descriptor output(::openat(destinationDirectory, destination,
+                               O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (output.get() < 0) {
         return errno;
     }
     int code = copyContents(input.get(), output.get(), status);
+    if (code == 0 && keptOpen != nullptr) {
+        *keptOpen = output.release();
+        return 0;
+    }
     if (const int closed = output.close(); code == 0) {
         code = closed;
     }
     if (code != 0) {
-        ::unlink(destination.c_str());
+        ::unlinkat(destinationDirectory, destination, 0);
     }
     return code;
 }

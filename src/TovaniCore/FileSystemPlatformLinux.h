@@ -15,5 +15,8 @@ namespace tovani::FileSystemPlatform {
 // errno; on failure the source stays where it was and no reservation is left.
 int renameWithoutNoReplaceFlag(const std::filesystem::path& from,
                                const std::filesystem::path& to) noexcept;
+// The same, each name relative to an open directory.
+int renameWithoutNoReplaceFlagAt(int fromDirectory, const char* from, int toDirectory,
+                                 const char* to) noexcept;
 
 }  // namespace tovani::FileSystemPlatform

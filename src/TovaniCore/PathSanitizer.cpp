@@ -75,4 +75,27 @@ bool isSafeLinkTarget(std::string_view target, std::span<const std::string> link
     return climbs < linkAt.size();
 }
 
+bool staysInTopLevelItem(std::string_view target, std::span<const std::string> linkAt) {
+    // Depth of the directory holding the link, the top-level item being 0; a
+    // link that is the top-level item itself has nothing to stay in.
+    if (linkAt.size() < 2) {
+        return false;
+    }
+    long depth = static_cast<long>(linkAt.size()) - 1;
+    for (std::string_view piece : pieces(target)) {
+        if (piece == "..") {
+            if (--depth <= 0) {
+                return false;
+            }
+        } else if (piece == ".") {
+            if (depth <= 0) {
+                return false;
+            }
+        } else {
+            ++depth;
+        }
+    }
+    return true;
+}
+
 }  // namespace tovani::PathSanitizer

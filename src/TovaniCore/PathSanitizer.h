@@ -4,6 +4,7 @@
 //   auto parts = PathSanitizer::components("docs/./readme.txt");  // {"docs", "readme.txt"}
 //   PathSanitizer::components("../x");                            // throws unsafePath("../x")
 //   PathSanitizer::isSafeLinkTarget("../x", parts);               // true: stays below the root
+//   PathSanitizer::staysInTopLevelItem("../x", parts);            // false: leaves "docs"
 #pragma once
 
 #include <span>
@@ -22,5 +23,13 @@ std::vector<std::string> components(std::string_view entryPath);
 // the target must be relative, may climb only through a leading run of "..",
 // and at most as many levels as there are directories above the link.
 bool isSafeLinkTarget(std::string_view target, std::span<const std::string> linkAt);
+
+// Whether a symbolic link whose own components are linkAt, with target,
+// resolves inside its top-level item (linkAt's first component) taken alone:
+// false when it is that item itself, or when its target reaches the level
+// of that item or above. Such a link stays inside an output folder, but
+// would point at the destination's own contents if the item were moved out
+// on its own.
+bool staysInTopLevelItem(std::string_view target, std::span<const std::string> linkAt);
 
 }  // namespace tovani::PathSanitizer

@@ -1,6 +1,5 @@
 #include "TovaniCore/StagingWriter.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -46,26 +45,65 @@ std::array<struct timespec, 2> times(Timestamp modification) {
     return result;
 }
 
+// Bounds the descriptors one writer keeps open, whatever the nesting.
+constexpr std::size_t maxOpenLevels = 64;
+
+std::string joined(std::span<const std::string> components) {
+    std::string path;
+    for (const std::string& component : components) {
+        if (!path.empty()) {
+            path += '/';
+        }
+        path += component;
+    }
+    return path;
+}
+
 }  // namespace
+
+StagingWriter::StagingWriter(const DirectoryHandle& parent, const std::string& rootName,
+                             std::optional<std::vector<std::byte>> quarantine,
+                             std::uint64_t totalBytes,
+                             std::function<void(const ExtractionProgress&)> progress,
+                             std::function<bool()> isCancelled)
+    : quarantine_(std::move(quarantine)),
+      totalBytes_(totalBytes),
+      progress_(std::move(progress)),
+      isCancelled_(std::move(isCancelled)),
+      umask_(FileSystemPlatform::processUmask()) {
+    createRoot(parent, rootName);
+}
 
 StagingWriter::StagingWriter(const std::filesystem::path& root,
                              std::optional<std::vector<std::byte>> quarantine,
                              std::uint64_t totalBytes,
                              std::function<void(const ExtractionProgress&)> progress,
                              std::function<bool()> isCancelled)
-    : root_(root.string()),
-      quarantine_(std::move(quarantine)),
+    : quarantine_(std::move(quarantine)),
       totalBytes_(totalBytes),
       progress_(std::move(progress)),
       isCancelled_(std::move(isCancelled)),
       umask_(FileSystemPlatform::processUmask()) {
-    while (root_.size() > 1 && root_.back() == '/') {
-        root_.pop_back();
+    const std::filesystem::path normal = root.lexically_normal();
+    const std::filesystem::path name =
+        normal.has_filename() ? normal.filename() : normal.parent_path().filename();
+    const std::filesystem::path folder =
+        normal.has_filename() ? normal.parent_path() : normal.parent_path().parent_path();
+    DirectoryHandle parent;
+    if (const int code = DirectoryHandle::open(folder.empty() ? "." : folder, parent)) {
+        throw ExtractionError::writeFailed("", code);
     }
-    if (::mkdir(root_.c_str(), 0755) != 0) {
-        throw ExtractionError::writeFailed("", errno);
+    createRoot(parent, name.string());
+}
+
+void StagingWriter::createRoot(const DirectoryHandle& parent, const std::string& rootName) {
+    if (const int code = parent.makeDirectory(rootName, 0755)) {
+        throw ExtractionError::writeFailed("", code);
     }
-    applyQuarantine(root_);
+    if (const int code = parent.openChild(rootName, root_)) {
+        throw ExtractionError::writeFailed("", code);
+    }
+    applyQuarantine(root_, "");
 }
 
 StagingWriter::~StagingWriter() {
@@ -96,20 +134,19 @@ bool StagingWriter::begin(const ArchiveEntry& entry) {
                 return false;
             },
             [&](const ArchiveEntry::Directory&) {
-                std::string path = directoryFor(components);
-                pendingDirectories_.push_back(PendingDirectory{std::move(path), components.size(),
-                                                               entry.posixPermissions,
-                                                               entry.modificationDate});
+                directoryFor(components);
+                pendingDirectories_.push_back(
+                    PendingDirectory{joined(components), components.size(), entry.posixPermissions,
+                                     entry.modificationDate});
                 return false;
             },
             [&](const ArchiveEntry::File&) {
-                std::string path = freePathFor(components);
-                const int descriptor = ::open(
-                    path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-                if (descriptor < 0) {
-                    fail(path, errno);
+                const DirectoryHandle& parent = freeParentFor(components);
+                int descriptor = -1;
+                if (const int code = parent.createFile(components.back(), 0600, descriptor)) {
+                    fail(joined(components), code);
                 }
-                openFile_ = OpenFile{descriptor, std::move(path)};
+                openFile_ = OpenFile{descriptor, joined(components)};
                 return true;
             },
         },
@@ -159,60 +196,110 @@ void StagingWriter::finish(const ArchiveEntry& entry) {
 }
 
 void StagingWriter::finalizeDirectories() {
+    // Done with the walk cache: its descriptors are not needed any more.
+    openLevels_.clear();
+    deep_ = DirectoryHandle();
+    deepComponents_.clear();
     std::stable_sort(
         pendingDirectories_.begin(), pendingDirectories_.end(),
         [](const PendingDirectory& a, const PendingDirectory& b) { return a.depth > b.depth; });
     for (const PendingDirectory& directory : pendingDirectories_) {
+        DirectoryHandle handle;
+        if (const int code = root_.openBeneath(PathSanitizer::components(directory.path), handle)) {
+            fail(directory.path, code);
+        }
         if (directory.permissions) {
             // The owner keeps read, write and search whatever the archive or umask say.
             const mode_t mode =
                 (static_cast<mode_t>(*directory.permissions & 0077) & ~umask_) | 0700;
-            if (::chmod(directory.path.c_str(), mode) != 0) {
-                fail(directory.path, errno);
+            if (const int code = handle.setMode(mode)) {
+                fail(directory.path, code);
             }
         }
         if (directory.modificationDate) {
             const auto time = times(*directory.modificationDate);
-            if (::utimensat(AT_FDCWD, directory.path.c_str(), time.data(), 0) != 0) {
-                fail(directory.path, errno);
+            if (const int code = handle.setTimes(time.data())) {
+                fail(directory.path, code);
             }
         }
     }
     pendingDirectories_.clear();
+    pendingDirectories_.shrink_to_fit();
 }
 
-std::string StagingWriter::directoryFor(std::span<const std::string> components) {
-    std::string path = root_;
-    for (const std::string& component : components) {
-        path += '/';
-        path += component;
-        if (verifiedDirectories_.contains(path)) {
-            continue;
+DirectoryHandle StagingWriter::enter(const DirectoryHandle& parent,
+                                     std::span<const std::string> components, std::size_t index) {
+    const std::string& name = components[index];
+    DirectoryHandle child;
+    int code = parent.openChild(name, child);
+    bool created = false;
+    if (code == ENOENT) {
+        code = parent.makeDirectory(name, 0755);
+        if (code != 0) {
+            fail(joined(components.first(index + 1)), code);
         }
-        struct stat status;
-        if (::lstat(path.c_str(), &status) != 0) {
-            if (::mkdir(path.c_str(), 0755) != 0) {
-                fail(path, errno);
-            }
-            applyQuarantine(path);
-        } else if (!S_ISDIR(status.st_mode)) {
-            throw ExtractionError::unsafePath(currentPath_);
-        }
-        verifiedDirectories_.insert(path);
+        created = true;
+        code = parent.openChild(name, child);
     }
-    return path;
+    if (code == ELOOP || code == ENOTDIR) {
+        // A link or a file stands where a directory is needed.
+        throw ExtractionError::unsafePath(currentPath_);
+    }
+    if (code != 0) {
+        fail(joined(components.first(index + 1)), code);
+    }
+    if (created) {
+        applyQuarantine(child, joined(components.first(index + 1)));
+    }
+    return child;
 }
 
-std::string StagingWriter::freePathFor(std::span<const std::string> components) {
-    std::string path = directoryFor(components.first(components.size() - 1));
-    path += '/';
-    path += components.back();
+const DirectoryHandle& StagingWriter::directoryFor(std::span<const std::string> components) {
+    // Top-level items leave the walk cache as it is for the folder after them.
+    if (components.empty()) {
+        return root_;
+    }
+    const std::span<const std::string> cached =
+        components.first(std::min(components.size(), maxOpenLevels));
+    std::size_t kept = 0;
+    while (kept < openLevels_.size() && kept < cached.size() &&
+           openLevels_[kept].name == cached[kept]) {
+        ++kept;
+    }
+    if (kept < openLevels_.size()) {
+        openLevels_.erase(openLevels_.begin() + static_cast<std::ptrdiff_t>(kept),
+                          openLevels_.end());
+    }
+    for (std::size_t index = kept; index < cached.size(); ++index) {
+        const DirectoryHandle& parent = index == 0 ? root_ : openLevels_[index - 1].handle;
+        DirectoryHandle child = enter(parent, components, index);
+        openLevels_.push_back(OpenLevel{components[index], std::move(child)});
+    }
+    if (components.size() == cached.size()) {
+        return openLevels_.back().handle;
+    }
+    if (std::equal(components.begin(), components.end(), deepComponents_.begin(),
+                   deepComponents_.end())) {
+        return deep_;
+    }
+    DirectoryHandle current;
+    for (std::size_t index = cached.size(); index < components.size(); ++index) {
+        current =
+            enter(index == cached.size() ? openLevels_.back().handle : current, components, index);
+    }
+    deep_ = std::move(current);
+    deepComponents_.assign(components.begin(), components.end());
+    return deep_;
+}
+
+const DirectoryHandle& StagingWriter::freeParentFor(std::span<const std::string> components) {
+    const DirectoryHandle& parent = directoryFor(components.first(components.size() - 1));
     struct stat status;
-    if (::lstat(path.c_str(), &status) != 0) {
-        return path;
+    if (parent.status(components.back(), status) != 0) {
+        return parent;
     }
-    if (!S_ISDIR(status.st_mode) && ::unlink(path.c_str()) == 0) {
-        return path;
+    if (!S_ISDIR(status.st_mode) && parent.removeFile(components.back()) == 0) {
+        return parent;
     }
     throw ExtractionError::unsafePath(currentPath_);
 }
@@ -228,79 +315,84 @@ void StagingWriter::createSymbolicLink(const ArchiveEntry& entry,
         skipped_.push_back(SkippedEntry{entry.path, SkippedEntry::Reason::unsafeLinkTarget});
         return;
     }
-    const std::string path = freePathFor(components);
-    if (::symlink(target->c_str(), path.c_str()) != 0) {
-        fail(path, errno);
+    const DirectoryHandle& parent = freeParentFor(components);
+    if (const int code = parent.makeSymbolicLink(*target, components.back())) {
+        fail(joined(components), code);
     }
-    // Dating and marking a link are best effort: Linux keeps no user
-    // attributes on links at all.
+    if (!PathSanitizer::staysInTopLevelItem(*target, components)) {
+        linkLeavesTopLevelItem_ = true;
+    }
+    // Dating a link is best effort; Linux keeps no user attributes on links
+    // at all, so the provenance mark has nowhere to go.
     if (entry.modificationDate) {
         const auto time = times(*entry.modificationDate);
-        ::utimensat(AT_FDCWD, path.c_str(), time.data(), AT_SYMLINK_NOFOLLOW);
-    }
-    if (quarantine_) {
-        FileSystemPlatform::setAttribute(path, FileSystemPlatform::provenanceAttribute,
-                                         *quarantine_, true);
+        parent.setTimes(components.back(), time.data());
     }
 }
 
-std::optional<std::string> StagingWriter::existingFileForLinkTarget(const std::string& target,
-                                                                    const ArchiveEntry& entry) {
+bool StagingWriter::findExistingFile(const std::string& target, const ArchiveEntry& entry,
+                                     DirectoryHandle& parent, std::string& name) {
     std::vector<std::string> parts;
     try {
         parts = PathSanitizer::components(target);
     } catch (const ExtractionError&) {
         skipped_.push_back(SkippedEntry{entry.path, SkippedEntry::Reason::unsafeLinkTarget});
-        return std::nullopt;
+        return false;
     }
-    // Every step is probed afresh: the cache only vouches for directories.
-    std::string path = root_;
-    for (std::size_t index = 0; index < parts.size(); ++index) {
-        path += '/';
-        path += parts[index];
-        struct stat status;
-        if (::lstat(path.c_str(), &status) != 0) {
-            throw ExtractionError::damaged(entry.path);
-        }
-        const bool isLast = index + 1 == parts.size();
-        if (isLast ? !S_ISREG(status.st_mode) : !S_ISDIR(status.st_mode)) {
-            skipped_.push_back(SkippedEntry{entry.path, SkippedEntry::Reason::unsafeLinkTarget});
-            return std::nullopt;
-        }
+    // Walked afresh and never through a link: the walk cache vouches only
+    // for the directories of entries.
+    const std::span<const std::string> folders(parts.data(), parts.size() - 1);
+    int code = root_.openBeneath(folders, parent);
+    struct stat status {};
+    if (code == 0) {
+        code = parent.status(parts.back(), status);
     }
-    return path;
+    if (code == ENOENT) {
+        throw ExtractionError::damaged(entry.path);
+    }
+    if (code == 0 && !S_ISREG(status.st_mode)) {
+        code = ELOOP;
+    }
+    if (code == ELOOP || code == ENOTDIR || code == EXDEV) {
+        skipped_.push_back(SkippedEntry{entry.path, SkippedEntry::Reason::unsafeLinkTarget});
+        return false;
+    }
+    if (code != 0) {
+        fail(target, code);
+    }
+    name = parts.back();
+    return true;
 }
 
 void StagingWriter::createHardLink(const ArchiveEntry& entry,
                                    std::span<const std::string> components,
                                    const std::string& target) {
-    const std::optional<std::string> existing = existingFileForLinkTarget(target, entry);
-    if (!existing) {
+    DirectoryHandle sourceFolder;
+    std::string sourceName;
+    if (!findExistingFile(target, entry, sourceFolder, sourceName)) {
         return;
     }
-    const std::string path = freePathFor(components);
-    if (::link(existing->c_str(), path.c_str()) != 0) {
-        fail(path, errno);
+    const DirectoryHandle& parent = freeParentFor(components);
+    if (const int code = parent.makeHardLink(sourceFolder, sourceName, components.back())) {
+        fail(joined(components), code);
     }
 }
 
 void StagingWriter::createCopy(const ArchiveEntry& entry, std::span<const std::string> components,
                                const std::string& source) {
-    const std::optional<std::string> existing = existingFileForLinkTarget(source, entry);
-    if (!existing) {
+    DirectoryHandle sourceFolder;
+    std::string sourceName;
+    if (!findExistingFile(source, entry, sourceFolder, sourceName)) {
         return;
     }
-    const std::string path = freePathFor(components);
-    if (const int code = FileSystemPlatform::copyFileExclusive(*existing, path)) {
+    const DirectoryHandle& parent = freeParentFor(components);
+    const std::string path = joined(components);
+    int descriptor = -1;
+    if (const int code = parent.copyFile(sourceFolder, sourceName, components.back(), descriptor)) {
         fail(path, code);
     }
-    // The copy has its source's mode, which may be read-only: open it for
-    // reading (enough for the mode and the time) and make it owner-writable
-    // first, which setting a user attribute needs.
-    const int descriptor = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (descriptor < 0) {
-        fail(path, errno);
-    }
+    // The copy has its source's mode, which may be read-only or less: make
+    // it owner-writable first, which setting a user attribute needs.
     try {
         if (::fchmod(descriptor, 0600) != 0) {
             fail(path, errno);
@@ -311,9 +403,10 @@ void StagingWriter::createCopy(const ArchiveEntry& entry, std::span<const std::s
         throw;
     }
     addCompleted(entry.unpackedSize);
-    ::close(descriptor);
+    if (::close(descriptor) != 0 && errno != EINTR) {
+        fail(path, errno);
+    }
 }
-
 void StagingWriter::applyMetadata(const ArchiveEntry& entry, int descriptor,
                                   const std::string& path) {
     if (quarantine_) {
@@ -338,12 +431,11 @@ void StagingWriter::applyMetadata(const ArchiveEntry& entry, int descriptor,
     }
 }
 
-void StagingWriter::applyQuarantine(const std::string& path) {
+void StagingWriter::applyQuarantine(const DirectoryHandle& directory, const std::string& path) {
     if (!quarantine_) {
         return;
     }
-    const int code = FileSystemPlatform::setAttribute(path, FileSystemPlatform::provenanceAttribute,
-                                                      *quarantine_, true);
+    const int code = directory.setAttribute(FileSystemPlatform::provenanceAttribute, *quarantine_);
     if (code != 0 && code != ENOTSUP) {
         fail(path, code);
     }
@@ -373,12 +465,7 @@ void StagingWriter::closeOpenFile() noexcept {
 
 void StagingWriter::fail(const std::string& path, int code) const {
     // Paths are reported as the archive lays them out; the root itself as "".
-    const std::string prefix = root_ + "/";
-    std::string reported;
-    if (path.size() > prefix.size() && path.compare(0, prefix.size(), prefix) == 0) {
-        reported = path.substr(prefix.size());
-    }
-    throw ExtractionError::writeFailed(std::move(reported), code);
+    throw ExtractionError::writeFailed(path, code);
 }
 
 }  // namespace tovani

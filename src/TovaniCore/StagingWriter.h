@@ -4,9 +4,11 @@
 // directory, existing files are replaced and never written through, and
 // links are judged before they are made; refused links become skipped
 // entries. It carries the entries' modes and times and the archive's
-// provenance attribute onto what it creates.
+// provenance attribute onto what it creates. Everything is done relative to
+// directories it opened itself, never by path, so a folder renamed or
+// replaced by a link meanwhile cannot redirect a single write.
 //
-//   StagingWriter writer(workspace / "Photos", provenance, total, progress, isCancelled);
+//   StagingWriter writer(workspace.handle(), "Photos", provenance, total, progress, isCancelled);
 //   engine.extract(archive, password, writer);
 //   writer.finalizeDirectories();  // directory modes and times, deepest first
 //   for (const SkippedEntry& s : writer.skipped()) { ... }
@@ -21,10 +23,10 @@
 #include <optional>
 #include <span>
 #include <string>
-#include <unordered_set>
 #include <vector>
 
 #include "TovaniCore/ArchiveEntrySink.h"
+#include "TovaniCore/DirectoryHandle.h"
 #include "TovaniCore/ExtractionProgress.h"
 #include "TovaniCore/SkippedEntry.h"
 #include "TovaniCore/Timestamp.h"
@@ -33,8 +35,14 @@ namespace tovani {
 
 class StagingWriter final : public ArchiveEntrySink {
 public:
-    // Creates root (which must not exist yet) with mode 0755 and marks it
-    // with the provenance bytes. Throws ExtractionError::writeFailed("", errno).
+    // Creates rootName inside parent (it must not exist yet) with mode 0755
+    // and marks it with the provenance bytes. Throws
+    // ExtractionError::writeFailed("", errno).
+    StagingWriter(const DirectoryHandle& parent, const std::string& rootName,
+                  std::optional<std::vector<std::byte>> quarantine, std::uint64_t totalBytes,
+                  std::function<void(const ExtractionProgress&)> progress,
+                  std::function<bool()> isCancelled);
+    // The same for a root named by path; its parent is opened once.
     StagingWriter(const std::filesystem::path& root,
                   std::optional<std::vector<std::byte>> quarantine, std::uint64_t totalBytes,
                   std::function<void(const ExtractionProgress&)> progress,
@@ -54,37 +62,50 @@ public:
     // Links refused so far, in the order met.
     const std::vector<SkippedEntry>& skipped() const { return skipped_; }
 
+    // Whether some link made so far would point out of its top-level item
+    // if that item stood alone (see PathSanitizer::staysInTopLevelItem).
+    bool madeLinkLeavingItsTopLevelItem() const { return linkLeavesTopLevelItem_; }
+
 private:
     struct OpenFile {
         int descriptor = -1;
         std::string path;
     };
+    // A directory entry whose mode and time wait for finalizeDirectories:
+    // its path once, as sanitized components joined by "/".
     struct PendingDirectory {
         std::string path;
         std::size_t depth = 0;
         std::optional<std::uint16_t> permissions;
         std::optional<Timestamp> modificationDate;
     };
+    struct OpenLevel {
+        std::string name;
+        DirectoryHandle handle;
+    };
 
-    std::string directoryFor(std::span<const std::string> components);
-    std::string freePathFor(std::span<const std::string> components);
+    void createRoot(const DirectoryHandle& parent, const std::string& rootName);
+    const DirectoryHandle& directoryFor(std::span<const std::string> components);
+    DirectoryHandle enter(const DirectoryHandle& parent, std::span<const std::string> components,
+                          std::size_t index);
+    const DirectoryHandle& freeParentFor(std::span<const std::string> components);
     void createSymbolicLink(const ArchiveEntry& entry, std::span<const std::string> components,
                             const std::optional<std::string>& target);
-    std::optional<std::string> existingFileForLinkTarget(const std::string& target,
-                                                         const ArchiveEntry& entry);
+    bool findExistingFile(const std::string& target, const ArchiveEntry& entry,
+                          DirectoryHandle& parent, std::string& name);
     void createHardLink(const ArchiveEntry& entry, std::span<const std::string> components,
                         const std::string& target);
     void createCopy(const ArchiveEntry& entry, std::span<const std::string> components,
                     const std::string& source);
     void applyMetadata(const ArchiveEntry& entry, int descriptor, const std::string& path);
-    void applyQuarantine(const std::string& path);
+    void applyQuarantine(const DirectoryHandle& directory, const std::string& path);
     void reportProgress();
     void addCompleted(std::uint64_t bytes);
     void closeOpenFile() noexcept;
     [[noreturn]] void fail(const std::string& path, int code) const;
 
     std::vector<SkippedEntry> skipped_;
-    std::string root_;
+    DirectoryHandle root_;
     std::optional<std::vector<std::byte>> quarantine_;
     std::uint64_t totalBytes_;
     std::function<void(const ExtractionProgress&)> progress_;
@@ -92,8 +113,14 @@ private:
     std::uint64_t completedBytes_ = 0;
     std::string currentPath_;
     std::optional<OpenFile> openFile_;
-    std::unordered_set<std::string> verifiedDirectories_;
+    // The directories of the last path walked, outermost first, each open:
+    // the next entry in the same place, or close by, needs no new walk. At
+    // most maxOpenLevels are kept; a deeper directory is remembered alone.
+    std::vector<OpenLevel> openLevels_;
+    std::vector<std::string> deepComponents_;
+    DirectoryHandle deep_;
     std::vector<PendingDirectory> pendingDirectories_;
+    bool linkLeavesTopLevelItem_ = false;
     // The user's umask, read once; modes taken from the archive never grant
     // more than it allows (chmod is not subject to it).
     mode_t umask_;

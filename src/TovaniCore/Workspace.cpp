@@ -1,11 +1,12 @@
 #include "TovaniCore/Workspace.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <array>
 #include <cstdint>
 #include <random>
-#include <system_error>
+#include <vector>
 
 #include "TovaniCore/ExtractionError.h"
 
@@ -38,43 +39,117 @@ std::string makeUuidText() {
     return text;
 }
 
-Workspace Workspace::create(const fs::path& destination) {
-    // Linux has no item-replacement directory: the workspace always lives in
-    // the destination itself, which guarantees the same volume.
-    fs::path path = destination / (std::string(namePrefix) + makeUuidText());
-    if (::mkdir(path.c_str(), 0700) != 0) {
-        throw ExtractionError::destinationNotWritable(destination);
+namespace {
+
+// Whether name in directory is a directory with the given identity, as seen
+// without following a link.
+bool standsFor(const DirectoryHandle& directory, const std::string& name,
+               const DirectoryHandle::Identity& identity) noexcept {
+    struct stat status {};
+    return directory.status(name, status) == 0 && S_ISDIR(status.st_mode) &&
+           DirectoryHandle::Identity{status.st_dev, status.st_ino} == identity;
+}
+
+// Empties an opened workspace and takes its name away, but only while the
+// name still stands for it.
+void removeOpened(const DirectoryHandle& destination, const std::string& name,
+                  const DirectoryHandle& workspace) noexcept {
+    workspace.removeContents();
+    DirectoryHandle::Identity identity;
+    if (workspace.identity(identity) != 0) {
+        return;
     }
-    return Workspace(std::move(path));
-}
-
-Workspace::Workspace(Workspace&& other) noexcept : path_(std::move(other.path_)) {
-    other.path_.clear();
-}
-
-Workspace::~Workspace() {
-    if (!path_.empty()) {
-        remove(path_);
+    if (standsFor(destination, name, identity)) {
+        destination.removeDirectory(name);
+        return;
     }
-}
-
-void Workspace::remove(const fs::path& workspace) noexcept {
-    try {
-        std::error_code ec;
-        // Archive modes may leave directories the owner cannot enter or
-        // empty; open them first so that removal reaches everything.
-        ::chmod(workspace.c_str(), 0700);
-        for (auto it = fs::recursive_directory_iterator(workspace, ec);
-             !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-            std::error_code kindError;
-            if (it->is_directory(kindError) && !it->is_symlink(kindError)) {
-                ::chmod(it->path().c_str(), 0700);
-            }
+    // Renamed by someone else: the empty directory is found by what it is,
+    // never by the name that now stands for something else.
+    std::vector<std::string> names;
+    destination.names(names);
+    for (const std::string& other : names) {
+        if (standsFor(destination, other, identity)) {
+            destination.removeDirectory(other);
+            return;
         }
-        fs::remove_all(workspace, ec);
+    }
+}
+
+}  // namespace
+
+void Workspace::removeAbandoned(const DirectoryHandle& destination) noexcept {
+    try {
+        std::vector<std::string> names;
+        destination.names(names);
+        for (const std::string& name : names) {
+            if (!name.starts_with(namePrefix)) {
+                continue;
+            }
+            struct stat status {};
+            if (destination.status(name, status) != 0 || !S_ISDIR(status.st_mode) ||
+                status.st_uid != ::geteuid()) {
+                continue;
+            }
+            DirectoryHandle workspace;
+            if (destination.openChild(name, workspace) != 0) {
+                continue;
+            }
+            // Only a lock this job could take shows that no job holds it;
+            // a file system without locks keeps every workspace.
+            if (workspace.lock(false) != 0 ||
+                !standsFor(destination, name,
+                           DirectoryHandle::Identity{status.st_dev, status.st_ino})) {
+                continue;
+            }
+            removeOpened(destination, name, workspace);
+        }
     } catch (...) {
         // Clean-up never reports failure.
     }
+}
+
+Workspace Workspace::create(const DirectoryHandle& destination, const fs::path& destinationPath) {
+    removeAbandoned(destination);
+    Workspace workspace;
+    workspace.destinationPath_ = destinationPath;
+    if (destination.duplicate(workspace.destination_) != 0) {
+        throw ExtractionError::destinationNotWritable(destinationPath);
+    }
+    // Linux has no item-replacement directory: the workspace always lives in
+    // the destination itself, which guarantees the same volume. Another job
+    // sweeping this folder may take a new workspace before it is locked;
+    // then a fresh name is tried.
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        const std::string name = std::string(namePrefix) + makeUuidText();
+        if (destination.makeDirectory(name, 0700) != 0) {
+            throw ExtractionError::destinationNotWritable(destinationPath);
+        }
+        DirectoryHandle handle;
+        if (destination.openChild(name, handle) != 0) {
+            continue;
+        }
+        const int locked = handle.lock(false);
+        DirectoryHandle::Identity identity;
+        if (locked == EWOULDBLOCK || handle.identity(identity) != 0 ||
+            !standsFor(destination, name, identity)) {
+            continue;
+        }
+        workspace.handle_ = std::move(handle);
+        workspace.identity_ = identity;
+        workspace.name_ = name;
+        return workspace;
+    }
+    throw ExtractionError::destinationNotWritable(destinationPath);
+}
+
+Workspace::~Workspace() {
+    if (handle_.isOpen()) {
+        removeOpened(destination_, name_, handle_);
+    }
+}
+
+bool Workspace::isInPlace() const noexcept {
+    return standsFor(destination_, name_, identity_);
 }
 
 }  // namespace tovani

@@ -1,6 +1,8 @@
-// ostrel-extract stopped in the middle of a long job: Ctrl-C cancels it and
-// cleans up; SIGKILL allows no clean-up, yet the output never appears under
-// its final name, since it only reaches the destination by the last rename.
+// ostrel-extract stopped in the middle of a long job: Ctrl-C, a closed
+// terminal (SIGHUP) and kill or timeout (SIGTERM) cancel it and clean up;
+// SIGKILL allows no clean-up, yet the output never appears under its final
+// name, since it only reaches the destination by the last rename, and the
+// next job in the folder removes what it left.
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -83,19 +85,22 @@ protected:
 
 std::unique_ptr<TempDirectory> ExtractInterruptTest::source;
 
-TEST_F(ExtractInterruptTest, CtrlCExits130AndLeavesNoWorkspace) {
-    ToolProcess tool({"long.rar", "later.rar"}, dir.path());
-    ASSERT_TRUE(waitUntil([&] { return stagingHasBegun(dir.path()); }));
-    tool.signal(SIGINT);
-    ToolProcess::Result run = tool.wait();
-    EXPECT_EQ(run.exitCode, 130);
-    EXPECT_EQ(run.out, "");
-    EXPECT_EQ(run.err, "");
-    // The archives after the interrupted one are not started.
-    EXPECT_EQ(directoryNames(dir.path()), (std::set<std::string>{"long.rar", "later.rar"}));
+TEST_F(ExtractInterruptTest, CtrlCHangUpAndTerminateEachExitAsTheSignalAndLeaveNoWorkspace) {
+    for (const int signal : {SIGINT, SIGHUP, SIGTERM}) {
+        SCOPED_TRACE(signal);
+        ToolProcess tool({"long.rar", "later.rar"}, dir.path());
+        ASSERT_TRUE(waitUntil([&] { return stagingHasBegun(dir.path()); }));
+        tool.signal(signal);
+        ToolProcess::Result run = tool.wait();
+        EXPECT_EQ(run.exitCode, 128 + signal);
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(run.err, "");
+        // The archives after the interrupted one are not started.
+        EXPECT_EQ(directoryNames(dir.path()), (std::set<std::string>{"long.rar", "later.rar"}));
+    }
 }
 
-TEST_F(ExtractInterruptTest, KilledMidJobLeavesNothingUnderTheFinalName) {
+TEST_F(ExtractInterruptTest, KilledMidJobLeavesNothingUnderTheFinalNameAndTheNextJobSweepsIt) {
     ToolProcess tool({"long.rar"}, dir.path());
     ASSERT_TRUE(waitUntil([&] { return stagingHasBegun(dir.path()); }));
     tool.signal(SIGKILL);
@@ -107,10 +112,13 @@ TEST_F(ExtractInterruptTest, KilledMidJobLeavesNothingUnderTheFinalName) {
     expected.insert(left.begin(), left.end());
     EXPECT_EQ(directoryNames(dir.path()), expected);
 
-    // A later run is not disturbed by the dead one's workspace.
+    // The next job in the folder removes the dead one's workspace, which
+    // no running job holds any more.
     ToolProcess::Result again = ToolProcess::run({"later.rar"}, dir.path());
     EXPECT_EQ(again.exitCode, 0);
     EXPECT_EQ(again.out, (dir / "later.txt").string() + "\n");
+    EXPECT_EQ(directoryNames(dir.path()),
+              (std::set<std::string>{"long.rar", "later.rar", "later.txt"}));
 }
 
 }  // namespace

@@ -34,6 +34,13 @@ TEST(DestinationPlanner, FolderNameLeavesOtherNames) {
     EXPECT_EQ(folderName("set.parts.rar"), "set.parts");
 }
 
+TEST(DestinationPlannerAttack, FolderNameIsNeverHidden) {
+    EXPECT_EQ(folderName(".ssh.rar"), "ssh");
+    EXPECT_EQ(folderName("..config.part1.rar"), "config");
+    EXPECT_EQ(folderName(".a.b"), "a.b");
+    EXPECT_EQ(folderName("x.y.rar"), "x.y");
+}
+
 TEST(DestinationPlanner, FolderNameFallsBackToArchive) {
     for (const char* name : {".rar", ".part1.rar", "", ".r00", "..rar", "...rar", "..part1.rar"}) {
         EXPECT_EQ(folderName(name), "Archive") << name;

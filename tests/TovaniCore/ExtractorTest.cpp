@@ -4,9 +4,12 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <sstream>
+
 #include "TovaniCore/ExtractorHarness.h"
 #include "TovaniCore/FileSystemPlatform.h"
 #include "support/RarTool.h"
+#include "support/OtherUser.h"
 #include "support/RarWriter.h"
 
 namespace tovani::testing {
@@ -299,6 +302,31 @@ TEST_F(ExtractorTest, TooLittleSpaceFailsWithBothFigures) {
     ::umount(small.c_str());
     EXPECT_EQ(outcome.error(), E::insufficientSpace(1 << 20, available));
     EXPECT_EQ(h.engine->extracts, 0);
+}
+
+TEST_F(ExtractorTest, FolderTheUserMayWriteToButNotListStillTakesTheOutput) {
+    const OtherUser& user = OtherUser::get();
+    ::chmod(dir.c_str(), 0755);
+    const fs::path dropbox = dir / "dropbox";
+    fs::create_directories(dropbox);
+    writeRar5(dir / "in.rar", {StoredEntry::file("in.txt", "dropped")});
+    ::chown(dropbox.c_str(), user.uid(), user.gid());
+    ::chmod(dropbox.c_str(), 0333);
+    const std::string result = user.run([&] {
+        try {
+            return Extractor(std::make_shared<RarEngine>())
+                .extract(dir / "in.rar", ExtractionOptions{false, dropbox}, ExtractionHandlers{})
+                .output()
+                .string();
+        } catch (const ExtractionError& error) {
+            std::ostringstream text;
+            text << error;
+            return text.str();
+        }
+    });
+    EXPECT_EQ(result, (dropbox / "in.txt").string());
+    EXPECT_EQ(readFile(dropbox / "in.txt"), "dropped");
+    EXPECT_EQ(directoryNames(dropbox), (std::set<std::string>{"in.txt"}));
 }
 
 }  // namespace

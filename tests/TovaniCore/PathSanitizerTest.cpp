@@ -102,5 +102,19 @@ TEST(PathSanitizerAttack, LinkTargetWithNulBecomesParent) {
     EXPECT_FALSE(safe("../..\0x"s, {"a", "l"}));
 }
 
+TEST(PathSanitizerAttack, LinkThatLeavesItsTopLevelItemOnceItStandsAlone) {
+    using PathSanitizer::staysInTopLevelItem;
+    // The top-level item itself is a link: alone, it points beside itself.
+    EXPECT_FALSE(staysInTopLevelItem(".ssh/id_rsa", Parts{"report.pdf"}));
+    EXPECT_FALSE(staysInTopLevelItem("x", Parts{"l"}));
+    // Climbing to the top-level item's own level, or reaching it with ".".
+    EXPECT_FALSE(staysInTopLevelItem("..", Parts{"top", "up"}));
+    EXPECT_FALSE(staysInTopLevelItem("../../x", Parts{"top", "sub", "l"}));
+    EXPECT_FALSE(staysInTopLevelItem("x/../../..", Parts{"top", "sub", "l"}));
+    EXPECT_TRUE(staysInTopLevelItem("../x", Parts{"top", "sub", "l"}));
+    EXPECT_TRUE(staysInTopLevelItem("./a/../b", Parts{"top", "l"}));
+    EXPECT_TRUE(staysInTopLevelItem("x//y/", Parts{"top", "l"}));
+}
+
 }  // namespace
 }  // namespace tovani

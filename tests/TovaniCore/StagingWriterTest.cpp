@@ -242,7 +242,8 @@ TEST_F(StagingWriterTest, CancellationAtAChunkKeepsTheFileOpenUntilTheWriterGoes
     EXPECT_EQ(errorOf([&] { writer().begin(fileEntry("next")); }), ExtractionError::cancelled());
 
     destroyWriter();
-    EXPECT_EQ(openDescriptorCount(), descriptorsBefore);
+    // The file and the writer's own hold on its root are closed.
+    EXPECT_EQ(openDescriptorCount(), descriptorsBefore - 1);
     EXPECT_EQ(readFile(root / "long.bin"), "part");
     EXPECT_FALSE(fs::exists(root / "next"));
 }

@@ -1,0 +1,128 @@
+// DirectoryHandle owns one open directory and does every file-system call of
+// an extraction relative to it. A folder renamed, or replaced by a link, after
+// it was opened can never redirect what is created, moved or removed through
+// its handle: names are resolved one component at a time, never following a
+// link. One source file per platform implements it.
+//
+//   DirectoryHandle destination;
+//   if (int code = DirectoryHandle::open("/home/me/Downloads", destination)) { ... }
+//   DirectoryHandle photos;
+//   destination.makeDirectory("Photos", 0755);
+//   destination.openChild("Photos", photos);
+//   int fd = -1;
+//   photos.createFile("a.jpg", 0600, fd);  // never through a planted link
+//   photos.moveExclusive("a.jpg", destination, "a.jpg");  // EEXIST if taken
+//
+// Every operation returns 0 or an errno and never throws.
+#pragma once
+
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <time.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace tovani {
+
+class DirectoryHandle {
+public:
+    // Device and inode: what a directory is, whatever its name.
+    struct Identity {
+        dev_t device = 0;
+        ino_t inode = 0;
+        bool operator==(const Identity&) const = default;
+    };
+
+    DirectoryHandle() noexcept = default;
+    ~DirectoryHandle();
+    DirectoryHandle(DirectoryHandle&& other) noexcept;
+    DirectoryHandle& operator=(DirectoryHandle&& other) noexcept;
+    DirectoryHandle(const DirectoryHandle&) = delete;
+    DirectoryHandle& operator=(const DirectoryHandle&) = delete;
+
+    bool isOpen() const { return descriptor_ >= 0; }
+    int descriptor() const { return descriptor_; }
+
+    // Opens a directory the caller named by path; links on that path are
+    // followed, since the caller chose it. Opened once, it is never looked up
+    // by name again.
+    static int open(const std::filesystem::path& path, DirectoryHandle& out) noexcept;
+
+    // A second handle on the same open directory.
+    int duplicate(DirectoryHandle& out) const noexcept;
+
+    // Opens the directory at components below this one, never leaving it and
+    // never following a link (ELOOP, ENOTDIR or EXDEV when one is in the way).
+    int openBeneath(std::span<const std::string> components, DirectoryHandle& out) const noexcept;
+    // One name directly inside; a link there fails with ELOOP or ENOTDIR.
+    int openChild(const std::string& name, DirectoryHandle& out) const noexcept;
+
+    int identity(Identity& out) const noexcept;
+    // Whether path, links on it followed, still leads to this very directory.
+    bool isNamedBy(const std::filesystem::path& path) const noexcept;
+    // Bytes available to this user on the directory's volume, and the size
+    // of the blocks the volume allocates in.
+    int volume(std::uint64_t& available, std::uint64_t& blockSize) const noexcept;
+    // What is at name, the item itself when it is a link.
+    int status(const std::string& name, struct stat& out) const noexcept;
+    // Names of the entries inside, "." and ".." left out.
+    int names(std::vector<std::string>& out) const noexcept;
+
+    int makeDirectory(const std::string& name, mode_t mode) const noexcept;
+    // A new file open for writing; fails with EEXIST for anything at name,
+    // a dangling link included.
+    int createFile(const std::string& name, mode_t mode, int& descriptor) const noexcept;
+    int makeSymbolicLink(const std::string& target, const std::string& name) const noexcept;
+    // A second name for the regular file sourceName in source (never a link).
+    int makeHardLink(const DirectoryHandle& source, const std::string& sourceName,
+                     const std::string& name) const noexcept;
+    // An exclusive copy of the regular file sourceName in source (see
+    // FileSystemPlatform::copyFileExclusive); the new file stays open for
+    // writing in descriptor. A source only its owner cannot read (mode 000)
+    // is read all the same when it is this user's own file.
+    int copyFile(const DirectoryHandle& source, const std::string& sourceName,
+                 const std::string& name, int& descriptor) const noexcept;
+    // Removes a non-directory.
+    int removeFile(const std::string& name) const noexcept;
+    // Removes an empty directory.
+    int removeDirectory(const std::string& name) const noexcept;
+    // Times of the item at name itself, a link included.
+    int setTimes(const std::string& name, const struct timespec times[2]) const noexcept;
+
+    // The directory itself.
+    int setMode(mode_t mode) const noexcept;
+    int setTimes(const struct timespec times[2]) const noexcept;
+    int setAttribute(const char* name, std::span<const std::byte> value) const noexcept;
+
+    // Moves name to toName inside target, never replacing anything there
+    // (EEXIST), even on file systems without an exclusive rename.
+    int moveExclusive(const std::string& name, const DirectoryHandle& target,
+                      const std::string& toName) const noexcept;
+
+    // An exclusive advisory lock held while this handle stays open. 0, or
+    // EWOULDBLOCK when another open handle holds one; wait blocks instead.
+    int lock(bool wait) const noexcept;
+    int unlock() const noexcept;
+
+    // Removes everything inside, through descriptors only: entries are
+    // found by reading the open directory, only directories opened without
+    // following a link are entered, and only directories entered this way
+    // have their mode opened up. Never reports failure.
+    void removeContents() const noexcept;
+    // Removes the item at name the same way: a link or file by unlinking
+    // it, a directory with all it holds.
+    void removeTree(const std::string& name) const noexcept;
+
+private:
+    explicit DirectoryHandle(int descriptor) : descriptor_(descriptor) {}
+    void close() noexcept;
+
+    int descriptor_ = -1;
+};
+
+}  // namespace tovani

@@ -1,0 +1,202 @@
+// Archives that need no ".." to do harm: a single item that would land
+// beside the output as a link, or hidden; entries that declare no size yet
+// fill the volume; a copy of a file its mode keeps from being read; and a
+// workspace left behind by a killed job. Each test is named after what it
+// stops.
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <fcntl.h>
+
+#include <sstream>
+
+#include "TovaniCore/ExtractorHarness.h"
+#include "TovaniCore/Workspace.h"
+#include "support/OtherUser.h"
+#include "support/RarWriter.h"
+
+namespace tovani::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using E = ExtractionError;
+
+class PlacementAttack : public ::testing::Test {
+protected:
+    ExtractorHarness h;
+    const fs::path& dir = h.dir;
+};
+
+TEST_F(PlacementAttack, SingleLinkIsNeverMovedOutBesideTheUsersFiles) {
+    // Alone in the destination, "report.pdf -> .ssh/id_rsa" would point at
+    // the user's own key; it stays in the folder named after the archive.
+    writeRar5(dir / "report.rar",
+              {StoredEntry::link(Redirection::unixSymlink, "report.pdf", ".ssh/id_rsa")});
+    Outcome outcome = h.extract(dir / "report.rar");
+    ASSERT_TRUE(outcome.succeeded()) << outcome.error();
+    EXPECT_EQ(outcome.output(), dir / "report");
+    EXPECT_EQ(fs::read_symlink(dir / "report" / "report.pdf"), ".ssh/id_rsa");
+}
+
+TEST_F(PlacementAttack, SingleHiddenItemIsNeverMovedOutAsConfiguration) {
+    writeRar5(dir / "aliases.rar", {StoredEntry::file(".bash_aliases", "alias ls='evil'")});
+    Outcome file = h.extract(dir / "aliases.rar");
+    ASSERT_TRUE(file.succeeded()) << file.error();
+    EXPECT_EQ(file.output(), dir / "aliases");
+    EXPECT_EQ(readFile(dir / "aliases" / ".bash_aliases"), "alias ls='evil'");
+
+    writeRar5(dir / "keys.rar", {StoredEntry::directory(".ssh"),
+                                 StoredEntry::file(".ssh/authorized_keys", "ssh-ed25519 AAAA")});
+    Outcome folder = h.extract(dir / "keys.rar");
+    ASSERT_TRUE(folder.succeeded()) << folder.error();
+    EXPECT_EQ(folder.output(), dir / "keys");
+    EXPECT_FALSE(fs::exists(dir / ".ssh"));
+
+    // Nor does an archive named like a hidden folder make one.
+    writeRar5(dir / ".ssh.rar", {StoredEntry::file("authorized_keys", "ssh-ed25519 AAAA"),
+                                 StoredEntry::file("config", "Host *")});
+    Outcome named = h.extract(dir / ".ssh.rar");
+    ASSERT_TRUE(named.succeeded()) << named.error();
+    EXPECT_EQ(named.output(), dir / "ssh");
+}
+
+// A small tmpfs of its own, unmounted again at the end of the test.
+class SmallVolume {
+public:
+    SmallVolume(const fs::path& at, const char* size) : at_(at) {
+        fs::create_directories(at);
+        const std::string data = std::string("size=") + size + ",mode=0777";
+        mounted_ = ::mount("tmpfs", at.c_str(), "tmpfs", 0, data.c_str()) == 0;
+    }
+    ~SmallVolume() {
+        if (mounted_)
+            ::umount2(at_.c_str(), MNT_DETACH);
+    }
+    bool mounted() const { return mounted_; }
+    std::uint64_t available() const {
+        struct statvfs figures {};
+        ::statvfs(at_.c_str(), &figures);
+        return std::uint64_t{figures.f_bavail} * figures.f_frsize;
+    }
+    std::uint64_t block() const {
+        struct statvfs figures {};
+        ::statvfs(at_.c_str(), &figures);
+        return figures.f_frsize;
+    }
+
+private:
+    fs::path at_;
+    bool mounted_ = false;
+};
+
+TEST_F(PlacementAttack, FoldersDeclaringNoBytesCannotFillTheVolume) {
+    SmallVolume small(dir / "small", "1m");
+    if (!small.mounted())
+        GTEST_SKIP() << "cannot mount here";
+    // Ten entries of 0 bytes whose paths imply 1000 folders in all.
+    std::vector<StoredEntry> entries;
+    for (int chain = 0; chain < 10; ++chain) {
+        std::string path = "t" + std::to_string(chain);
+        for (int level = 1; level < 100; ++level)
+            path += "/d";
+        entries.push_back(chain % 2 ? StoredEntry::directory(path)
+                                    : StoredEntry::file(path + "/empty", ""));
+    }
+    writeRar5(dir / "deep.rar", entries);
+    Outcome outcome = h.extract(dir / "deep.rar", ExtractionOptions{false, dir / "small"});
+    // Five files and 1000 folders, one block each.
+    EXPECT_EQ(outcome.error(), E::insufficientSpace(1005 * small.block(), small.available()));
+    EXPECT_EQ(h.engine->extracts, 0);
+}
+
+TEST_F(PlacementAttack, CopiesDeclaringNoBytesCountTheirSourceAndCannotFillTheVolume) {
+    SmallVolume small(dir / "small", "1m");
+    if (!small.mounted())
+        GTEST_SKIP() << "cannot mount here";
+    const std::string data(300 << 10, 'x');
+    writeRar5(dir / "copies.rar", {StoredEntry::file("big.bin", data),
+                                   StoredEntry::link(Redirection::fileCopy, "c1", "big.bin"),
+                                   StoredEntry::link(Redirection::fileCopy, "c2", "./big.bin"),
+                                   StoredEntry::link(Redirection::fileCopy, "c3", "c2")});
+    Outcome outcome = h.extract(dir / "copies.rar", ExtractionOptions{false, dir / "small"});
+    EXPECT_EQ(outcome.error(), E::insufficientSpace(4 * data.size(), small.available()));
+    EXPECT_EQ(h.engine->extracts, 0);
+}
+
+std::string describe(const std::function<ExtractionResult()>& extract) {
+    std::ostringstream text;
+    try {
+        text << "output " << extract().output().string();
+    } catch (const ExtractionError& error) {
+        text.str("");
+        text << error;
+    }
+    return text.str();
+}
+
+TEST_F(PlacementAttack, CopyOfAFileWithModeZeroSucceedsForAnOrdinaryUser) {
+    const OtherUser& user = OtherUser::get();
+    ::chmod(dir.c_str(), 0777);
+    StoredEntry locked = StoredEntry::file("locked", "sealed");
+    locked.attributes = 0100000;
+    writeRar5(dir / "sealed.rar",
+              {locked, StoredEntry::link(Redirection::fileCopy, "again", "locked")});
+    const std::string result = user.run([&] {
+        return describe([&] {
+            return Extractor(std::make_shared<RarEngine>())
+                .extract(dir / "sealed.rar", ExtractionOptions{}, ExtractionHandlers{});
+        });
+    });
+    EXPECT_EQ(result, "output " + (dir / "sealed").string());
+    EXPECT_EQ(readFile(dir / "sealed" / "again"), "sealed");
+    struct stat status {};
+    ASSERT_EQ(::lstat((dir / "sealed" / "locked").c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 07777, 0u);
+}
+
+TEST_F(PlacementAttack, AbandonedWorkspaceIsSweptWithoutTouchingALiveOneOrWhatItLinksTo) {
+    const OtherUser& user = OtherUser::get();
+    ::chmod(dir.c_str(), 0755);
+    const fs::path folder = dir / "folder";
+    const fs::path victim = dir / "victim";
+    writeFile(victim / "keep.txt", "mine");
+    fs::create_directories(folder);
+    writeRar5(folder / "new.rar", {StoredEntry::file("new.txt", "new")});
+    // Left by a killed job: a closed folder and a link to the victim inside.
+    const fs::path stale = folder / ".extract-DEAD";
+    writeFile(stale / "out" / "closed" / "part.bin", "partial");
+    fs::create_directory_symlink(victim, stale / "out" / "link");
+    // A running job's workspace, and one of another user's.
+    const fs::path live = folder / ".extract-LIVE";
+    writeFile(live / "out" / "busy.bin", "in progress");
+    fs::create_directories(folder / ".extract-OTHER");
+    for (const auto& item : fs::recursive_directory_iterator(folder)) {
+        if (!item.path().string().starts_with((folder / ".extract-OTHER").string()))
+            ::lchown(item.path().c_str(), user.uid(), user.gid());
+    }
+    ::chown(folder.c_str(), user.uid(), user.gid());
+    ::chmod((stale / "out" / "closed").c_str(), 0);
+    const int holder = ::open(live.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+
+    const std::string result = user.run([&] {
+        return describe([&] {
+            return Extractor(std::make_shared<RarEngine>())
+                .extract(folder / "new.rar", ExtractionOptions{}, ExtractionHandlers{});
+        });
+    });
+    ::close(holder);
+    EXPECT_EQ(result, "output " + (folder / "new.txt").string());
+    EXPECT_EQ(directoryNames(folder),
+              (std::set<std::string>{"new.rar", "new.txt", ".extract-LIVE", ".extract-OTHER"}));
+    EXPECT_EQ(readFile(live / "out" / "busy.bin"), "in progress");
+    EXPECT_EQ(directoryNames(victim), (std::set<std::string>{"keep.txt"}));
+    EXPECT_EQ(readFile(victim / "keep.txt"), "mine");
+}
+
+}  // namespace
+}  // namespace tovani::testing
