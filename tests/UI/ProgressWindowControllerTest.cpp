@@ -38,11 +38,11 @@ protected:
     bool barIsIndeterminate() { return bar().minimum() == 0 && bar().maximum() == 0; }
     double barFraction() { return double(bar().value()) / bar().maximum(); }
 
-    // Starts a job and lets the appearance delay pass.
+    // Starts a job and waits until the appearance delay has brought the window up.
     void beginShown(const QString& name, std::int64_t position, std::int64_t total) {
         controller->begin(name, position, total);
-        QTest::qWait(ProgressWindowController::appearanceDelayMs + 200);
-        ASSERT_TRUE(window().isVisible());
+        ASSERT_TRUE(QTest::qWaitFor([this] { return window().isVisible(); },
+                                    ProgressWindowController::appearanceDelayMs + 5000));
     }
 
     std::unique_ptr<ProgressWindowController> controller;
@@ -77,8 +77,9 @@ TEST_F(ProgressWindowTest, AppearsOnlyAfterOneSecondWithoutTakingFocus) {
         EXPECT_EQ(DockPresence::activationPolicy(), ActivationPolicy::accessory);
     }
 
-    QTest::qWait(500);
-    EXPECT_TRUE(window().isVisible());
+    ASSERT_TRUE(QTest::qWaitFor([this] { return window().isVisible(); }, 5000));
+    // A coarse timer, as Qt's default is, may fire up to 5% early.
+    EXPECT_GE(clock.elapsed(), ProgressWindowController::appearanceDelayMs * 95 / 100);
     EXPECT_FALSE(controller->isAppearancePending());
     EXPECT_EQ(DockPresence::activationPolicy(), ActivationPolicy::regular);
     testing::savePicture(window(), "progress-indeterminate");
@@ -263,7 +264,7 @@ TEST_F(ProgressWindowTest, EscapeCancelsLikeTheButton) {
     testing::showActive(window());
     QTest::keyClick(&window(), Qt::Key_Escape);
     // The button shows itself pressed for a moment before it acts.
-    QTest::qWait(300);
+    ASSERT_TRUE(QTest::qWaitFor([this] { return cancels > 0; }, 5000));
     EXPECT_EQ(cancels, 1);
     EXPECT_EQ(text("detailLabel"), "Cancelling…");
     controller->finish();
