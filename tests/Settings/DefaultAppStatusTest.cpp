@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <QProcess>
 #include <QSignalSpy>
 #include <QTest>
 #include <filesystem>
@@ -228,7 +229,8 @@ TEST_F(DefaultAppStatusTest, StaleAnswerOfAnEarlierRefreshIsDropped) {
     QTRY_VERIFY_WITH_TIMEOUT(fs::exists(slow), kWaitMs);
     status.refresh();  // answers at once
     QTRY_COMPARE_WITH_TIMEOUT(refreshed.count(), 1, kWaitMs);
-    QTest::qWait(1000);
+    // Each query is a child process of the status until its answer is handled.
+    QTRY_VERIFY_WITH_TIMEOUT(status.findChildren<QProcess*>().isEmpty(), kWaitMs);
     EXPECT_EQ(refreshed.count(), 1);
     EXPECT_EQ(status.currentHandlerName(), QStringLiteral("fresh"));
 }
