@@ -20,7 +20,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     tovani::DecoderReader reader(
         [&rest, step](std::span<std::byte> buffer) {
             const std::size_t count = std::min({buffer.size(), rest.size(), step});
-            std::memcpy(buffer.data(), rest.data(), count);
+            if (count > 0) {
+                std::memcpy(buffer.data(), rest.data(), count);
+            }
             rest = rest.subspan(count);
             return count;
         },

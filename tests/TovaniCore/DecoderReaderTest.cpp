@@ -64,7 +64,9 @@ DecoderReader::ByteSource sourceOf(const Bytes& bytes, std::size_t step = SIZE_M
     auto offset = std::make_shared<std::size_t>(0);
     return [&bytes, offset, step](std::span<std::byte> buffer) {
         const std::size_t size = std::min({buffer.size(), bytes.size() - *offset, step});
-        std::memcpy(buffer.data(), bytes.data() + *offset, size);
+        if (size > 0) {
+            std::memcpy(buffer.data(), bytes.data() + *offset, size);
+        }
         *offset += size;
         return size;
     };
