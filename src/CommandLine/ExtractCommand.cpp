@@ -12,6 +12,7 @@
 #include "CommandLine/PasswordSource.h"
 #include "CommandLine/ProgressLine.h"
 #include "CommandLine/TerminalPasswordPrompt.h"
+#include "CommandLine/TerminalText.h"
 #include "TovaniCore/Extractor.h"
 #include "TovaniCore/RarEngine.h"
 #include "TovaniCore/VolumeResolver.h"
@@ -44,7 +45,7 @@ int ExtractCommand::run() {
         filePassword = firstLineOf(options_.passwordFile->string());
         if (!filePassword) {
             std::fprintf(stderr, "ostrel-extract: cannot read %s\n",
-                         options_.passwordFile->c_str());
+                         terminalSafe(options_.passwordFile->string()).c_str());
             return 2;
         }
     }
@@ -98,8 +99,11 @@ bool ExtractCommand::extractOne(const std::string& argument, const fs::path& arc
     try {
         ExtractionResult result = extractor.extract(archive, extractionOptions, handlers);
         line.clear();
-        printLine(stdout, result.output().string());
-        if (auto skipped = skippedEntriesMessage(result.skipped(), archiveName)) {
+        printLine(stdout, terminalSafe(result.output().string()));
+        // A message of several lines: its names are made safe one by one.
+        if (auto skipped =
+                skippedEntriesMessage(withTerminalSafePaths(result.skipped()),
+                                      QString::fromStdString(terminalSafe(displayName)))) {
             printLine(stderr, (skipped->title + "\n" + skipped->detail).toStdString());
         }
         return true;
@@ -109,16 +113,18 @@ bool ExtractCommand::extractOne(const std::string& argument, const fs::path& arc
             return false;
         }
         if (error == ExtractionError::cancelled() && passwords.wasUnanswered()) {
-            printLine(stderr, argument + ": " + needsPasswordText(displayName));
+            printLine(stderr, terminalSafe(argument + ": " + needsPasswordText(displayName)));
             return false;
         }
         const ErrorMessage message = errorMessage(error, archiveName);
-        printLine(stderr, argument + ": " + (message.title + " " + message.detail).toStdString());
+        printLine(stderr, terminalSafe(argument + ": " +
+                                       (message.title + " " + message.detail).toStdString()));
         return false;
     } catch (const std::exception& error) {
         line.clear();
         const ErrorMessage message = errorMessage(error, archiveName);
-        printLine(stderr, argument + ": " + (message.title + " " + message.detail).toStdString());
+        printLine(stderr, terminalSafe(argument + ": " +
+                                       (message.title + " " + message.detail).toStdString()));
         return false;
     }
 }

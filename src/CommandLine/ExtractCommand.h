@@ -1,6 +1,7 @@
 // ExtractCommand is ostrel-extract's work: each archive, mapped to its set's
 // first volume and taken once, is extracted next to itself (or into the
-// destination); outputs go to standard output, failures to standard error.
+// destination); outputs go to standard output, failures to standard error,
+// one line each, with control characters in names shown as escapes.
 //
 //   std::atomic<bool> interrupted{false};
 //   int status = ExtractCommand(options, interrupted).run();  // 0, 1 or 130

@@ -1,5 +1,7 @@
 #include "CommandLine/ProgressLine.h"
 
+#include "CommandLine/TerminalText.h"
+
 #include <cstdio>
 
 namespace tovani {
@@ -20,8 +22,8 @@ void ProgressLine::update(const std::string& archiveName, const ExtractionProgre
             : static_cast<unsigned>(static_cast<long double>(progress.completedBytes) * 100 /
                                     static_cast<long double>(progress.totalBytes));
     // Carriage return and erase-to-end keep it on one line.
-    std::fprintf(stderr, "\r\033[K%s  %3u%%  %s", archiveName.c_str(), percent,
-                 progress.currentPath.c_str());
+    std::fprintf(stderr, "\r\033[K%s  %3u%%  %s", terminalSafe(archiveName).c_str(), percent,
+                 terminalSafe(progress.currentPath).c_str());
     std::fflush(stderr);
 }
 

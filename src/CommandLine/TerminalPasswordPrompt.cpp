@@ -1,5 +1,7 @@
 #include "CommandLine/TerminalPasswordPrompt.h"
 
+#include "CommandLine/TerminalText.h"
+
 #include <termios.h>
 #include <unistd.h>
 
@@ -58,7 +60,7 @@ std::optional<std::string> readLine() {
 bool isAvailable() { return ::isatty(STDIN_FILENO) == 1; }
 
 std::optional<std::string> ask(const PasswordRequest& request) {
-    const QString name = QString::fromStdString(request.archiveName);
+    const QString name = QString::fromStdString(terminalSafe(request.archiveName));
     const QString message = tr("Enter the password for “%1”.").arg(name);
     const QString information = request.isRetry ? tr("Incorrect password. Try again.")
                                                 : tr("This archive is protected with a password.");

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <cwchar>
 #include <iterator>
 #include <limits>
 #include <memory>
@@ -12,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "RarBridge/tovani_archive_end.h"
 #include "RarBridge/tovani_unicode.h"
 
 // Libraries from interface version 9 on deliver names of any length through
@@ -32,6 +34,8 @@ constexpr std::uint64_t kFileTimeAt1970 = 116444736000000000ULL;
 constexpr unsigned kHeaderEncrypted = RHDF_ENCRYPTED;
 constexpr unsigned kHeaderDirectory = RHDF_DIRECTORY;
 constexpr unsigned kHostUnix = 3;
+// Entries of the RAR 5 format report a version needed of 50 and up.
+constexpr unsigned kFirstRar5Version = 50;
 
 // The library turns wide file names into the bytes it passes to open() with
 // the C library's multibyte functions, so under a non-UTF-8 locale (LANG=C)
@@ -82,9 +86,19 @@ struct tovani_archive {
     std::unique_ptr<wchar_t[]> name_buffer{new wchar_t[kNameBufferSize]};
 #endif
     std::unique_ptr<wchar_t[]> target_buffer{new wchar_t[kNameBufferSize]};
+    // About 16 KB, so made once per handle rather than once per entry.
+    std::unique_ptr<RARHeaderDataEx> header{new RARHeaderDataEx};
     std::string current_name;
     std::string current_target;
     bool current_encrypted = false;
+    // The last entry read fills its name field: it may have been cut.
+    bool current_name_too_long = false;
+    // The last entry read is of the RAR 5 format, which checks passwords
+    // itself.
+    bool current_rar5 = false;
+    // The path passed to tovani_open, and the format its signature names.
+    std::string archive_path;
+    tovani::ArchiveFormat format = tovani::ArchiveFormat::unknown;
     // Memory ran out inside the library callback, which has no status of its
     // own to report it with.
     bool callback_out_of_memory = false;
@@ -148,10 +162,12 @@ tovani_status StatusFromRarCode(const tovani_archive& archive, int code) {
 }
 
 // With a password given and asked for, "damaged" or "broken" means the
-// password did not fit.
+// password did not fit: RAR 1.5-4.x stores nothing to check a password
+// against. RAR 5 does, and the library reports a wrong one itself, so there
+// damaged means damaged.
 bool LooksLikeWrongPassword(const tovani_archive& archive, tovani_status status) {
     return (status == TOVANI_DAMAGED || status == TOVANI_NOT_AN_ARCHIVE) && archive.has_password &&
-           archive.password_requested;
+           archive.password_requested && archive.format != tovani::ArchiveFormat::rar5;
 }
 
 int HandleData(tovani_archive& archive, LPARAM p1, LPARAM p2) {
@@ -246,16 +262,31 @@ tovani_link_type LinkTypeFromRedirection(unsigned redirection) {
 }
 
 tovani_status ProcessEntry(tovani_archive& archive, int operation) {
+    if (archive.current_name_too_long) {
+        return TOVANI_NAME_TOO_LONG;
+    }
     int code;
     {
         Utf8LocaleScope locale;
         code = RARProcessFileW(archive.rar_handle, operation, nullptr, nullptr);
     }
     const tovani_status status = StatusFromRarCode(archive, code);
-    if (archive.current_encrypted && LooksLikeWrongPassword(archive, status)) {
+    if (archive.current_encrypted && !archive.current_rar5 &&
+        LooksLikeWrongPassword(archive, status)) {
         return TOVANI_WRONG_PASSWORD;
     }
     return status;
+}
+
+// The library ends as cleanly when the last volume stops between two blocks
+// as at its end-of-archive record; only the record tells a whole archive
+// from one cut short.
+tovani_status EndOfArchiveStatus(const tovani_archive& archive) {
+    const std::string& last =
+        archive.next_volumes.empty() ? archive.archive_path : archive.next_volumes.back();
+    return tovani::FindEndRecord(last.c_str()) == tovani::EndRecord::missing
+               ? TOVANI_DAMAGED
+               : TOVANI_END_OF_ARCHIVE;
 }
 
 }  // namespace
@@ -273,6 +304,8 @@ tovani_status tovani_open(const char* path, bool for_extraction, const char* pas
     }
     try {
         auto archive = std::make_unique<tovani_archive>();
+        archive->archive_path = path;
+        archive->format = tovani::FormatOf(path);
         if (password != nullptr) {
             archive->has_password = true;
             tovani::AppendWideFromUtf8(password, archive->password_wide);
@@ -320,10 +353,9 @@ tovani_status tovani_read_entry(tovani_archive* handle, tovani_entry* out_entry)
         return TOVANI_ENGINE_FAILURE;
     }
     try {
-        // About 16 KB; cleared so that every field the library does not set
-        // reads as zero.
-        auto header = std::make_unique<RARHeaderDataEx>();
-        std::memset(header.get(), 0, sizeof(RARHeaderDataEx));
+        // Cleared so that every field the library does not set reads as zero.
+        RARHeaderDataEx* header = handle->header.get();
+        std::memset(header, 0, sizeof(RARHeaderDataEx));
 #if TOVANI_HAS_FILE_NAME_EX
         handle->name_buffer[0] = 0;
         header->FileNameEx = handle->name_buffer.get();
@@ -338,10 +370,10 @@ tovani_status tovani_read_entry(tovani_archive* handle, tovani_entry* out_entry)
         int code;
         {
             Utf8LocaleScope locale;
-            code = RARReadHeaderEx(handle->rar_handle, header.get());
+            code = RARReadHeaderEx(handle->rar_handle, header);
         }
         if (code == ERAR_END_ARCHIVE) {
-            return TOVANI_END_OF_ARCHIVE;
+            return EndOfArchiveStatus(*handle);
         }
         if (code != ERAR_SUCCESS) {
             const tovani_status status = StatusFromRarCode(*handle, code);
@@ -349,15 +381,23 @@ tovani_status tovani_read_entry(tovani_archive* handle, tovani_entry* out_entry)
         }
 
 #if TOVANI_HAS_FILE_NAME_EX
-        handle->name_buffer[kNameBufferSize - 1] = 0;
-        handle->current_name = tovani::Utf8FromWide(handle->name_buffer.get());
+        wchar_t* const name = handle->name_buffer.get();
+        const std::size_t nameCapacity = kNameBufferSize;
 #else
-        header->FileNameW[std::size(header->FileNameW) - 1] = 0;
-        handle->current_name = tovani::Utf8FromWide(header->FileNameW);
+        wchar_t* const name = header->FileNameW;
+        const std::size_t nameCapacity = std::size(header->FileNameW);
 #endif
+        // The library cuts what does not fit without saying so; a name or
+        // target that fills its field is taken to be cut.
+        name[nameCapacity - 1] = 0;
         handle->target_buffer[kNameBufferSize - 1] = 0;
+        handle->current_name_too_long =
+            std::wcslen(name) >= nameCapacity - 1 ||
+            std::wcslen(handle->target_buffer.get()) >= kNameBufferSize - 1;
+        handle->current_name = tovani::Utf8FromWide(name);
         handle->current_target = tovani::Utf8FromWide(handle->target_buffer.get());
         handle->current_encrypted = (header->Flags & kHeaderEncrypted) != 0;
+        handle->current_rar5 = header->UnpVer >= kFirstRar5Version;
 
         *out_entry = tovani_entry{};
         out_entry->name_utf8 = handle->current_name.c_str();

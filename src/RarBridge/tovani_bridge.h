@@ -40,6 +40,11 @@ typedef enum tovani_status : uint32_t {
     TOVANI_OUT_OF_MEMORY = 9,
     TOVANI_UNSUPPORTED_FORMAT = 10,
     TOVANI_ENGINE_FAILURE = 11,
+    /* The current entry's name (or link target) fills the library's name
+     * field and may have been cut: tovani_skip_entry and
+     * tovani_extract_entry refuse it, so that the caller holds the name as
+     * delivered when it reports the failure. */
+    TOVANI_NAME_TOO_LONG = 12,
 } tovani_status;
 
 typedef enum tovani_link_type : uint32_t {
@@ -85,6 +90,9 @@ typedef struct tovani_archive tovani_archive;
 tovani_status tovani_open(const char* path, bool for_extraction, const char* password,
                           tovani_archive** out_handle,
                           tovani_archive_info* out_info) TOVANI_NOEXCEPT;
+/* TOVANI_END_OF_ARCHIVE only when the last volume reached ends with its
+ * end-of-archive record; one that stops before it (a file cut short, even
+ * exactly between two entries) gives TOVANI_DAMAGED. */
 tovani_status tovani_read_entry(tovani_archive* handle, tovani_entry* out_entry) TOVANI_NOEXCEPT;
 tovani_status tovani_skip_entry(tovani_archive* handle) TOVANI_NOEXCEPT;
 tovani_status tovani_extract_entry(tovani_archive* handle, tovani_data_callback callback,

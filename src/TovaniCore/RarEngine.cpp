@@ -40,6 +40,9 @@ ExtractionError errorFromStatus(tovani_status status, const ArchiveEntry* entry,
             return ExtractionError::outOfMemory();
         case TOVANI_UNSUPPORTED_FORMAT:
             return ExtractionError::unsupportedFormat();
+        case TOVANI_NAME_TOO_LONG:
+            return ExtractionError::writeFailed(entry != nullptr ? entry->path : std::string(),
+                                                ENAMETOOLONG);
         default:
             return ExtractionError::engineFailure();
     }

@@ -194,5 +194,53 @@ TEST_F(ExtractCommandTest, ProgressGoesToATerminalUnlessQuiet) {
     EXPECT_EQ(silent.out, path("b.txt") + "\n");
 }
 
+// Printed raw, a name could erase a failure line and print a fake success
+// in its place, or split one path into two lines.
+TEST_F(ExtractCommandTest, ControlCharactersInNamesCannotForgeOrSplitLines) {
+    struct Case {
+        std::string name;
+        std::string shown;
+    };
+    const std::vector<Case> cases = {
+        {"line\nbreak.txt", "line\\nbreak.txt"},
+        {"\x1b[2K\rall fine.txt", "\\x1b[2K\\rall fine.txt"},
+        {"x\n" + path("done.txt"), "x\\n" + path("done.txt")},
+        {"del\x7f.txt", "del\\x7f.txt"},
+        {"next\xC2\x85line.txt", "next\\u0085line.txt"},
+        {"csi\xC2\x9B"
+         "2K.txt",
+         "csi\\u009b2K.txt"},
+        {"back\\slash\tand tab.txt", "back\\\\slash\\tand tab.txt"},
+    };
+    std::vector<std::string> arguments;
+    std::string expected;
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        const std::string archive = "c" + std::to_string(i) + ".rar";
+        writeRar5(dir / archive, {StoredEntry::file("../" + cases[i].name, "x")});
+        arguments.push_back(archive);
+        expected +=
+            failureLine(archive, ExtractionError::unsafePath("../" + cases[i].shown), archive);
+    }
+    ToolProcess::Result run = this->run(arguments);
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, expected);
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'),
+              static_cast<std::ptrdiff_t>(cases.size()));
+}
+
+TEST_F(ExtractCommandTest, OutputPathsAndProgressShowControlCharactersAsEscapes) {
+    writeRar5(dir / "bell\a.rar",
+              {StoredEntry::file("tab\there\nnext.txt", std::string(100000, 't'))});
+    ToolProcess tool({"bell\a.rar"}, dir.path(), true);
+    ToolProcess::Result run = tool.wait();
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.out, path("tab\\there\\nnext.txt") + "\n");
+    EXPECT_EQ(readFile(dir / "tab\there\nnext.txt"), std::string(100000, 't'));
+    EXPECT_NE(run.err.find("bell\\x07.rar"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("tab\\there\\nnext.txt"), std::string::npos) << run.err;
+    EXPECT_EQ(run.err.find_first_of("\a\t\n"), std::string::npos) << run.err;
+}
+
 }  // namespace
 }  // namespace tovani::testing

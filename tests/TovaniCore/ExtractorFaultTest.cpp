@@ -189,10 +189,9 @@ TEST_F(ArchiveChangedAfterListing, TruncatedBetweenEntriesIsDamagedNotAShorterRe
     EXPECT_EQ(extractCutAt(10).error(), E::damaged(std::nullopt));
 }
 
-// A download cut off between two entries: the listing already ends early,
-// and the library reports a clean end of archive although the
-// end-of-archive header is missing. The engine does not notice yet.
-TEST_F(ArchiveChangedAfterListing, DISABLED_TruncatedBeforeListingBetweenEntriesIsDamaged) {
+// A download cut off between two entries: the library reports a clean end
+// of archive although the end-of-archive header is missing.
+TEST_F(ArchiveChangedAfterListing, TruncatedBeforeListingBetweenEntriesIsDamaged) {
     fs::resize_file(archive, afterFirstEntry);
     EXPECT_EQ(h.extract(archive).error(), E::damaged(std::nullopt));
 }
@@ -201,10 +200,10 @@ TEST_F(ArchiveChangedAfterListing, TruncatedToNothingIsNotAnArchive) {
     EXPECT_EQ(extractCutAt(0).error(), E::notAnArchive());
 }
 
-TEST_F(ArchiveChangedAfterListing, LosingOnlyTheEndOfArchiveHeaderStillExtractsEverything) {
-    Outcome outcome = extractCutAt(fullSize - 1);
-    ASSERT_TRUE(outcome.succeeded()) << outcome.error();
-    EXPECT_EQ(readFile(outcome.output() / "b.bin"), patterned(50000, 4));
+// Every entry is there, but nothing proves the archive was not longer: rar
+// itself reports an unexpected end here.
+TEST_F(ArchiveChangedAfterListing, LosingOnlyTheEndOfArchiveHeaderIsDamaged) {
+    EXPECT_EQ(extractCutAt(fullSize - 1).error(), E::damaged(std::nullopt));
 }
 
 // The poll that sees every byte written is the one after finalization, right

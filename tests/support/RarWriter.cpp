@@ -265,6 +265,35 @@ std::string rar4NameField(const std::string& name, bool& unicode) {
     return field;
 }
 
+// The RAR 1.5 cipher: a keystream from the password's CRC32, XORed onto the
+// data, so the same call encrypts and decrypts.
+std::string rar15Crypt(std::string data, const std::string& password) {
+    static const std::array<std::uint32_t, 256> table = makeCrcTable();
+    const std::uint32_t passwordCrc = ~crc32Of(password);
+    std::uint16_t key[4] = {static_cast<std::uint16_t>(passwordCrc & 0xFFFF),
+                            static_cast<std::uint16_t>(passwordCrc >> 16), 0, 0};
+    for (const char c : password) {
+        const auto p = static_cast<unsigned char>(c);
+        key[2] = static_cast<std::uint16_t>(key[2] ^ p ^ table[p]);
+        key[3] = static_cast<std::uint16_t>(key[3] + p + (table[p] >> 16));
+    }
+    const auto rotateRight = [](std::uint16_t v) {
+        return static_cast<std::uint16_t>((v >> 1) | (v << 15));
+    };
+    for (char& c : data) {
+        key[0] = static_cast<std::uint16_t>(key[0] + 0x1234);
+        const std::uint32_t t = table[(key[0] & 0x1FE) >> 1];
+        key[1] = static_cast<std::uint16_t>(key[1] ^ t);
+        key[2] = static_cast<std::uint16_t>(key[2] - (t >> 16));
+        key[0] = static_cast<std::uint16_t>(key[0] ^ key[2]);
+        key[3] = static_cast<std::uint16_t>(rotateRight(key[3]) ^ key[1]);
+        key[3] = rotateRight(key[3]);
+        key[0] = static_cast<std::uint16_t>(key[0] ^ key[3]);
+        c = static_cast<char>(c ^ static_cast<char>(key[0] >> 8));
+    }
+    return data;
+}
+
 struct Piece {
     const StoredEntry* entry;
     std::size_t offset;
@@ -290,9 +319,13 @@ std::string rar4FileBlock(const Piece& piece) {
     if (unicode) {
         flags |= 0x0200;
     }
-    const std::string data =
+    std::string data =
         entry.isDirectory ? std::string() : entry.data.substr(piece.offset, piece.length);
     const std::uint32_t crc = piece.continuedAfter ? crc32Of(data) : dataCrc(entry);
+    if (entry.rar15Password) {
+        flags |= 0x0004;
+        data = rar15Crypt(std::move(data), *entry.rar15Password);
+    }
     std::string header;
     putU8(header, 0x74);
     putU16(header, flags);
@@ -302,8 +335,8 @@ std::string rar4FileBlock(const Piece& piece) {
     putU8(header, entry.host == HostOs::windows ? 2 : 3);
     putU32(header, entry.isDirectory ? 0 : crc);
     putU32(header, dosTime(entry.unixMtime));
-    putU8(header, 29);    // version needed to extract
-    putU8(header, 0x30);  // method: store
+    putU8(header, entry.rar15Password ? 15 : 29);  // version needed to extract
+    putU8(header, 0x30);                           // method: store
     putU16(header, static_cast<std::uint32_t>(name.size()));
     putU32(header, defaultAttributes(entry));
     header += name;

@@ -63,6 +63,10 @@ struct StoredEntry {
     bool redirectionTargetIsDirectory = false;
     // Stores a data CRC32 that does not match the data (damaged content).
     bool wrongCrc = false;
+    // RAR 4 single-volume archives only: encrypts the data with the
+    // RAR 1.5 cipher under this password (version needed 15). The format
+    // stores nothing to check a password against.
+    std::optional<std::string> rar15Password;
 
     static StoredEntry file(std::string name, std::string data, HostOs host = HostOs::unix);
     static StoredEntry directory(std::string name, HostOs host = HostOs::unix);

@@ -1,0 +1,468 @@
+// Each case forks a child that confines itself, as an unprivileged user, and
+// then tries what a decoder taken over by an archive would try. The child
+// reports through a pipe it inherited, the one channel left to it.
+#include "DecoderHelper/Sandbox.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <grp.h>
+#include <linux/seccomp.h>
+#include <locale.h>
+#include <netinet/in.h>
+#include <pwd.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+#include <linux/landlock.h>
+
+#include <algorithm>
+#include <cstring>
+#include <functional>
+#include <thread>
+
+#include "RarBridge/tovani_bridge.h"
+#include "support/RarTool.h"
+#include "support/TempDirectory.h"
+
+namespace tovani::Sandbox {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::TempDirectory;
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kAddressSanitizer = true;
+#elif defined(__has_feature)
+constexpr bool kAddressSanitizer = __has_feature(address_sanitizer);
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
+
+// The unprivileged user the children run as when the tests run as root. It
+// is looked up once: a parallel test may add it while this one runs, and the
+// owner of the test's files and the children's user must stay the same.
+struct TestUser {
+    uid_t uid;
+    gid_t gid;
+};
+
+std::optional<TestUser> testUser() {
+    static const std::optional<TestUser> user = []() -> std::optional<TestUser> {
+        if (geteuid() != 0) {
+            return std::nullopt;
+        }
+        constexpr const char* kName = "ostrel-sandbox";
+        if (getpwnam(kName) == nullptr) {
+            // A parallel test may add it first; the lookup below settles it.
+            testing::runTool("/", "useradd", {"--system", "--no-create-home", kName});
+        }
+        const passwd* entry = getpwnam(kName);
+        if (entry == nullptr) {
+            throw std::runtime_error("cannot add the test user");
+        }
+        return TestUser{entry->pw_uid, entry->pw_gid};
+    }();
+    return user;
+}
+
+// Gives the test user a folder tree, so that only the sandbox stands in its way.
+void handOver(const fs::path& root) {
+    const auto user = testUser();
+    if (!user) {
+        return;
+    }
+    ASSERT_EQ(chown(root.c_str(), user->uid, user->gid), 0);
+    for (const auto& item : fs::recursive_directory_iterator(root)) {
+        ASSERT_EQ(lchown(item.path().c_str(), user->uid, user->gid), 0);
+    }
+}
+
+// What the child wrote (the layers that hold, then the attempt's text), or
+// the signal that ended it first.
+struct Outcome {
+    std::string layers;  // "fs sc rl" flags as 0/1, then each missing line
+    std::string result;
+    int signal = 0;
+    bool fileSystemRules() const { return layers.compare(0, 1, "1") == 0; }
+    bool systemCallFilter() const { return layers.compare(2, 1, "1") == 0; }
+};
+
+Outcome runChild(const std::vector<fs::path>& readable, const std::function<std::string()>& attempt,
+                 bool confined = true) {
+    const auto user = testUser();
+    int channel[2];
+    if (pipe(channel) != 0) {
+        throw std::runtime_error("pipe");
+    }
+    const pid_t pid = fork();
+    if (pid == 0) {
+        close(channel[0]);
+        if (user &&
+            (setgroups(0, nullptr) != 0 || setresgid(user->gid, user->gid, user->gid) != 0 ||
+             setresuid(user->uid, user->uid, user->uid) != 0)) {
+            _exit(120);
+        }
+        std::string message = "- - -";
+        if (confined) {
+            const Report report = confine(readable);
+            message = std::string(report.fileSystemRules ? "1" : "0") +
+                      (report.systemCallFilter ? " 1" : " 0") +
+                      (report.resourceLimits ? " 1" : " 0");
+            for (const std::string& line : report.missing) {
+                message += "\n" + line;
+            }
+        }
+        // The layers go first: the attempt may end the child.
+        message += '\0';
+        bool written = write(channel[1], message.data(), message.size()) ==
+                       static_cast<ssize_t>(message.size());
+        const std::string result = attempt();
+        written = written && write(channel[1], result.data(), result.size()) ==
+                                 static_cast<ssize_t>(result.size());
+        _exit(written ? 0 : 121);
+    }
+    close(channel[1]);
+    std::string message;
+    char buffer[4096];
+    for (ssize_t n; (n = read(channel[0], buffer, sizeof buffer)) > 0;) {
+        message.append(buffer, n);
+    }
+    close(channel[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    Outcome outcome;
+    outcome.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+    const size_t split = message.find('\0');
+    outcome.layers = message.substr(0, split);
+    if (split != std::string::npos) {
+        outcome.result = message.substr(split + 1);
+    }
+    return outcome;
+}
+
+std::string errorName(int rc) {
+    return rc >= 0 ? "ok" : strerrorname_np(errno);
+}
+
+std::string createFile(const fs::path& path) {
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+    if (fd >= 0) {
+        close(fd);
+    }
+    return errorName(fd);
+}
+
+std::string readByte(const fs::path& path) {
+    const int fd = open(path.c_str(), O_RDONLY);
+    char byte = 0;
+    const std::string result = errorName(fd < 0 ? fd : static_cast<int>(read(fd, &byte, 1)));
+    if (fd >= 0) {
+        close(fd);
+    }
+    return result;
+}
+
+TEST(Sandbox, ReportsEachLayerAndRefusesFileRulesToAThreadedCaller) {
+    const bool landlock =
+        syscall(SYS_landlock_create_ruleset, nullptr, 0, LANDLOCK_CREATE_RULESET_VERSION) >= 0;
+    // A kernel with seccomp filters faults on the missing program.
+    const bool seccomp =
+        prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, nullptr) != 0 && errno == EFAULT;
+    const std::string expected = std::string(landlock ? "1 " : "0 ") + (seccomp ? "1 " : "0 ") +
+                                 (kAddressSanitizer ? "0" : "1");
+    Outcome alone = runChild({}, [] { return std::string(); });
+    EXPECT_EQ(alone.layers.substr(0, 5), expected);
+    EXPECT_EQ(alone.layers.find("address space") != std::string::npos, kAddressSanitizer);
+
+    // Landlock would bind only the calling thread; the filter binds them all.
+    if (!landlock) {
+        return;
+    }
+    const pid_t pid = fork();
+    if (pid == 0) {
+        std::thread([] { pause(); }).detach();
+        const Report report = confine({});
+        const bool refused =
+            !report.fileSystemRules && report.systemCallFilter &&
+            std::any_of(report.missing.begin(), report.missing.end(), [](const std::string& line) {
+                return line.find("2 threads") != std::string::npos;
+            });
+        _exit(refused ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+
+TEST(Sandbox, DecodesAVolumeSetConfinedToItsVolumes) {
+    TempDirectory dir;
+    std::string data;
+    for (long i = 0; data.size() < 3'000'000; ++i) {
+        data += std::to_string(i * 7919 % 100003) + ",";
+    }
+    testing::makeTree(dir.path(), {{"grüße.txt", data}});
+    const fs::path first =
+        testing::rar(dir.path(), "set.rar", {"-ma5", "-m3", "-v64k"}, {"grüße.txt"});
+    const std::vector<fs::path> volumes = testing::volumeFiles(first);
+    ASSERT_GT(volumes.size(), 1u);
+    handOver(dir.path());
+    // Made before confinement, as the helper must: the bridge makes this
+    // locale on first use, and its data is on disk.
+    const locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
+    ASSERT_NE(utf8, static_cast<locale_t>(0));
+
+    const Outcome outcome = runChild(volumes, [&first] {
+        tovani_archive* archive = nullptr;
+        tovani_archive_info info{};
+        if (tovani_open(first.c_str(), true, nullptr, &archive, &info) != TOVANI_OK) {
+            return std::string("open failed");
+        }
+        std::string text;
+        tovani_entry entry{};
+        while (tovani_read_entry(archive, &entry) == TOVANI_OK) {
+            text += entry.name_utf8;
+            text += ':';
+            const auto collect = [](const uint8_t* bytes, size_t size, void* into) {
+                static_cast<std::string*>(into)->append(reinterpret_cast<const char*>(bytes), size);
+                return true;
+            };
+            std::string contents;
+            text +=
+                std::to_string(tovani_extract_entry(archive, collect, &contents)) + ":" + contents;
+        }
+        tovani_close(archive);
+        return text;
+    });
+    EXPECT_EQ(outcome.signal, 0);
+    EXPECT_EQ(outcome.result, "grüße.txt:0:" + data);
+    freelocale(utf8);
+}
+
+TEST(Sandbox, StopsDroppingFilesBesideTheArchiveOrInTmp) {
+    TempDirectory dir;
+    testing::writeFile(dir / "a.rar", "archive");
+    handOver(dir.path());
+    // The user may create files there: only the sandbox stands in the way.
+    EXPECT_EQ(runChild(
+                  {}, [&dir] { return createFile(dir / "control"); }, false)
+                  .result,
+              "ok");
+
+    for (const fs::path& readable : {dir / "a.rar", dir.path()}) {
+        const fs::path probe = "/tmp/ostrel-sandbox-probe-" + std::to_string(getpid());
+        const Outcome outcome = runChild({readable}, [&dir, &probe] {
+            return createFile(dir / "dropped") + " " + createFile(probe) + " " +
+                   errorName(mkdir((dir / "sub").c_str(), 0755)) + " " +
+                   errorName(rename((dir / "a.rar").c_str(), (dir / "b.rar").c_str())) + " " +
+                   errorName(unlink((dir / "a.rar").c_str())) + " " +
+                   errorName(symlink("/etc/passwd", (dir / "link").c_str()));
+        });
+        if (!outcome.systemCallFilter()) {
+            GTEST_SKIP() << outcome.layers;
+        }
+        EXPECT_EQ(outcome.result, "EPERM EPERM EPERM EPERM EPERM EPERM") << readable;
+        EXPECT_FALSE(fs::exists(probe));
+        fs::remove(probe);
+    }
+    EXPECT_EQ(testing::directoryNames(dir.path()), (std::set<std::string>{"a.rar", "control"}));
+    EXPECT_EQ(testing::readFile(dir / "a.rar"), "archive");
+}
+
+TEST(Sandbox, StopsReadingFilesOutsideTheSet) {
+    TempDirectory dir;
+    testing::makeTree(
+        dir.path(),
+        {{"set/a.rar", "archive"}, {"set/notes.txt", "inside"}, {"secret.txt", "outside"}});
+    handOver(dir.path());
+    EXPECT_EQ(runChild(
+                  {}, [&dir] { return readByte(dir / "secret.txt"); }, false)
+                  .result,
+              "ok");
+
+    const auto probe = [&dir] {
+        return readByte(dir / "set/a.rar") + " " + readByte(dir / "set/notes.txt") + " " +
+               readByte(dir / "secret.txt") + " " + readByte("/etc/passwd") + " " +
+               errorName(open((dir / "set").c_str(), O_RDONLY | O_DIRECTORY));
+    };
+    // A path that cannot be opened gets no rule; the others still hold.
+    const Outcome file = runChild({dir / "gone.rar", dir / "set/a.rar"}, probe);
+    if (!file.fileSystemRules()) {
+        GTEST_SKIP() << file.layers;
+    }
+    EXPECT_EQ(file.result, "ok EACCES EACCES EACCES EACCES") << file.layers;
+    const Outcome folder = runChild({dir / "set"}, probe);
+    EXPECT_EQ(folder.result, "ok ok EACCES EACCES ok") << folder.layers;
+}
+
+TEST(Sandbox, StopsConnectingSockets) {
+    TempDirectory dir;
+    const fs::path socketPath = dir / "listener";
+    const int local = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un localAddress{};
+    localAddress.sun_family = AF_UNIX;
+    std::strncpy(localAddress.sun_path, socketPath.c_str(), sizeof localAddress.sun_path - 1);
+    ASSERT_EQ(bind(local, reinterpret_cast<sockaddr*>(&localAddress), sizeof localAddress), 0);
+    ASSERT_EQ(listen(local, 4), 0);
+    ASSERT_EQ(chmod(socketPath.c_str(), 0777), 0);
+    const int network = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in networkAddress{};
+    networkAddress.sin_family = AF_INET;
+    networkAddress.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof networkAddress;
+    ASSERT_EQ(bind(network, reinterpret_cast<sockaddr*>(&networkAddress), length), 0);
+    ASSERT_EQ(getsockname(network, reinterpret_cast<sockaddr*>(&networkAddress), &length), 0);
+    ASSERT_EQ(listen(network, 4), 0);
+    handOver(dir.path());
+
+    const auto attempt = [&] {
+        const int a = socket(AF_UNIX, SOCK_STREAM, 0);
+        const int b = socket(AF_INET, SOCK_STREAM, 0);
+        int pair[2];
+        return errorName(a < 0 ? a
+                               : connect(a, reinterpret_cast<sockaddr*>(&localAddress),
+                                         sizeof localAddress)) +
+               " " +
+               errorName(b < 0 ? b
+                               : connect(b, reinterpret_cast<sockaddr*>(&networkAddress),
+                                         sizeof networkAddress)) +
+               " " + errorName(socketpair(AF_UNIX, SOCK_STREAM, 0, pair));
+    };
+    EXPECT_EQ(runChild({}, attempt, false).result, "ok ok ok");
+    const Outcome outcome = runChild({dir.path()}, attempt);
+    close(local);
+    close(network);
+    if (!outcome.systemCallFilter()) {
+        GTEST_SKIP() << outcome.layers;
+    }
+    EXPECT_EQ(outcome.result, "EPERM EPERM EPERM");
+}
+
+TEST(Sandbox, EndsAProcessThatStartsAProgramOrAProcessOrCallsThroughAnotherAbi) {
+    const std::vector<std::function<std::string()>> attempts = {
+        [] {
+            char* const arguments[] = {const_cast<char*>("/bin/true"), nullptr};
+            execve("/bin/true", arguments, environ);
+            return errorName(-1);
+        },
+        [] {
+            const pid_t pid = fork();
+            if (pid == 0) {
+                _exit(0);
+            }
+            return errorName(pid);
+        },
+        // socket() as an x32 call, and as a 32-bit socketcall.
+        [] {
+            return errorName(
+                static_cast<int>(syscall(0x40000000 | SYS_socket, AF_INET, SOCK_STREAM, 0)));
+        },
+        [] {
+            long result = 0;
+            asm volatile("int $0x80" : "=a"(result) : "a"(102), "b"(1), "c"(0) : "memory");
+            return std::to_string(result);
+        },
+    };
+    for (const auto& attempt : attempts) {
+        const Outcome outcome = runChild({}, attempt);
+        if (!outcome.systemCallFilter()) {
+            GTEST_SKIP() << outcome.layers;
+        }
+        EXPECT_EQ(outcome.signal, SIGSYS) << outcome.result;
+    }
+}
+
+TEST(Sandbox, KeepsThreadsAndTheInheritedChannelWorking) {
+    int channel[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, channel), 0);
+    ASSERT_EQ(send(channel[0], "open", 4, 0), 4);
+    const Outcome outcome = runChild({}, [&channel] {
+        int sum = 0;
+        std::thread([&sum] { sum = 42; }).join();
+        char request[4] = {};
+        const ssize_t received = recv(channel[1], request, sizeof request, 0);
+        return std::to_string(sum) + " " + std::string(request, received > 0 ? received : 0) + " " +
+               errorName(static_cast<int>(send(channel[1], "listing", 7, 0)));
+    });
+    EXPECT_EQ(outcome.result, "42 open ok");
+    char reply[8] = {};
+    EXPECT_EQ(recv(channel[0], reply, sizeof reply, MSG_DONTWAIT), 7);
+    EXPECT_STREQ(reply, "listing");
+    close(channel[0]);
+    close(channel[1]);
+}
+
+TEST(Sandbox, StopsWritingThroughAnInheritedFileOrGrowingMemoryWithoutBound) {
+    TempDirectory dir;
+    testing::writeFile(dir / "victim", "victim");
+    handOver(dir.path());
+    const int victim = open((dir / "victim").c_str(), O_RDWR);
+    ASSERT_GE(victim, 0);
+    const Outcome outcome = runChild({}, [victim] {
+        std::string memory = "unlimited";
+        if (!kAddressSanitizer) {
+            void* huge = malloc(4ULL << 30);
+            memory = huge == nullptr ? "refused" : "granted";
+            free(huge);
+        }
+        return errorName(static_cast<int>(write(victim, "x", 1))) + " " +
+               errorName(ftruncate(victim, 0)) + " " + memory;
+    });
+    close(victim);
+    if (!outcome.systemCallFilter()) {
+        GTEST_SKIP() << outcome.layers;
+    }
+    EXPECT_EQ(outcome.result,
+              std::string("EFBIG EPERM ") + (kAddressSanitizer ? "unlimited" : "refused"));
+    EXPECT_EQ(testing::readFile(dir / "victim"), "victim");
+}
+
+// The sanitizers' own work must survive the filter: an error report would
+// start its symbolizer, and the leak check at exit traces the process from a
+// cloned task, both of which the filter ends with SIGSYS.
+TEST(Sandbox, LetsTheSanitizerReportErrorsAndCheckLeaks) {
+    if (!kAddressSanitizer) {
+        GTEST_SKIP() << "needs AddressSanitizer";
+    }
+    int errors[2];
+    ASSERT_EQ(pipe(errors), 0);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(errors[1], STDERR_FILENO);
+        confine({});
+        volatile char* bytes = static_cast<char*>(malloc(8));
+        bytes[8] = 1;
+        _exit(0);
+    }
+    close(errors[1]);
+    std::string report;
+    char buffer[4096];
+    for (ssize_t n; (n = read(errors[0], buffer, sizeof buffer)) > 0;) {
+        report.append(buffer, n);
+    }
+    close(errors[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_FALSE(WIFSIGNALED(status) && WTERMSIG(status) == SIGSYS);
+    EXPECT_NE(report.find("heap-buffer-overflow"), std::string::npos) << report;
+    EXPECT_NE(report.find("#0 0x"), std::string::npos) << report;
+    EXPECT_NE(report.find("SUMMARY: AddressSanitizer: heap-buffer-overflow"), std::string::npos)
+        << report;
+
+    const pid_t exiting = fork();
+    if (exiting == 0) {
+        confine({});
+        std::exit(0);
+    }
+    waitpid(exiting, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+
+}  // namespace
+}  // namespace tovani::Sandbox
