@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstddef>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -20,7 +21,7 @@ using DecoderProtocol::MessageType;
 struct VolumeGate {
     const std::vector<std::string>& volumes;
     std::size_t reached = 0;
-    bool refused = false;
+    std::optional<std::string> refused = std::nullopt;
 };
 
 bool admitVolume(const char* path, void* context) {
@@ -29,7 +30,7 @@ bool admitVolume(const char* path, void* context) {
         ++gate->reached;
         return true;
     }
-    gate->refused = true;
+    gate->refused = path;
     return false;
 }
 
@@ -154,12 +155,14 @@ void answer(DecoderProtocol::Request& request, MessageWriter& out, const TestFau
             break;
         }
     }
-    // A refused volume may look like any failure, or like the end of the
-    // archive; either way the set is not what its names promise.
-    if (gate.refused) {
-        finished.status = TOVANI_DAMAGED;
-    }
     finished.missingVolume = tovani_missing_volume(handle);
+    // The library may take a refused volume for any failure, or for the end
+    // of the archive. It is reported as missing, as it is where the file
+    // system rules keep the library from opening it at all.
+    if (gate.refused) {
+        finished.status = TOVANI_VOLUME_MISSING;
+        finished.missingVolume = *gate.refused;
+    }
     const std::size_t count = tovani_next_volume_count(handle);
     for (std::size_t index = 0; index < count; ++index) {
         finished.volumes.emplace_back(tovani_next_volume_path(handle, index));

@@ -2,7 +2,7 @@
 // the bridge, streams the listing or the extraction as messages, and ends
 // with one Finished message. Only the volumes named in the request may be
 // moved on to, in their order; the library's request for any other is
-// refused, and the call then fails as damaged.
+// refused, and the call then fails with that volume missing.
 //
 //   DecoderProtocol::Request request = ...;  // read from the channel
 //   MessageWriter out(DecoderProtocol::kChannelDescriptor);
