@@ -10,9 +10,10 @@ namespace {
 
 using DecoderProtocol::MessageType;
 
-// Big enough for a few data frames per read, so the copying out of the
-// socket is done in large pieces.
-constexpr std::size_t kReadSize = 1024 * 1024;
+// One full data frame per read at most: large enough that reading costs
+// little per byte, small enough to keep the engine's memory flat (a larger
+// frame grows the buffer once).
+constexpr std::size_t kReadSize = DecoderProtocol::kMaxChunk + DecoderProtocol::kFrameHeaderSize;
 
 }  // namespace
 
