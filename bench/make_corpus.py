@@ -3,6 +3,7 @@
 
 big/:    two files, ~300 MB in all: one of generated text, one of random bytes
 small/:  20,000 small files in nested folders
+many/:   40,000 small files made the same way, for growth with the file count
 """
 import os
 import random
@@ -37,9 +38,13 @@ def main(root):
     text_file(os.path.join(big, "text.log"), 150 * 1000 * 1000, rng)
     random_file(os.path.join(big, "noise.bin"), 150 * 1000 * 1000, rng)
 
-    small = os.path.join(root, "small")
-    for i in range(20000):
-        folder = os.path.join(small, "d%02d" % (i % 40), "e%02d" % (i // 40 % 25))
+    small_tree(os.path.join(root, "small"), 20000, rng)
+    small_tree(os.path.join(root, "many"), 40000, rng)
+
+
+def small_tree(top, count, rng):
+    for i in range(count):
+        folder = os.path.join(top, "d%02d" % (i % 40), "e%02d" % (i // 40 % 25))
         os.makedirs(folder, exist_ok=True)
         name = os.path.join(folder, "f%05d.txt" % i)
         if i % 5 == 0:

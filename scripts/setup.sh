@@ -6,10 +6,18 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ make pkg-config clang libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  libunrar-dev rar
+  rar
+  unrar
+  libarchive-tools
+  time
+  dpkg-dev
+  patch
   qt6-base-dev qt6-base-dev-tools libqt6dbus6 libqt6svg6 qt6-l10n-tools
   xvfb xauth xdg-utils desktop-file-utils shared-mime-info dbus-daemon
   attr e2fsprogs util-linux procps
+  qt6-translations-l10n
+  openbox
+  x11-utils
   libseccomp-dev
 )
 
@@ -17,27 +25,55 @@ missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
+
+# The UnRAR library is built from Debian's source package, fetched once into a
+# cache outside the checkout so that later builds need no network.
+unrar_version=$(cat "$(dirname "${BASH_SOURCE[0]}")/../third_party/unrar/debian-version")
+unrar_cache=${OSTREL_UNRAR_CACHE:-/var/cache/ostrel}
+unrar_dir="$unrar_cache/unrar-nonfree-${unrar_version#*:}"
+nonfree=/etc/apt/sources.list.d/ostrel-non-free.sources
+nonfree_list=/etc/apt/sources.list.d/ostrel-non-free.list
+if [ ${#missing[@]} -eq 0 ] && [ -f "$unrar_dir/dll.cpp" ] &&
+  { grep -qs 'deb-src' "$nonfree" || grep -qs '^deb-src' "$nonfree_list"; }; then
+  exit 0
+fi
 
 SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO="sudo"
 
-# The UnRAR library and the rar tool live in Debian's non-free component.
-# Derive a sources entry from the existing Debian one, with only the component changed.
-nonfree=/etc/apt/sources.list.d/ostrel-non-free.sources
-if [ ! -f "$nonfree" ]; then
+# rar, unrar and the UnRAR source live in Debian's non-free component. Derive
+# a sources entry (binary and source) from the existing Debian one, with only
+# the component changed.
+if ! grep -qs 'deb-src' "$nonfree" && ! grep -qs '^deb-src' "$nonfree_list"; then
   if [ -f /etc/apt/sources.list.d/debian.sources ]; then
     # First stanza of the Debian sources file (the main archive, not security).
     awk 'BEGIN{RS=""; ORS="\n\n"} NR==1' /etc/apt/sources.list.d/debian.sources |
-      sed -E 's/^Components:.*/Components: non-free/' | $SUDO tee "$nonfree" >/dev/null
+      sed -E -e 's/^Components:.*/Components: non-free/' -e 's/^Types:.*/Types: deb deb-src/' |
+      $SUDO tee "$nonfree" >/dev/null
   elif [ -f /etc/apt/sources.list ]; then
     grep -E '^deb\s' /etc/apt/sources.list | grep -v security | head -n 1 |
-      awk '{ $0 = $1 " " $2 " " $3 " non-free"; print }' |
-      $SUDO tee /etc/apt/sources.list.d/ostrel-non-free.list >/dev/null
-    nonfree=/etc/apt/sources.list.d/ostrel-non-free.list
+      awk '{ print $1 " " $2 " " $3 " non-free"; $1 = "deb-src"; print $1 " " $2 " " $3 " non-free" }' |
+      $SUDO tee "$nonfree_list" >/dev/null
   fi
 fi
 
 export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update -qq >/dev/null
-$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+[ ${#missing[@]} -eq 0 ] ||
+  $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+
+if [ ! -f "$unrar_dir/dll.cpp" ]; then
+  # apt checks the source index's signature and the files' checksums;
+  # dpkg-source unpacks with Debian's own patches applied.
+  # Unpacked beside the cache entry and renamed into place, so an interrupted
+  # fetch never leaves a partial entry behind.
+  $SUDO mkdir -p "$unrar_cache"
+  fetch=$($SUDO mktemp -d "$unrar_cache/fetch.XXXXXX")
+  # apt downloads as its own unprivileged user where it can.
+  $SUDO chmod 755 "$fetch"
+  if id _apt >/dev/null 2>&1; then $SUDO chown _apt "$fetch"; fi
+  (cd "$fetch" && $SUDO apt-get source -qq "unrar-nonfree=$unrar_version" >/dev/null)
+  $SUDO rm -rf "$unrar_dir"
+  $SUDO mv "$(find "$fetch" -mindepth 1 -maxdepth 1 -type d | head -n 1)" "$unrar_dir"
+  $SUDO rm -rf "$fetch"
+fi

@@ -12,6 +12,7 @@
 #include "Settings/AppSettings.h"
 #include "Settings/SettingsWindowController.h"
 #include "UI/DockPresence.h"
+#include "UI/ErrorMessage.h"
 #include "UI/ErrorPresenter.h"
 #include "UI/PasswordPrompt.h"
 
@@ -55,6 +56,7 @@ AppDelegate::Hooks AppDelegate::Hooks::standard() {
         return std::make_unique<SettingsWindowController>(settings);
     };
     hooks.quit = [] { QCoreApplication::quit(); };
+    hooks.makeNotifier = [] { return makeDesktopNotifier(); };
     return hooks;
 }
 
@@ -69,6 +71,9 @@ AppDelegate::AppDelegate(AppSettings& settings, std::unique_ptr<FileManagerActio
     idleTimer_->setInterval(idleDelay);
     // The timer is a child: once the delegate is gone, it never fires.
     connect(idleTimer_, &QTimer::timeout, this, &AppDelegate::quitIfIdle);
+    if (hooks_.makeNotifier) {
+        notifier_ = hooks_.makeNotifier();
+    }
 }
 
 AppDelegate::~AppDelegate() {
@@ -90,6 +95,11 @@ void AppDelegate::willFinishLaunching() {
             self->queue_.cancelCurrent();
         }
     });
+    progressWindow_.setOnCancelAll([self] {
+        if (self) {
+            self->queue_.cancelAll();
+        }
+    });
     QCoreApplication::instance()->installEventFilter(this);
 }
 
@@ -101,6 +111,9 @@ void AppDelegate::didFinishLaunching() {
 }
 
 void AppDelegate::open(const std::vector<fs::path>& archives) {
+    if (terminating_) {
+        return;
+    }
     cancelIdleCheck();
     if (finishingJob_) {
         deferredArchives_.insert(deferredArchives_.end(), archives.begin(), archives.end());
@@ -127,6 +140,19 @@ void AppDelegate::showSettings() {
     settingsWindow().show();
 }
 
+void AppDelegate::terminate() {
+    if (terminating_) {
+        return;
+    }
+    terminating_ = true;
+    deferredArchives_.clear();
+    queue_.cancelAll();
+    emit quitting();
+    // Ends open dialogs as well: a password prompt then answers nothing,
+    // which ends its job as cancelled.
+    hooks_.quit();
+}
+
 bool AppDelegate::isIdleCheckPending() const {
     return idleTimer_->isActive();
 }
@@ -134,12 +160,16 @@ bool AppDelegate::isIdleCheckPending() const {
 void AppDelegate::didStart(ExtractionQueue&, const fs::path& archive, std::int64_t position,
                            std::int64_t total) {
     cancelIdleCheck();
+    batchPassword_.jobStarted();
     progressWindow_.begin(QFile::decodeName(archive.filename().c_str()), position, total);
 }
 
 std::optional<std::string> AppDelegate::passwordFor(ExtractionQueue&,
                                                     const PasswordRequest& request) {
-    return hooks_.askPassword(request);
+    if (terminating_) {
+        return std::nullopt;
+    }
+    return batchPassword_.answer(request, hooks_.askPassword);
 }
 
 void AppDelegate::didReport(ExtractionQueue&, const ExtractionProgress& progress) {
@@ -149,6 +179,20 @@ void AppDelegate::didReport(ExtractionQueue&, const ExtractionProgress& progress
 void AppDelegate::didFinish(ExtractionQueue& queue, const fs::path& archive,
                             const ExtractionOptions& options, const ExtractionOutcome& outcome) {
     finishingJob_ = true;
+    // Whatever follows, the window is not due for a job that has ended.
+    progressWindow_.jobEnded();
+    if (outcome.result() != nullptr) {
+        batchPassword_.jobSucceeded();
+    } else {
+        batchPassword_.jobFailed();
+    }
+    if (terminating_) {
+        finishingJob_ = false;
+        return;
+    }
+    if (!progressWindow_.window()->isVisible()) {
+        notifyOutcome(archive, outcome);
+    }
     if (const ExtractionResult* result = outcome.result()) {
         handleSuccess(archive, *result);
     } else {
@@ -163,6 +207,7 @@ void AppDelegate::didFinish(ExtractionQueue& queue, const fs::path& archive,
 }
 
 void AppDelegate::didBecomeIdle(ExtractionQueue&) {
+    batchPassword_.batchEnded();
     progressWindow_.finish();
     scheduleIdleCheck();
 }
@@ -193,6 +238,37 @@ void AppDelegate::handleSuccess(const fs::path& archive, const ExtractionResult&
     }
     if (settings_.revealInFinder()) {
         fileManager_->reveal(result.output());
+    }
+}
+
+void AppDelegate::notifyOutcome(const fs::path& archive, const ExtractionOutcome& outcome) {
+    if (!notifier_) {
+        return;
+    }
+    const QString name = QFile::decodeName(archive.filename().c_str());
+    if (const ExtractionResult* result = outcome.result()) {
+        QPointer<AppDelegate> self(this);
+        const fs::path output = result->output();
+        notifier_->notify(tr("Extracted “%1”").arg(name), [self, output] {
+            if (self) {
+                self->fileManager_->reveal(output);
+            }
+        });
+        return;
+    }
+    // A cancellation is the user's own doing and stays silent; any other
+    // failure is named here too, in case its alert opened out of sight.
+    try {
+        std::rethrow_exception(outcome.error());
+    } catch (const ExtractionError& failure) {
+        if (failure == ExtractionError::cancelled()) {
+            return;
+        }
+        notifier_->notify(errorMessage(failure, name).title, {});
+    } catch (const std::exception& failure) {
+        notifier_->notify(errorMessage(failure, name).title, {});
+    } catch (...) {
+        notifier_->notify(errorMessage(std::runtime_error("unknown error"), name).title, {});
     }
 }
 
@@ -234,7 +310,15 @@ void AppDelegate::scheduleIdleCheck() {
 }
 
 void AppDelegate::quitIfIdle() {
+    if (terminating_) {
+        return;  // asked to quit already
+    }
     if (!queue_.isIdle() || !deferredArchives_.empty() || anyWindowVisible()) {
+        return;
+    }
+    // A notification's "show it" is served while it can still be chosen.
+    if (notifier_ && notifier_->awaitsAction()) {
+        scheduleIdleCheck();
         return;
     }
     emit quitting();

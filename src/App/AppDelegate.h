@@ -23,9 +23,11 @@
 #include <string>
 #include <vector>
 
+#include "App/BatchPassword.h"
 #include "App/ExtractionQueue.h"
 #include "App/ExtractionQueueDelegate.h"
 #include "App/FileManagerActions.h"
+#include "App/Notifier.h"
 #include "TovaniCore/SkippedEntry.h"
 #include "UI/ProgressWindowController.h"
 
@@ -55,6 +57,9 @@ public:
         std::function<std::optional<std::string>(const PasswordRequest&)> askPassword;
         std::function<std::unique_ptr<SettingsWindowController>(AppSettings&)> makeSettingsWindow;
         std::function<void()> quit;
+        // Makes the notifier for jobs that end without a window; without
+        // one, nothing is notified.
+        std::function<std::unique_ptr<Notifier>()> makeNotifier;
 
         static Hooks standard();
     };
@@ -81,6 +86,10 @@ public:
     void reopen();
     // The menu's "Settings…".
     void showSettings();
+    // SIGTERM or SIGHUP: nothing more starts, the running job is cancelled
+    // (its workspace goes with it) and the application quits; the queue waits
+    // for the job as it is destroyed.
+    void terminate();
 
     ExtractionQueue& queue() { return queue_; }
     ProgressWindowController& progressWindow() { return progressWindow_; }
@@ -116,6 +125,7 @@ private:
     void scheduleIdleCheck();
     void quitIfIdle();
     void addToQueue(const std::vector<std::filesystem::path>& archives);
+    void notifyOutcome(const std::filesystem::path& archive, const ExtractionOutcome& outcome);
 
     AppSettings& settings_;
     std::unique_ptr<FileManagerActions> fileManager_;
@@ -123,6 +133,9 @@ private:
     ProgressWindowController progressWindow_;
     std::unique_ptr<SettingsWindowController> settingsWindow_;
     std::unique_ptr<QMenuBar> menuBar_;
+    std::unique_ptr<Notifier> notifier_;
+    BatchPassword batchPassword_;
+    bool terminating_ = false;
     // Last, so that it goes first: its running job ends before the windows go.
     ExtractionQueue queue_;
     QTimer* idleTimer_;

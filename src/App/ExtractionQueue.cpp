@@ -90,6 +90,12 @@ void ExtractionQueue::cancelCurrent() {
     }
 }
 
+void ExtractionQueue::cancelAll() {
+    totalCount_ -= static_cast<std::int64_t>(pending_.size());
+    pending_.clear();
+    cancelCurrent();
+}
+
 bool ExtractionQueue::isIdle() const {
     return !current_ && pending_.empty();
 }

@@ -11,6 +11,7 @@
 //       return ExtractionOptions{settings.alwaysCreateFolder(), std::nullopt};
 //   });
 //   queue.cancelCurrent();  // the progress window's Cancel button
+//   queue.cancelAll();      // Shift+Cancel: the rest of the batch too
 //
 // Every operation, and every delegate call, happens on the main thread, whose
 // state needs no lock. Destroying the queue cancels the running job and waits
@@ -72,6 +73,9 @@ public:
     void add(const std::vector<std::filesystem::path>& archives, const OptionsForArchive& options);
     // Asks the running job to stop; waiting jobs are not touched.
     void cancelCurrent();
+    // Drops every waiting job and asks the running one to stop; the queue
+    // then becomes idle once that job has ended.
+    void cancelAll();
     // Nothing runs and nothing waits.
     bool isIdle() const;
 

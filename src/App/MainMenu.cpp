@@ -54,18 +54,6 @@ void closeActiveWindow() {
     window->close();
 }
 
-void showAbout(const QString& appName) {
-    QMessageBox box;
-    box.setWindowTitle(Texts::tr("About %1").arg(appName));
-    box.setText(QStringLiteral("<b>%1</b>").arg(appName.toHtmlEscaped()));
-    box.setInformativeText(Texts::tr("Version %1").arg(QCoreApplication::applicationVersion()));
-    const QIcon icon = QApplication::windowIcon();
-    if (!icon.isNull()) {
-        box.setIconPixmap(icon.pixmap(64, 64));
-    }
-    runModal(box);
-}
-
 bool isOrdinaryWindow(const QWidget* widget) {
     if (!widget->isWindow()) {
         return false;
@@ -118,6 +106,19 @@ private:
 };
 
 }  // namespace
+
+void showAbout(const QString& appName) {
+    QMessageBox box;
+    box.setObjectName("aboutBox");
+    box.setWindowTitle(Texts::tr("About %1").arg(appName));
+    box.setText(QStringLiteral("<b>%1</b>").arg(appName.toHtmlEscaped()));
+    box.setInformativeText(Texts::tr("Version %1").arg(QCoreApplication::applicationVersion()));
+    const QIcon icon = QApplication::windowIcon();
+    if (!icon.isNull()) {
+        box.setIconPixmap(icon.pixmap(64, 64));
+    }
+    runModal(box);
+}
 
 std::unique_ptr<QMenuBar> make(const QString& appName, std::function<void()> showSettings) {
     auto menuBar = std::make_unique<QMenuBar>(nullptr);

@@ -25,4 +25,8 @@ std::unique_ptr<QMenuBar> make(const QString& appName, std::function<void()> sho
 // shown later included, for as long as the menu bar exists.
 void install(QMenuBar& menuBar);
 
+// The About box, as the application menu's "About {appName}" shows it; also
+// reachable from the settings window, since Linux shows no menu bar.
+void showAbout(const QString& appName);
+
 }  // namespace tovani::MainMenu

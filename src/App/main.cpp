@@ -3,12 +3,15 @@
 #include <QApplication>
 #include <QFileInfo>
 #include <QIcon>
+#include <QLocale>
 #include <QUrl>
 #include <filesystem>
 #include <vector>
 
 #include "App/AppDelegate.h"
 #include "App/InstanceChannel.h"
+#include "App/TerminationSignals.h"
+#include "App/Translations.h"
 #include "Settings/AppResources.h"
 #include "Settings/AppSettings.h"
 
@@ -47,6 +50,7 @@ int main(int argc, char** argv) {
     // The idle check decides when to quit, not the last window.
     QApplication::setQuitOnLastWindowClosed(false);
     tovani::AppResources::initialize();
+    tovani::Translations::install(QLocale::system());
     QApplication::setWindowIcon(QIcon(tovani::AppResources::iconPath));
 
     const QStringList files = absoluteFiles(QCoreApplication::arguments().mid(1));
@@ -55,7 +59,12 @@ int main(int argc, char** argv) {
         return 0;
     }
 
+    // Logout, a closed terminal or `kill` end the running job cleanly; made
+    // first so that it still holds while the delegate waits for the job.
+    tovani::TerminationSignals termination;
     tovani::AppDelegate delegate(tovani::AppSettings::shared());
+    QObject::connect(&termination, &tovani::TerminationSignals::received, &delegate,
+                     &tovani::AppDelegate::terminate);
     QObject::connect(&channel, &tovani::InstanceChannel::requested, &delegate,
                      [&delegate](const QStringList& requested) {
                          if (requested.isEmpty()) {

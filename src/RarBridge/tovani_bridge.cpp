@@ -323,6 +323,11 @@ tovani_status tovani_open(const char* path, bool for_extraction, const char* pas
             Utf8LocaleScope locale;
             handle = RAROpenArchiveEx(&data);
         }
+        // The library can hand back a handle together with an error.
+        if (handle != nullptr && data.OpenResult != ERAR_SUCCESS) {
+            RARCloseArchive(handle);
+            handle = nullptr;
+        }
         if (handle == nullptr) {
             const tovani_status status =
                 StatusFromRarCode(*archive, static_cast<int>(data.OpenResult));

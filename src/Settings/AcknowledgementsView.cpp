@@ -63,7 +63,11 @@ AcknowledgementsView::AcknowledgementsView(QWidget* parent) : QDialog(parent, Qt
     licenseView_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     // 11 against a body text of 13: a little smaller than the other texts,
     // whatever size the desktop gives them.
+    // Asks for fixed pitch outright as well, so that a desktop whose
+    // monospace family resolves oddly still gets a fixed-pitch face.
     QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    mono.setStyleHint(QFont::TypeWriter);
+    mono.setFixedPitch(true);
     mono.setPointSizeF(font().pointSizeF() * 11.0 / 13.0);
     licenseView_->setFont(mono);
     licenseView_->document()->setDocumentMargin(10);

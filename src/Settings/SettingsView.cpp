@@ -16,6 +16,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "App/MainMenu.h"
 #include "Settings/AcknowledgementsView.h"
 #include "Settings/AppSettings.h"
 #include "Settings/DefaultAppStatus.h"
@@ -160,6 +161,8 @@ QWidget* SettingsView::makeStatusSection() {
 
     handlerLine_ = new QLabel(this);
     handlerLine_->setObjectName("handlerLine");
+    // Names another app by its desktop file's Name=, shown as it stands.
+    handlerLine_->setTextFormat(Qt::PlainText);
     handlerLine_->setWordWrap(true);
     QFont callout = handlerLine_->font();
     callout.setPointSizeF(callout.pointSizeF() * 0.92);
@@ -225,9 +228,16 @@ QWidget* SettingsView::makeAboutSection() {
     connect(acknowledgementsButton_, &QPushButton::clicked, this,
             &SettingsView::showAcknowledgements);
 
+    aboutButton_ = new QPushButton(tr("About %1").arg(QCoreApplication::applicationName()), this);
+    aboutButton_->setObjectName("aboutButton");
+    aboutButton_->setAutoDefault(false);
+    connect(aboutButton_, &QPushButton::clicked, this,
+            [] { MainMenu::showAbout(QCoreApplication::applicationName()); });
+
     auto* row = new QHBoxLayout;
     row->addWidget(versionLabel_);
     row->addStretch();
+    row->addWidget(aboutButton_);
     row->addWidget(acknowledgementsButton_);
     return section(this, QString(), {row});
 }

@@ -45,6 +45,7 @@ public:
     QCheckBox* folderToggle() const { return folderToggle_; }
     QLabel* versionLabel() const { return versionLabel_; }
     QPushButton* acknowledgementsButton() const { return acknowledgementsButton_; }
+    QPushButton* aboutButton() const { return aboutButton_; }
     AcknowledgementsView* acknowledgements() const { return acknowledgements_; }
 
 signals:
@@ -74,6 +75,7 @@ private:
     QCheckBox* folderToggle_ = nullptr;
     QLabel* versionLabel_ = nullptr;
     QPushButton* acknowledgementsButton_ = nullptr;
+    QPushButton* aboutButton_ = nullptr;
     AcknowledgementsView* acknowledgements_ = nullptr;
 };
 

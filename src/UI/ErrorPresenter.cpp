@@ -1,6 +1,7 @@
 #include "UI/ErrorPresenter.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QLabel>
@@ -54,11 +55,16 @@ std::optional<std::filesystem::path> chooseFolder(const std::filesystem::path& a
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setLabelText(QFileDialog::Accept, Texts::tr("Extract Here"));
     dialog.setWindowTitle(Texts::tr("Choose where to extract “%1”.").arg(fileName(archive)));
+    // Opens next to the archive, never in the app's working directory.
+    const QString start = QFile::decodeName(archive.parent_path().c_str());
+    dialog.setDirectory(start);
     if (runModal(dialog) != QDialog::Accepted) {
         return std::nullopt;
     }
+    // Accepting without choosing anything gives back the folder the dialog
+    // opened on, the one that just failed: that is no choice.
     const QStringList chosen = dialog.selectedFiles();
-    if (chosen.isEmpty() || chosen.first().isEmpty()) {
+    if (chosen.isEmpty() || chosen.first().isEmpty() || QDir(chosen.first()) == QDir(start)) {
         return std::nullopt;
     }
     return std::filesystem::path(QFile::encodeName(chosen.first()).toStdString());

@@ -1,13 +1,35 @@
 #include "UI/ModalSession.h"
 
 #include <QDialog>
+#include <QPointer>
+#include <QWindow>
 
 #include "UI/DockPresence.h"
 
 namespace tovani {
+namespace {
+
+QPointer<QWidget>& anchor() {
+    static QPointer<QWidget> window;
+    return window;
+}
+
+}  // namespace
+
+void setDialogAnchor(QWidget* window) {
+    anchor() = window;
+}
 
 int runModal(QDialog& dialog) {
     DockPresence::setActivationPolicy(DockPresence::ActivationPolicy::regular);
+    // A dialog transient for the visible progress window stays above it.
+    QWidget* over = anchor();
+    if (over != nullptr && over->isVisible() && dialog.parentWidget() == nullptr) {
+        dialog.winId();
+        if (QWindow* handle = dialog.windowHandle()) {
+            handle->setTransientParent(over->windowHandle());
+        }
+    }
     // Modality has to be set before the dialog is shown; exec() then keeps
     // the already visible dialog and runs its loop.
     dialog.setWindowModality(Qt::ApplicationModal);

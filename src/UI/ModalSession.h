@@ -8,10 +8,16 @@
 #pragma once
 
 class QDialog;
+class QWidget;
 
 namespace tovani {
 
 // Returns the dialog's exec() result.
 int runModal(QDialog& dialog);
+
+// A window that, while on screen, every dialog run by runModal is made
+// transient for, so that the window manager keeps the dialog above it (the
+// progress window). Held weakly; null clears it.
+void setDialogAnchor(QWidget* window);
 
 }  // namespace tovani

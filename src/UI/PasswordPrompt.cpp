@@ -1,6 +1,7 @@
 #include "UI/PasswordPrompt.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QCoreApplication>
 #include <QDialog>
 #include <QDialogButtonBox>
@@ -43,6 +44,8 @@ void build(Prompt& prompt, const PasswordRequest& request) {
     auto* message = new QLabel(
         Texts::tr("Enter the password for “%1”.").arg(QString::fromStdString(request.archiveName)),
         &dialog);
+    // The archive's name is shown as it stands, never read as markup.
+    message->setTextFormat(Qt::PlainText);
     QFont bold = message->font();
     bold.setBold(true);
     message->setFont(bold);
@@ -55,6 +58,7 @@ void build(Prompt& prompt, const PasswordRequest& request) {
         new QLabel(request.isRetry ? Texts::tr("Incorrect password. Try again.")
                                    : Texts::tr("This archive is protected with a password."),
                    &dialog);
+    informative->setTextFormat(Qt::PlainText);
     informative->setWordWrap(true);
     informative->setObjectName("informativeLabel");
 
@@ -63,6 +67,14 @@ void build(Prompt& prompt, const PasswordRequest& request) {
     prompt.field->setPlaceholderText(Texts::tr("Password"));
     prompt.field->setFixedWidth(260);
     prompt.field->setObjectName("passwordField");
+
+    auto* reveal = new QCheckBox(Texts::tr("Show password"), &dialog);
+    reveal->setObjectName("showPasswordCheckBox");
+    QLineEdit* field = prompt.field;
+    QObject::connect(reveal, &QCheckBox::toggled, field, [field](bool shown) {
+        field->setEchoMode(shown ? QLineEdit::Normal : QLineEdit::Password);
+        field->setFocus();
+    });
 
     auto* buttons = new QDialogButtonBox(&dialog);
     QPushButton* ok = buttons->addButton(Texts::tr("OK"), QDialogButtonBox::AcceptRole);
@@ -77,6 +89,7 @@ void build(Prompt& prompt, const PasswordRequest& request) {
     column->addWidget(informative);
     column->addSpacing(4);
     column->addWidget(prompt.field, 0, Qt::AlignLeft);
+    column->addWidget(reveal, 0, Qt::AlignLeft);
     column->addSpacing(8);
     column->addWidget(buttons);
 
@@ -89,6 +102,7 @@ void build(Prompt& prompt, const PasswordRequest& request) {
 
     // Typing goes into the field as soon as the dialog is up.
     prompt.field->setFocus();
+    dialog.setObjectName("passwordPrompt");
 }
 
 }  // namespace

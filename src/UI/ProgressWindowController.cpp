@@ -2,18 +2,23 @@
 
 #include <algorithm>
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QHBoxLayout>
+#include <QMouseEvent>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QShortcut>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QWidget>
 
+#include "UI/ByteCountFormatter.h"
 #include "UI/DockPresence.h"
 #include "UI/ElidedLabel.h"
+#include "UI/ModalSession.h"
 
 namespace tovani {
 namespace {
@@ -55,8 +60,10 @@ void makeSecondary(QLabel* label) {
 
 }  // namespace
 
-ProgressWindowController::ProgressWindowController(QObject* parent)
-    : QObject(parent), window_(std::make_unique<ProgressWindow>()) {
+ProgressWindowController::ProgressWindowController(QObject* parent, Clock clock)
+    : QObject(parent),
+      clock_(clock ? std::move(clock) : Clock([] { return std::chrono::steady_clock::now(); })),
+      window_(std::make_unique<ProgressWindow>()) {
     window_->setObjectName("progressWindow");
     window_->setWindowTitle(QCoreApplication::applicationName());
     window_->setAttribute(Qt::WA_ShowWithoutActivating);
@@ -71,6 +78,8 @@ ProgressWindowController::ProgressWindowController(QObject* parent)
     connect(appearanceTimer_, &QTimer::timeout, this, &ProgressWindowController::appear);
 
     buildContent();
+    // Dialogs opened while the window is up stay above it.
+    setDialogAnchor(window_.get());
 
     if (const QScreen* screen = window_->screen()) {
         QRect frame = window_->frameGeometry();
@@ -94,6 +103,12 @@ void ProgressWindowController::buildContent() {
     makeSecondary(detail);
     detailLabel_ = detail;
 
+    figuresLabel_ = new QLabel(window);
+    figuresLabel_->setTextFormat(Qt::PlainText);
+    makeSecondary(figuresLabel_);
+    figuresLabel_->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    figuresLabel_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+
     countLabel_ = new QLabel(window);
     countLabel_->setTextFormat(Qt::PlainText);
     makeSecondary(countLabel_);
@@ -109,10 +124,23 @@ void ProgressWindowController::buildContent() {
     cancelButton_->setShortcut(QKeySequence(Qt::Key_Escape));
     cancelButton_->setAutoDefault(false);
     cancelButton_->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
-    connect(cancelButton_, &QPushButton::clicked, this, &ProgressWindowController::cancel);
+    cancelButton_->setToolTip(tr("Shift-click to cancel the remaining archives as well."));
+    cancelButton_->installEventFilter(this);
+    connect(cancelButton_, &QPushButton::clicked, this, [this] {
+        const Qt::KeyboardModifiers modifiers = clickModifiers_ | QApplication::keyboardModifiers();
+        clickModifiers_ = Qt::NoModifier;
+        if (modifiers.testFlag(Qt::ShiftModifier)) {
+            cancelAll();
+        } else {
+            cancel();
+        }
+    });
+    auto* cancelAllKey = new QShortcut(QKeySequence(Qt::SHIFT | Qt::Key_Escape), window);
+    connect(cancelAllKey, &QShortcut::activated, this, &ProgressWindowController::cancelAll);
 
     titleLabel_->setObjectName("titleLabel");
     detailLabel_->setObjectName("detailLabel");
+    figuresLabel_->setObjectName("figuresLabel");
     countLabel_->setObjectName("countLabel");
     progressBar_->setObjectName("progressBar");
     cancelButton_->setObjectName("cancelButton");
@@ -125,6 +153,7 @@ void ProgressWindowController::buildContent() {
     auto* detailRow = new QHBoxLayout;
     detailRow->setSpacing(12);
     detailRow->addWidget(detailLabel_, 1);
+    detailRow->addWidget(figuresLabel_, 0);
     detailRow->addWidget(countLabel_, 0);
 
     auto* stack = new QVBoxLayout(window);
@@ -143,16 +172,23 @@ void ProgressWindowController::setOnCancel(std::function<void()> onCancel) {
     onCancel_ = std::move(onCancel);
 }
 
+void ProgressWindowController::setOnCancelAll(std::function<void()> onCancelAll) {
+    onCancelAll_ = std::move(onCancelAll);
+}
+
 void ProgressWindowController::begin(const QString& archiveName, std::int64_t position,
                                      std::int64_t total) {
+    jobRunning_ = true;
+    jobStart_ = clock_();
     titleLabel_->setText(tr("Extracting “%1”").arg(archiveName));
     detailLabel_->clear();
+    figuresLabel_->clear();
     countLabel_->setText(total >= 2 ? tr("%1 of %2").arg(position).arg(total) : QString());
     cancelButton_->setEnabled(true);
     // A range of 0..0 is the indeterminate, animated bar.
     progressBar_->setRange(0, 0);
 
-    if (window_->isVisible() || appearanceTimer_->isActive()) {
+    if (window_->isVisible() || appearanceTimer_->isActive() || waitingBehind_) {
         return;
     }
     appearanceTimer_->start();
@@ -167,6 +203,7 @@ void ProgressWindowController::update(const ExtractionProgress& progress) {
     if (progress.totalBytes == 0) {
         return;
     }
+    figuresLabel_->setText(figures(progress));
     if (progressBar_->maximum() == 0) {
         progressBar_->setRange(0, barScale);
     }
@@ -175,7 +212,43 @@ void ProgressWindowController::update(const ExtractionProgress& progress) {
     progressBar_->setValue(static_cast<int>(std::min(fraction, 1.0) * barScale));
 }
 
+QString ProgressWindowController::figures(const ExtractionProgress& progress) const {
+    const std::uint64_t done = std::min(progress.completedBytes, progress.totalBytes);
+    const QString bytes =
+        tr("%1 of %2")
+            .arg(ByteCountFormatter::format(static_cast<std::int64_t>(done)),
+                 ByteCountFormatter::format(static_cast<std::int64_t>(progress.totalBytes)));
+    const auto elapsed = clock_() - jobStart_;
+    if (done == 0 || done == progress.totalBytes || elapsed < estimateAfter) {
+        return bytes;
+    }
+    // The rate so far, taken as the rate to come.
+    const double seconds = std::chrono::duration<double>(elapsed).count();
+    const double left =
+        seconds * static_cast<double>(progress.totalBytes - done) / static_cast<double>(done);
+    return tr("%1, %2 left")
+        .arg(bytes, durationText(std::chrono::seconds(static_cast<std::int64_t>(left + 0.999))));
+}
+
+QString ProgressWindowController::durationText(std::chrono::seconds left) {
+    const std::int64_t seconds = std::max<std::int64_t>(left.count(), 1);
+    if (seconds < 60) {
+        return tr("%1 s").arg(seconds);
+    }
+    const std::int64_t minutes = (seconds + 59) / 60;
+    if (minutes < 60) {
+        return tr("%1 min").arg(minutes);
+    }
+    return tr("%1 h %2 min").arg(minutes / 60).arg(minutes % 60);
+}
+
+void ProgressWindowController::jobEnded() {
+    jobRunning_ = false;
+    appearanceTimer_->stop();
+}
+
 void ProgressWindowController::finish() {
+    jobRunning_ = false;
     appearanceTimer_->stop();
     window_->close();
     DockPresence::refresh();
@@ -190,16 +263,58 @@ bool ProgressWindowController::isAppearancePending() const {
 }
 
 void ProgressWindowController::appear() {
+    // A dialog of the app is never covered: the window waits until it is gone.
+    QWidget* modal = QApplication::activeModalWidget();
+    if (modal != nullptr && modal->isVisible()) {
+        if (waitingBehind_ != modal) {
+            if (waitingBehind_) {
+                waitingBehind_->removeEventFilter(this);
+            }
+            waitingBehind_ = modal;
+            modal->installEventFilter(this);
+        }
+        return;
+    }
     // Comes to the front without taking the focus from what the user is doing.
     window_->show();
     window_->raise();
     DockPresence::refresh();
 }
 
+bool ProgressWindowController::eventFilter(QObject* watched, QEvent* event) {
+    // The modifiers of the click itself, which the clicked signal does not carry.
+    if (watched == cancelButton_ && event->type() == QEvent::MouseButtonRelease) {
+        clickModifiers_ = static_cast<QMouseEvent*>(event)->modifiers();
+        return false;
+    }
+    if (watched == waitingBehind_ && event->type() == QEvent::Hide) {
+        waitingBehind_->removeEventFilter(this);
+        waitingBehind_ = nullptr;
+        // After the hide has been handled, so that the dialog no longer counts.
+        QTimer::singleShot(0, this, [this] {
+            if (jobRunning_ && !window_->isVisible() && !appearanceTimer_->isActive()) {
+                appear();
+            }
+        });
+    }
+    return false;
+}
+
 void ProgressWindowController::cancel() {
     cancelButton_->setEnabled(false);
     detailLabel_->setText(tr("Cancelling…"));
     if (onCancel_) {
+        onCancel_();
+    }
+}
+
+void ProgressWindowController::cancelAll() {
+    cancelButton_->setEnabled(false);
+    detailLabel_->setText(tr("Cancelling…"));
+    countLabel_->clear();
+    if (onCancelAll_) {
+        onCancelAll_();
+    } else if (onCancel_) {
         onCancel_();
     }
 }

@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <QWidget>
+#include <algorithm>
 #include <filesystem>
 #include <stdexcept>
 #include <system_error>
@@ -14,6 +15,7 @@
 #include "App/AppTestSupport.h"
 #include "App/QueueTestSupport.h"
 #include "Settings/SettingsWindowController.h"
+#include "UI/ErrorMessage.h"
 #include "support/RarTool.h"
 #include "support/TempDirectory.h"
 
@@ -282,6 +284,100 @@ TEST_F(AppDelegateTest, EveryFailureButCancellationIsShownWhateverWasThrown) {
               (Log{"finish a.rar", std::string("alert a.rar ") + unlisted.what(), "finish a.rar",
                    "alert a.rar unknown error", "finish a.rar", "finish a.rar",
                    std::string("alert a.rar ") + ExtractionError::wrongPassword().what()}));
+}
+
+TEST_F(AppDelegateTest, APasswordThatOpenedOneArchiveIsTriedOnTheNextBeforeAskingAndForgotten) {
+    const fs::path first = singleFileArchive(dir.path(), "x", "one", {"-m0", "-psecret"});
+    const fs::path second = singleFileArchive(dir.path(), "y", "two", {"-m0", "-psecret"});
+    const fs::path third = singleFileArchive(dir.path(), "z", "three", {"-m0", "-pother"});
+    AppHarness app(dir.path());
+    std::vector<PasswordRequest> asked;
+    app.onPassword = [&](const PasswordRequest& request) -> std::optional<std::string> {
+        asked.push_back(request);
+        return request.archiveName == "z.rar" ? "other" : "secret";
+    };
+    app.delegate->willFinishLaunching();
+    app.delegate->open({first, second, third});
+    ASSERT_TRUE(app.waitForIdle());
+    EXPECT_EQ(app.log,
+              (Log{"start x.rar 1/3", "password x.rar", "finish x.rar", "start y.rar 2/3",
+                   "finish y.rar", "start z.rar 3/3", "password z.rar", "finish z.rar", "idle"}));
+    // The remembered password was refused, but the user is asked afresh.
+    EXPECT_EQ(asked, (std::vector<PasswordRequest>{{"x.rar", false}, {"z.rar", false}}));
+    EXPECT_EQ(readFile(dir / "y.txt"), "two");
+    EXPECT_EQ(readFile(dir / "z.txt"), "three");
+
+    // A new batch starts without it.
+    app.delegate->open({second});
+    ASSERT_TRUE(app.waitForIdle(2));
+    EXPECT_EQ(asked.size(), 3u);
+    EXPECT_EQ(readFile(dir / "y 2.txt"), "two");
+}
+
+TEST_F(AppDelegateTest, JobsThatEndWithoutAWindowAreNotifiedAndShowItReveals) {
+    const fs::path archive = singleFileArchive(dir.path(), "a", "alpha");
+    AppHarness app(dir.path());
+    app.delegate->willFinishLaunching();
+    app.delegate->open({archive});
+    ASSERT_TRUE(app.waitForIdle());
+    ASSERT_EQ(app.notifications.size(), 1u);
+    EXPECT_EQ(app.notifications[0].summary, "Extracted “a.rar”");
+    ASSERT_TRUE(app.notifications[0].onShow);
+    app.notifications[0].onShow();
+    EXPECT_EQ(app.log.back(), "reveal a.txt");
+
+    // A failure is named by its alert's title, and still has its alert; a
+    // cancellation says nothing; a job whose window was up needs no word.
+    ExtractionQueue& queue = app.delegate->queue();
+    const auto failure = [](const ExtractionError& error) {
+        return ExtractionOutcome::failure(std::make_exception_ptr(error));
+    };
+    app.delegate->didFinish(queue, dir / "b.rar", {}, failure(ExtractionError::wrongPassword()));
+    app.delegate->didFinish(queue, dir / "c.rar", {}, failure(ExtractionError::cancelled()));
+    app.delegate->progressWindow().window()->show();
+    app.delegate->didFinish(queue, dir / "d.rar", {}, failure(ExtractionError::wrongPassword()));
+    app.delegate->progressWindow().finish();
+    ASSERT_EQ(app.notifications.size(), 2u);
+    EXPECT_EQ(QString::fromStdString(app.notifications[1].summary),
+              errorMessage(ExtractionError::wrongPassword(), "b.rar").title);
+    EXPECT_FALSE(app.notifications[1].onShow);
+    EXPECT_EQ(std::count_if(app.log.begin(), app.log.end(),
+                            [](const std::string& line) { return line.starts_with("alert"); }),
+              2);
+}
+
+TEST_F(AppDelegateTest, QuittingWaitsWhileANotificationCanStillBeClicked) {
+    const fs::path archive = singleFileArchive(dir.path(), "a", "alpha");
+    AppHarness app(dir.path());
+    app.notificationAwaited = true;
+    app.delegate->willFinishLaunching();
+    app.delegate->open({archive});
+    ASSERT_TRUE(app.waitForIdle());
+    QTest::qWait(AppDelegate::idleDelay.count() + 500);
+    EXPECT_EQ(app.quitCount, 0);
+    app.notificationAwaited = false;
+    EXPECT_TRUE(app.waitForQuit());
+}
+
+TEST_F(AppDelegateTest, TerminationCancelsTheRunningJobDropsTheRestAndQuitsOnce) {
+    const fs::path locked = singleFileArchive(dir.path(), "locked", "secret data", {"-psecret"});
+    const fs::path plain = singleFileArchive(dir.path(), "plain", "open data");
+    AppHarness app(dir.path());
+    // The signal arrives while the job waits for its password.
+    app.onPassword = [&app](const PasswordRequest&) -> std::optional<std::string> {
+        app.delegate->terminate();
+        return "secret";
+    };
+    app.delegate->willFinishLaunching();
+    app.delegate->open({locked, plain});
+    ASSERT_TRUE(app.waitForIdle());
+    app.delegate->open({plain});  // too late: nothing starts any more
+    QTest::qWait(AppDelegate::idleDelay.count() + 500);
+    EXPECT_EQ(app.log, (Log{"start locked.rar 1/2", "password locked.rar", "quit",
+                            "finish locked.rar", "idle"}));
+    EXPECT_EQ(
+        directoryNames(dir.path()),
+        (std::set<std::string>{"locked.rar", "plain.rar", "sources-locked", "sources-plain"}));
 }
 
 TEST_F(AppDelegateTest, OptionsFollowTheFolderPreferenceAtTheMomentOfOpening) {

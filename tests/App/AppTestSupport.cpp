@@ -81,6 +81,9 @@ AppHarness::AppHarness(const fs::path& directory, std::set<std::string> failingT
             store, new DefaultAppStatus(QStringLiteral("org.ostrel.Test.desktop"),
                                         QStringLiteral("true")));
     };
+    hooks.makeNotifier = [this] {
+        return std::make_unique<RecordingNotifier>(notifications, notificationAwaited);
+    };
     hooks.quit = [this] {
         log.push_back("quit");
         ++quitCount;

@@ -21,6 +21,7 @@
 
 #include "App/AppDelegate.h"
 #include "App/FileManagerActions.h"
+#include "App/Notifier.h"
 #include "Settings/AppSettings.h"
 
 namespace tovani::testing {
@@ -40,6 +41,25 @@ public:
 private:
     Log& log_;
     std::set<std::string> failingTrash_;
+};
+
+// Keeps each notification's summary and its "show it" action, if any.
+class RecordingNotifier : public Notifier {
+public:
+    struct Sent {
+        std::string summary;
+        std::function<void()> onShow;
+    };
+    RecordingNotifier(std::vector<Sent>& sent, const bool& awaiting)
+        : sent_(sent), awaiting_(awaiting) {}
+    void notify(const QString& summary, std::function<void()> onShow) override {
+        sent_.push_back({summary.toStdString(), std::move(onShow)});
+    }
+    bool awaitsAction() const override { return awaiting_; }
+
+private:
+    std::vector<Sent>& sent_;
+    const bool& awaiting_;
 };
 
 // Adds "start NAME POSITION/TOTAL", "finish NAME" and "idle" to the log, and
@@ -85,6 +105,10 @@ struct AppHarness {
     std::function<std::optional<std::string>(const PasswordRequest&)> onPassword;
     int quitCount = 0;
     Clock::time_point quitAt;
+    // Notifications, kept apart from the log.
+    std::vector<RecordingNotifier::Sent> notifications;
+    // What the notifier answers when asked whether an action may still come.
+    bool notificationAwaited = false;
     std::unique_ptr<ObservedDelegate> delegate;
 };
 

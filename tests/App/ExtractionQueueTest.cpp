@@ -206,6 +206,27 @@ TEST_F(ExtractionQueueTest, CancelEndsRunningJobAndNextStarts) {
               (std::set<std::string>{"a.rar", "b.rar", "b.txt"}));
 }
 
+TEST_F(ExtractionQueueTest, CancelAllEndsTheRunningJobAndDropsTheWaitingOnes) {
+    makeArchive("a", "alpha");
+    makeArchive("b", "beta");
+    makeArchive("c", "gamma");
+    ExtractionQueue queue;
+    queue.setDelegate(&delegate);
+    delegate.onStart = [&](ExtractionQueue& q, std::int64_t) { q.cancelAll(); };
+    queue.add({dir / "a.rar", dir / "b.rar", dir / "c.rar"}, testing::queue::defaultOptions);
+    ASSERT_TRUE(waitForIdle());
+    EXPECT_EQ(delegate.log, (Log{"start a.rar 1/3", "finish a.rar cancelled", "idle"}));
+
+    // The next batch counts from one again.
+    delegate.onStart = nullptr;
+    queue.add({dir / "b.rar"}, testing::queue::defaultOptions);
+    ASSERT_TRUE(waitForIdle(2));
+    EXPECT_EQ(delegate.log.back(), "idle");
+    EXPECT_EQ(delegate.log[3], "start b.rar 1/1");
+    EXPECT_EQ(testing::directoryNames(dir.path()),
+              (std::set<std::string>{"a.rar", "b.rar", "c.rar", "b.txt"}));
+}
+
 TEST_F(ExtractionQueueTest, CancelWhileWritingStopsAtNextChunk) {
     testing::writeFile(dir / "x.rar", "");
     auto engine = std::make_shared<testing::queue::ScriptedEngine>();

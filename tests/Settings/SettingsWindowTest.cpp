@@ -6,15 +6,20 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialog>
 #include <QDir>
 #include <QFile>
+#include <QFontDatabase>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
+#include <QTranslator>
 #include <filesystem>
 
+#include "App/Translations.h"
 #include "Settings/AcknowledgementsView.h"
 #include "Settings/AppResources.h"
 #include "Settings/AppSettings.h"
@@ -337,16 +342,13 @@ TEST_F(SettingsWindowTest, BecomingActiveRefreshesTheStatus) {
     EXPECT_EQ(controller.view()->statusTitle()->text(), "Ostrel opens .rar files.");
 }
 
-// The licence of the installed UnRAR package, where the build takes it from.
+// The licence file of the UnRAR source the library is built from.
 QString installedLicense() {
-    for (const char* path :
-         {"/usr/share/doc/libunrar5/copyright", "/usr/share/doc/libunrar-dev/copyright"}) {
-        QFile file(QString::fromLatin1(path));
-        if (file.open(QIODevice::ReadOnly)) {
-            return QString::fromUtf8(file.readAll());
-        }
+    QFile file(QString::fromUtf8(OSTREL_UNRAR_LICENSE_PATH));
+    if (!file.open(QIODevice::ReadOnly)) {
+        return {};
     }
-    return {};
+    return QString::fromUtf8(file.readAll());
 }
 
 TEST_F(SettingsWindowTest, AcknowledgementsShowTheUnrarLicenceVerbatim) {
@@ -371,8 +373,11 @@ TEST_F(SettingsWindowTest, AcknowledgementsShowTheUnrarLicenceVerbatim) {
     EXPECT_EQ(sheet->licenseView()->toPlainText(), license);
     EXPECT_TRUE(sheet->licenseView()->isReadOnly());
     EXPECT_TRUE(sheet->licenseView()->textInteractionFlags() & Qt::TextSelectableByMouse);
-    EXPECT_TRUE(sheet->licenseView()->font().fixedPitch() ||
-                QFontInfo(sheet->licenseView()->font()).fixedPitch());
+    // What the app asks for, not what the machine's fonts resolve it to.
+    const QFont font = sheet->licenseView()->font();
+    EXPECT_TRUE(font.fixedPitch());
+    EXPECT_EQ(font.styleHint(), QFont::TypeWriter);
+    EXPECT_EQ(font.families(), QFontDatabase::systemFont(QFontDatabase::FixedFont).families());
 
     QTest::mouseClick(sheet->doneButton(), Qt::LeftButton);
     EXPECT_FALSE(sheet->isVisible());
@@ -415,6 +420,30 @@ TEST_F(SettingsWindowTest, ClosingTheWindowEndsTheSheetAndItOpensAgain) {
     EXPECT_EQ(sheet->licenseView()->toPlainText(), AcknowledgementsView::license());
 }
 
+TEST_F(SettingsWindowTest, AboutIsReachableFromTheWindowWithoutAMenuBar) {
+    SettingsWindowController& controller = makeController(tool_);
+    controller.show();
+    QPushButton* about = controller.view()->aboutButton();
+    EXPECT_EQ(about->text(), "About Ostrel");
+
+    QString title, version;
+    QTimer poll;
+    poll.setInterval(10);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        auto* box = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        if (box == nullptr || box->objectName() != "aboutBox") {
+            return;
+        }
+        title = box->windowTitle();
+        version = box->findChild<QLabel*>("qt_msgbox_informativelabel")->text();
+        box->reject();
+    });
+    poll.start();
+    QTest::mouseClick(about, Qt::LeftButton);  // returns once the box is gone
+    EXPECT_EQ(title, "About Ostrel");
+    EXPECT_EQ(version, "Version 1.0.0");
+}
+
 TEST_F(SettingsWindowTest, AppIconIsInTheResources) {
     AppResources::initialize();
     QFile icon(AppResources::iconPath);
@@ -444,6 +473,23 @@ TEST_F(SettingsWindowTest, DISABLED_RenderForReview) {
     QTest::qWait(100);
     EXPECT_TRUE(
         controller.view()->acknowledgements()->grab().save(pictures + "/acknowledgements.png"));
+
+    // The same window in German, beside the English one.
+    controller.view()->acknowledgements()->reject();
+    Translations::install(QLocale(QLocale::German, QLocale::Germany));
+    SettingsWindowController& german = makeController(tool_);
+    german.show();
+    QTest::qWait(100);
+    EXPECT_TRUE(german.window()->grab().save(pictures + "/settings-de.png"));
+    tool_.answer("archive-viewer.desktop");
+    german.show();
+    ASSERT_TRUE(waitForRefresh(german.defaultApp()));
+    QTest::qWait(100);
+    EXPECT_TRUE(german.window()->grab().save(pictures + "/settings-other-de.png"));
+    for (QTranslator* translator : qApp->findChildren<QTranslator*>()) {
+        QCoreApplication::removeTranslator(translator);
+        delete translator;
+    }
 }
 
 }  // namespace

@@ -138,6 +138,25 @@ TEST_F(ErrorPresenterTest, ChosenFolderIsReturned) {
     EXPECT_EQ(mode, QFileDialog::Directory);
 }
 
+TEST_F(ErrorPresenterTest, FolderDialogOpensNextToTheArchiveAndNothingChosenIsNothing) {
+    const std::filesystem::path folder = dir / "downloads";
+    std::filesystem::create_directory(folder);
+    QString opened;
+    onNextModal([&](QWidget& alert) {
+        onNextModal([&](QWidget& panel) {
+            if (auto* dialog = qobject_cast<QFileDialog*>(&panel)) {
+                opened = dialog->directory().absolutePath();
+            }
+            clickButton(panel, "Extract Here");
+        });
+        clickButton(alert, "Choose Folder…");
+    });
+    EXPECT_EQ(
+        ErrorPresenter::present(ExtractionError::destinationNotWritable(folder), folder / "a.rar"),
+        std::nullopt);
+    EXPECT_EQ(opened.toStdString(), folder.string());
+}
+
 TEST_F(ErrorPresenterTest, CancelledFolderDialogReturnsNothing) {
     onNextModal([](QWidget& alert) {
         onNextModal([](QWidget& panel) {

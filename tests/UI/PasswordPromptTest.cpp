@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QTest>
@@ -126,6 +127,43 @@ TEST_F(PasswordPromptTest, SpacesAndNonAsciiAreReturnedExactly) {
     });
     EXPECT_EQ(PasswordPrompt::run({.archiveName = "a.rar"}),
               std::optional<std::string>(" p\xC3\xA4ssw\xC3\xB6rd "));
+}
+
+TEST_F(PasswordPromptTest, MarkupInTheArchiveNameIsShownAsTypedNeverRendered) {
+    const std::string name = "<b>x</b><img src=\"/etc/passwd\">.rar";
+    Qt::TextFormat format = Qt::RichText;
+    QString text;
+    onNextModal([&](QWidget& dialog) {
+        auto* message = dialog.findChild<QLabel*>("messageLabel");
+        format = message->textFormat();
+        text = message->text();
+        clickButton(dialog, "Cancel");
+    });
+    PasswordPrompt::run({.archiveName = name});
+    EXPECT_EQ(format, Qt::PlainText);
+    EXPECT_EQ(text, "Enter the password for “<b>x</b><img src=\"/etc/passwd\">.rar”.");
+}
+
+TEST_F(PasswordPromptTest, ShowPasswordUnmasksAndMasksAgainKeepingTheText) {
+    QLineEdit::EchoMode shown = QLineEdit::Password, hiddenAgain = QLineEdit::Normal;
+    QString typed;
+    onNextModal([&](QWidget& dialog) {
+        auto* reveal = dialog.findChild<QCheckBox*>("showPasswordCheckBox");
+        ASSERT_NE(reveal, nullptr);
+        EXPECT_EQ(reveal->text(), "Show password");
+        EXPECT_FALSE(reveal->isChecked());
+        QTest::keyClicks(field(dialog), "abc");
+        reveal->click();
+        shown = field(dialog)->echoMode();
+        reveal->click();
+        hiddenAgain = field(dialog)->echoMode();
+        typed = field(dialog)->text();
+        QTest::keyClick(field(dialog), Qt::Key_Return);
+    });
+    EXPECT_EQ(PasswordPrompt::run({.archiveName = "a.rar"}), std::optional<std::string>("abc"));
+    EXPECT_EQ(shown, QLineEdit::Normal);
+    EXPECT_EQ(hiddenAgain, QLineEdit::Password);
+    EXPECT_EQ(typed, "abc");
 }
 
 TEST_F(PasswordPromptTest, DockPresenceIsRefreshedWhenTheDialogCloses) {

@@ -3,15 +3,19 @@
 #include <gtest/gtest.h>
 
 #include <QCloseEvent>
+#include <QDialog>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSpontaneKeyEvent>
 #include <QTest>
+#include <QTimer>
+#include <QWindow>
 
 #include "UI/DockPresence.h"
 #include "UI/ElidedLabel.h"
+#include "UI/ModalSession.h"
 #include "UiTestSupport.h"
 
 namespace tovani {
@@ -101,6 +105,97 @@ TEST_F(ProgressWindowTest, FinishWhilePendingNeverShowsTheWindow) {
     QTest::qWait(ProgressWindowController::appearanceDelayMs + 200);
     EXPECT_FALSE(window().isVisible());
     EXPECT_EQ(DockPresence::activationPolicy(), ActivationPolicy::accessory);
+}
+
+TEST_F(ProgressWindowTest, AJobThatEndedIsNoLongerDueButTheNextOneIs) {
+    controller->begin("a.rar", 1, 2);
+    controller->jobEnded();
+    EXPECT_FALSE(controller->isAppearancePending());
+    controller->begin("b.rar", 2, 2);
+    EXPECT_TRUE(controller->isAppearancePending());
+    controller->finish();
+}
+
+TEST_F(ProgressWindowTest, NeverComesUpOverADialogAndComesUpOnceItIsGone) {
+    controller->findChild<QTimer*>("appearanceTimer")->setInterval(10);
+    controller->begin("a.rar", 1, 1);
+    bool shownOverDialog = true;
+    testing::onNextModal([&](QWidget& dialog) {
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !controller->isAppearancePending(); }));
+        QTest::qWait(50);
+        shownOverDialog = window().isVisible();
+        qobject_cast<QDialog*>(&dialog)->reject();
+    });
+    QDialog dialog;
+    runModal(dialog);
+    EXPECT_FALSE(shownOverDialog);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return window().isVisible(); }));
+
+    // Once up, a dialog of the app is made transient for it.
+    QWindow* parent = nullptr;
+    testing::onNextModal([&](QWidget& second) {
+        parent = second.windowHandle()->transientParent();
+        qobject_cast<QDialog*>(&second)->reject();
+    });
+    QDialog second;
+    runModal(second);
+    EXPECT_EQ(parent, window().windowHandle());
+    controller->finish();
+}
+
+TEST_F(ProgressWindowTest, DetailRowShowsBytesDoneOfTotalAndTheTimeLeftOnceEstimable) {
+    using namespace std::chrono_literals;
+    std::chrono::steady_clock::time_point now{};
+    ProgressWindowController timed(nullptr, [&now] { return now; });
+    auto figures = [&] { return timed.window()->findChild<QLabel*>("figuresLabel")->text(); };
+    timed.begin("a.rar", 1, 1);
+    timed.update({.completedBytes = 0, .totalBytes = 0, .currentPath = "a/"});
+    EXPECT_EQ(figures(), "");
+    now += 1s;
+    timed.update({.completedBytes = 12'000'000, .totalBytes = 48'000'000, .currentPath = "a/b"});
+    EXPECT_EQ(figures(), "12 MB of 48 MB");
+    now += 3s;  // 3 MB/s so far: 36 MB take 12 s more
+    timed.update({.completedBytes = 12'000'000, .totalBytes = 48'000'000, .currentPath = "a/b"});
+    EXPECT_EQ(figures(), "12 MB of 48 MB, 12 s left");
+    timed.update({.completedBytes = 1'000'000, .totalBytes = 48'000'000, .currentPath = "a/b"});
+    EXPECT_EQ(figures(), "1 MB of 48 MB, 4 min left");
+    timed.update({.completedBytes = 48'000'000, .totalBytes = 48'000'000, .currentPath = "a/c"});
+    EXPECT_EQ(figures(), "48 MB of 48 MB");
+    // A new job starts its own estimate.
+    timed.begin("b.rar", 1, 1);
+    EXPECT_EQ(figures(), "");
+    timed.update({.completedBytes = 1, .totalBytes = 2, .currentPath = "x"});
+    EXPECT_EQ(figures(), "1 byte of 2 bytes");
+
+    EXPECT_EQ(ProgressWindowController::durationText(0s), "1 s");
+    EXPECT_EQ(ProgressWindowController::durationText(59s), "59 s");
+    EXPECT_EQ(ProgressWindowController::durationText(61s), "2 min");
+    EXPECT_EQ(ProgressWindowController::durationText(3600s), "1 h 0 min");
+    EXPECT_EQ(ProgressWindowController::durationText(5401s), "1 h 31 min");
+    timed.finish();
+}
+
+TEST_F(ProgressWindowTest, ShiftCancelAndShiftEscapeCancelTheRestOfTheBatch) {
+    int cancelAlls = 0;
+    controller->setOnCancelAll([&] { ++cancelAlls; });
+    beginShown("a.rar", 1, 3);
+    EXPECT_FALSE(cancelButton().toolTip().isEmpty());
+    QTest::mouseClick(&cancelButton(), Qt::LeftButton, Qt::ShiftModifier);
+    EXPECT_EQ(cancelAlls, 1);
+    EXPECT_EQ(cancels, 0);
+    EXPECT_EQ(text("detailLabel"), "Cancelling…");
+    EXPECT_EQ(text("countLabel"), "");
+
+    controller->begin("b.rar", 2, 3);
+    QTest::mouseClick(&cancelButton(), Qt::LeftButton);
+    EXPECT_EQ(cancels, 1);
+    EXPECT_EQ(cancelAlls, 1);
+
+    controller->begin("c.rar", 3, 3);
+    testing::showActive(window());
+    QTest::keyClick(&window(), Qt::Key_Escape, Qt::ShiftModifier);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return cancelAlls == 2; }));
+    controller->finish();
 }
 
 TEST_F(ProgressWindowTest, BeginResetsTextsAndCountsTheBatch) {

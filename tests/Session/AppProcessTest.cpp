@@ -1,0 +1,157 @@
+// The real app in the session: it speaks the user's language, names its
+// windows as its desktop file says, and ends cleanly on SIGTERM or SIGHUP,
+// taking its unfinished workspace with it.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTest>
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+#include "XSession.h"
+#include "support/RarTool.h"
+#include "support/TempDirectory.h"
+
+namespace tovani::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+class AppProcessTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!XSession::ready()) {
+            GTEST_SKIP() << "no X session (Xvfb, openbox)";
+        }
+    }
+    void TearDown() override {
+        if (app.state() != QProcess::NotRunning) {
+            app.kill();
+            app.waitForFinished(10000);
+        }
+    }
+
+    void start(const QStringList& arguments, const QString& language = "en_US.UTF-8") {
+        QProcessEnvironment environment = XSession::childEnvironment();
+        environment.insert("LANG", language);
+        environment.remove("LANGUAGE");
+        environment.remove("LC_ALL");
+        environment.remove("LC_MESSAGES");
+        app.setProcessEnvironment(environment);
+        app.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        app.start(QStringLiteral(OSTREL_APP_PATH), arguments);
+        ASSERT_TRUE(app.waitForStarted(10000));
+    }
+
+    // The app's managed window whose title is title, or 0.
+    unsigned long windowTitled(const QString& title) {
+        for (const unsigned long window : XSession::stacking()) {
+            if (XSession::textProperty(window, "_NET_WM_NAME") == QStringList{title}) {
+                return window;
+            }
+        }
+        return 0;
+    }
+
+    // Waits for the app to end by itself; true when it exited with status 0.
+    bool exitsCleanly() {
+        XSession::waitUntil([&] { return app.state() == QProcess::NotRunning; }, 30000);
+        return app.state() == QProcess::NotRunning && app.exitStatus() == QProcess::NormalExit &&
+               app.exitCode() == 0;
+    }
+
+    QProcess app;
+};
+
+QString desktopFileValue(const QString& key) {
+    QFile file(QStringLiteral(OSTREL_SOURCE_DIR "/src/Resources/org.ostrel.Ostrel.desktop"));
+    if (!file.open(QIODevice::ReadOnly)) {
+        return {};
+    }
+    const QRegularExpressionMatch match =
+        QRegularExpression("^" + key + "=(.*)$", QRegularExpression::MultilineOption)
+            .match(QString::fromUtf8(file.readAll()));
+    return match.captured(1);
+}
+
+TEST_F(AppProcessTest, UnderAGermanLocaleTheSettingsWindowIsGermanAndClassedAsTheDesktopFileSays) {
+    start({}, "de_DE.UTF-8");
+    unsigned long window = 0;
+    ASSERT_TRUE(XSession::waitUntil(
+        [&] { return (window = windowTitled("Ostrel – Einstellungen")); }, 20000))
+        << "no German settings window";
+    const QString wmClass = desktopFileValue("StartupWMClass");
+    ASSERT_FALSE(wmClass.isEmpty());
+    EXPECT_EQ(XSession::textProperty(window, "WM_CLASS").value(1), wmClass);
+
+    ::kill(static_cast<pid_t>(app.processId()), SIGTERM);
+    EXPECT_TRUE(exitsCleanly());
+}
+
+// Random bytes, stored: extraction takes long enough to be caught mid-way.
+fs::path bigArchive(const fs::path& directory) {
+    const fs::path sources = directory / "sources";
+    fs::create_directories(sources);
+    std::ofstream out(sources / "big.bin", std::ios::binary);
+    std::mt19937_64 random(14);
+    std::vector<std::uint64_t> block(1 << 16);
+    for (int i = 0; i < 512; ++i) {  // 256 MiB
+        for (std::uint64_t& word : block) {
+            word = random();
+        }
+        out.write(reinterpret_cast<const char*>(block.data()),
+                  static_cast<std::streamsize>(block.size() * sizeof(std::uint64_t)));
+    }
+    out.close();
+    const fs::path folder = directory / "downloads";
+    fs::create_directories(folder);
+    const fs::path archive = rar(sources, (folder / "big.rar").string(), {"-m0"}, {"big.bin"});
+    fs::remove_all(sources);
+    return archive;
+}
+
+std::vector<std::string> workspacesIn(const fs::path& folder) {
+    std::vector<std::string> found;
+    std::error_code error;
+    for (const fs::directory_entry& entry : fs::directory_iterator(folder, error)) {
+        const std::string name = entry.path().filename().string();
+        if (name.starts_with(".extract-")) {
+            found.push_back(name);
+        }
+    }
+    return found;
+}
+
+class TerminatedMidExtraction : public AppProcessTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(TerminatedMidExtraction, CancelsTheJobRemovesItsWorkspaceAndExitsCleanly) {
+    TempDirectory dir;
+    const fs::path archive = bigArchive(dir.path());
+    const fs::path folder = archive.parent_path();
+    start({QFile::decodeName(archive.c_str())});
+    const pid_t pid = static_cast<pid_t>(app.processId());
+
+    // Caught with its workspace in place, then held still while the signal
+    // is sent, so the job is surely mid-way when it arrives.
+    ASSERT_TRUE(XSession::waitUntil([&] { return !workspacesIn(folder).empty(); }, 30000));
+    ::kill(pid, SIGSTOP);
+    ASSERT_FALSE(workspacesIn(folder).empty()) << "the job ended before it was paused";
+    ::kill(pid, GetParam());
+    ::kill(pid, SIGCONT);
+
+    EXPECT_TRUE(exitsCleanly());
+    EXPECT_TRUE(workspacesIn(folder).empty());
+    EXPECT_EQ(directoryNames(folder), (std::set<std::string>{"big.rar"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, TerminatedMidExtraction, ::testing::Values(SIGTERM, SIGHUP),
+                         [](const ::testing::TestParamInfo<int>& info) {
+                             return std::string(info.param == SIGTERM ? "SIGTERM" : "SIGHUP");
+                         });
+
+}  // namespace
+}  // namespace tovani::testing
