@@ -1,6 +1,9 @@
-// Mutated archives through the real engine and extractor. After every input:
-// no crash or sanitizer report, nothing created outside the scratch
-// destination, at most one new item in it, and no workspace left behind.
+// Mutated archives through the real engine and extractor. The engine's
+// decoder (the UnRAR library) runs in a confined process of its own, so a
+// fault of the library must come back as an error here, never as a crash of
+// this process. After every input: no crash or sanitizer report in this
+// process, nothing created outside the scratch destination, at most one new
+// item in it, and no workspace left behind.
 #include <unistd.h>
 
 #include <cstdio>

@@ -9,7 +9,7 @@ build=${OSTREL_FUZZ_BUILD_DIR:-$root/build-fuzz}
 
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DOSTREL_FUZZ=ON -DOSTREL_SANITIZE=ON \
   -DOSTREL_BUILD_APP=OFF -DOSTREL_BUILD_TESTS=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" -j "$(nproc)" --target PathSanitizerFuzzer ArchiveFuzzer
+cmake --build "$build" -j "$(nproc)" --target PathSanitizerFuzzer ArchiveFuzzer DecoderProtocolFuzzer
 
 # Seed archives made by the rar tool: plain, solid, encrypted, links, volumes.
 seeds="$build/seeds/archive"
@@ -34,7 +34,7 @@ if [ ! -d "$seeds" ]; then
 fi
 
 # Each fuzzer gets a temporary directory of its own, which it checks.
-for fuzzer in PathSanitizerFuzzer ArchiveFuzzer; do
+for fuzzer in PathSanitizerFuzzer ArchiveFuzzer DecoderProtocolFuzzer; do
   name=${fuzzer%Fuzzer}
   regressions="$root/fuzz/regressions/$name"
   corpus="$build/corpus/$name"

@@ -14,7 +14,6 @@
 #include <vector>
 
 #include "RarBridge/tovani_archive_end.h"
-#include "RarBridge/tovani_header_guard.h"
 #include "RarBridge/tovani_unicode.h"
 
 // Libraries from interface version 9 on deliver names of any length through
@@ -81,6 +80,8 @@ struct tovani_archive {
     bool cancel_requested = false;
     std::string missing_volume;
     std::vector<std::string> next_volumes;
+    tovani_volume_filter volume_filter = nullptr;
+    void* volume_context = nullptr;
 #if TOVANI_HAS_FILE_NAME_EX
     std::unique_ptr<wchar_t[]> name_buffer{new wchar_t[kNameBufferSize]};
 #endif
@@ -200,8 +201,12 @@ int HandleVolume(tovani_archive& archive, LPARAM p1, LPARAM p2) {
     }
     if (p2 == RAR_VOL_NOTIFY) {
         try {
-            archive.next_volumes.push_back(path != nullptr ? tovani::Utf8FromWide(path)
-                                                           : std::string());
+            std::string next = path != nullptr ? tovani::Utf8FromWide(path) : std::string();
+            if (archive.volume_filter != nullptr &&
+                !archive.volume_filter(next.c_str(), archive.volume_context)) {
+                return -1;
+            }
+            archive.next_volumes.push_back(std::move(next));
         } catch (...) {
             archive.callback_out_of_memory = true;
             return -1;
@@ -304,11 +309,6 @@ tovani_status tovani_open(const char* path, bool for_extraction, const char* pas
         if (password != nullptr) {
             archive->has_password = true;
             tovani::AppendWideFromUtf8(password, archive->password_wide);
-        }
-        // The library reads every volume of a set as it goes, so the whole
-        // set is checked before it is handed over.
-        if (tovani::SetCrashesLibrary(path)) {
-            return TOVANI_NOT_AN_ARCHIVE;
         }
         std::wstring widePath = tovani::WideFromUtf8(path);
 
@@ -471,6 +471,14 @@ tovani_status tovani_extract_entry(tovani_archive* handle, tovani_data_callback 
 
 const char* tovani_missing_volume(tovani_archive* handle) noexcept {
     return handle != nullptr ? handle->missing_volume.c_str() : "";
+}
+
+void tovani_set_volume_filter(tovani_archive* handle, tovani_volume_filter filter,
+                              void* context) noexcept {
+    if (handle != nullptr) {
+        handle->volume_filter = filter;
+        handle->volume_context = context;
+    }
 }
 
 size_t tovani_next_volume_count(tovani_archive* handle) noexcept {

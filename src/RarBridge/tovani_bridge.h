@@ -81,6 +81,10 @@ typedef struct tovani_entry {
  * false to stop the extraction of the entry. */
 typedef bool (*tovani_data_callback)(const uint8_t* data, size_t size, void* context);
 
+/* Asked before the library moves on to a further volume (its path, UTF-8);
+ * false refuses that volume and stops the library. */
+typedef bool (*tovani_volume_filter)(const char* path_utf8, void* context);
+
 typedef struct tovani_archive tovani_archive;
 
 tovani_status tovani_open(const char* path, bool for_extraction, const char* password,
@@ -94,6 +98,8 @@ tovani_status tovani_skip_entry(tovani_archive* handle) TOVANI_NOEXCEPT;
 tovani_status tovani_extract_entry(tovani_archive* handle, tovani_data_callback callback,
                                    void* context) TOVANI_NOEXCEPT;
 const char* tovani_missing_volume(tovani_archive* handle) TOVANI_NOEXCEPT;
+void tovani_set_volume_filter(tovani_archive* handle, tovani_volume_filter filter,
+                              void* context) TOVANI_NOEXCEPT;
 size_t tovani_next_volume_count(tovani_archive* handle) TOVANI_NOEXCEPT;
 const char* tovani_next_volume_path(tovani_archive* handle, size_t index) TOVANI_NOEXCEPT;
 void tovani_close(tovani_archive* handle) TOVANI_NOEXCEPT;

@@ -1,11 +1,14 @@
 #include "TovaniCore/RarEngine.h"
 
-#include <exception>
 #include <span>
 #include <utility>
 #include <vector>
 
 #include "RarBridge/tovani_bridge.h"
+#include "TovaniCore/DecoderProcess.h"
+#include "TovaniCore/DecoderProtocol.h"
+#include "TovaniCore/DecoderReader.h"
+#include "TovaniCore/VolumeResolver.h"
 
 namespace tovani {
 
@@ -45,165 +48,178 @@ ExtractionError errorFromStatus(tovani_status status, const ArchiveEntry* entry,
     }
 }
 
-ArchiveEntry::Kind kindFromRecord(const tovani_entry& record) {
-    switch (record.link_type) {
+ArchiveEntry::Kind kindFromRecord(const DecoderProtocol::EntryRecord& record) {
+    switch (record.linkType) {
         case TOVANI_LINK_COPY:
-            return ArchiveEntry::Copy{record.target_utf8};
+            return ArchiveEntry::Copy{record.target};
         case TOVANI_LINK_HARD:
-            return ArchiveEntry::HardLink{record.target_utf8};
+            return ArchiveEntry::HardLink{record.target};
         case TOVANI_LINK_SYMBOLIC:
-            if (*record.target_utf8 == '\0') {
+            if (record.target.empty()) {
                 return ArchiveEntry::SymbolicLink{std::nullopt};
             }
-            return ArchiveEntry::SymbolicLink{std::string(record.target_utf8)};
+            return ArchiveEntry::SymbolicLink{record.target};
         default:
-            if (record.is_directory) {
+            if (record.isDirectory) {
                 return ArchiveEntry::Directory{};
             }
             return ArchiveEntry::File{};
     }
 }
 
-// Copies everything out of the handle's storage.
-ArchiveEntry entryFromRecord(const tovani_entry& record) {
+ArchiveEntry entryFromRecord(const DecoderProtocol::EntryRecord& record) {
     ArchiveEntry entry;
-    entry.path = record.name_utf8;
+    entry.path = record.name;
     entry.kind = kindFromRecord(record);
-    entry.unpackedSize = record.unpacked_size;
-    entry.packedSize = record.packed_size;
-    if (record.has_mtime) {
+    entry.unpackedSize = record.unpackedSize;
+    entry.packedSize = record.packedSize;
+    if (record.hasMtime) {
         entry.modificationDate =
-            timestampFromSeconds(static_cast<double>(record.mtime_ns) / 1'000'000'000.0);
+            timestampFromSeconds(static_cast<double>(record.mtimeNs) / 1'000'000'000.0);
     }
-    if (record.has_unix_mode) {
+    if (record.hasUnixMode) {
         entry.posixPermissions = static_cast<std::uint16_t>(record.attributes & 07777);
     }
-    entry.isEncrypted = record.is_encrypted;
+    entry.isEncrypted = record.isEncrypted;
     return entry;
 }
 
-// Carries one file entry's data from the bridge into the sink. The bridge
-// cannot pass exceptions, so the sink's is parked here and rethrown once the
-// bridge has returned.
-struct DataRelay {
-    ArchiveEntrySink& sink;
-    std::exception_ptr error;
-};
-
-bool relayData(const uint8_t* data, size_t size, void* context) noexcept {
-    if (context == nullptr) {
-        return false;
-    }
-    auto* relay = static_cast<DataRelay*>(context);
-    try {
-        const auto* bytes = reinterpret_cast<const std::byte*>(data);
-        relay->sink.write(bytes != nullptr ? std::span<const std::byte>(bytes, size)
-                                           : std::span<const std::byte>());
-        return true;
-    } catch (...) {
-        relay->error = std::current_exception();
-        return false;
-    }
-}
-
-// One open bridge handle for the duration of one engine call; destroying it
-// closes the handle, which also wipes the handle's copy of the password.
-class Session {
+// One engine call's decoder: started with the request, read until its
+// Finished message. Destroying it kills and reaps the decoder, so an error
+// thrown anywhere (the sink's included) leaves no process behind.
+class DecoderCall {
 public:
-    Session(const fs::path& archive, bool forExtraction,
-            const std::optional<std::string>& password) {
-        tovani_archive_info flags{};
-        const tovani_status status =
-            tovani_open(archive.c_str(), forExtraction, password ? password->c_str() : nullptr,
-                        &handle_, &flags);
-        if (status != TOVANI_OK || handle_ == nullptr) {
-            tovani_close(handle_);
-            handle_ = nullptr;
-            // No handle is left to ask which volume was missing.
-            throw status == TOVANI_OK ? ExtractionError::engineFailure()
-                                      : errorFromStatus(status, nullptr, std::string());
+    DecoderCall(const std::filesystem::path& program, const fs::path& archive, bool forExtraction,
+                const std::optional<std::string>& password)
+        : archive_(archive),
+          process_(program),
+          reader_([this](std::span<std::byte> buffer) { return process_.receive(buffer); },
+                  forExtraction) {
+        DecoderProtocol::Request request;
+        request.forExtraction = forExtraction;
+        request.password = password;
+        request.archive = archive.string();
+        for (const fs::path& volume : VolumeResolver::volumesFrom(archive)) {
+            request.volumes.push_back(volume.string());
         }
-        info_ = ArchiveInfo{flags.is_volume, flags.is_first_volume, flags.is_solid,
-                            flags.has_encrypted_headers};
+        std::vector<std::byte> payload = DecoderProtocol::encode(request);
+        std::vector<std::byte> frame;
+        DecoderProtocol::appendFrame(frame, DecoderProtocol::MessageType::request, payload);
+        DecoderProtocol::wipe(payload);
+        if (request.password) {
+            DecoderProtocol::wipe(*request.password);
+        }
+        try {
+            process_.send(frame);
+        } catch (const DecoderFault&) {
+            DecoderProtocol::wipe(frame);
+            throw ExtractionError::damaged(std::nullopt);
+        }
+        DecoderProtocol::wipe(frame);
     }
 
-    ~Session() { tovani_close(handle_); }
-
-    Session(const Session&) = delete;
-    Session& operator=(const Session&) = delete;
-
-    const ArchiveInfo& info() const { return info_; }
-
-    void check(tovani_status status, const ArchiveEntry* entry) const {
-        if (status == TOVANI_OK) {
-            return;
+    // The next message; a decoder that crashed, ended early or broke the
+    // protocol fails the call as a damaged archive would.
+    DecoderReader::Message next() {
+        try {
+            return reader_.next();
+        } catch (const DecoderFault&) {
+            throw ExtractionError::damaged(std::nullopt);
         }
-        throw errorFromStatus(status, entry, std::string(tovani_missing_volume(handle_)));
     }
 
-    // The next entry, or none at the end of the archive.
-    std::optional<ArchiveEntry> readEntry() {
-        tovani_entry record{};
-        const tovani_status status = tovani_read_entry(handle_, &record);
-        if (status == TOVANI_END_OF_ARCHIVE) {
-            return std::nullopt;
+    // The archive flags, or the failure to open.
+    ArchiveInfo open() {
+        DecoderReader::Message message = next();
+        if (auto* finished = std::get_if<DecoderProtocol::Finished>(&message)) {
+            // No handle was left to ask which volume was missing.
+            throw errorFromStatus(static_cast<tovani_status>(finished->status), nullptr,
+                                  std::string());
         }
-        check(status, nullptr);
-        return entryFromRecord(record);
+        const tovani_archive_info& flags = std::get<DecoderProtocol::Opened>(message).info;
+        return ArchiveInfo{flags.is_volume, flags.is_first_volume, flags.is_solid,
+                           flags.has_encrypted_headers};
     }
 
-    void skipEntry(const ArchiveEntry& entry) { check(tovani_skip_entry(handle_), &entry); }
-
-    void extractEntry(const ArchiveEntry& entry, ArchiveEntrySink& sink) {
-        DataRelay relay{sink, nullptr};
-        const tovani_status status = tovani_extract_entry(handle_, relayData, &relay);
-        if (relay.error) {
-            std::rethrow_exception(relay.error);
+    // Ends the call: throws the failure, or returns the archive's files (the
+    // archive, then every further volume the decoder read).
+    std::vector<fs::path> finish(const DecoderProtocol::Finished& finished,
+                                 const ArchiveEntry* entry) const {
+        if (finished.status != TOVANI_OK) {
+            const bool duringEntry = finished.stage == DecoderProtocol::Stage::processingEntry;
+            throw errorFromStatus(static_cast<tovani_status>(finished.status),
+                                  duringEntry ? entry : nullptr, finished.missingVolume);
         }
-        check(status, &entry);
-        sink.finish(entry);
-    }
-
-    std::vector<fs::path> nextVolumes() const {
-        std::vector<fs::path> volumes;
-        const size_t count = tovani_next_volume_count(handle_);
-        for (size_t index = 0; index < count; ++index) {
-            volumes.emplace_back(tovani_next_volume_path(handle_, index));
-        }
-        return volumes;
+        std::vector<fs::path> files{archive_};
+        files.insert(files.end(), finished.volumes.begin(), finished.volumes.end());
+        return files;
     }
 
 private:
-    ArchiveInfo info_;
-    tovani_archive* handle_ = nullptr;
+    fs::path archive_;
+    DecoderProcess process_;
+    DecoderReader reader_;
 };
+
+fs::path decoderProgram(const std::optional<fs::path>& chosen) {
+    return chosen ? *chosen : DecoderProcess::installedPath();
+}
 
 }  // namespace
 
+RarEngine::RarEngine(std::filesystem::path decoder) : decoder_(std::move(decoder)) {}
+
 ArchiveListing RarEngine::list(const fs::path& archive,
                                const std::optional<std::string>& password) const {
-    Session session(archive, false, password);
+    DecoderCall call(decoderProgram(decoder_), archive, false, password);
+    const ArchiveInfo info = call.open();
     std::vector<ArchiveEntry> entries;
-    while (std::optional<ArchiveEntry> entry = session.readEntry()) {
-        entries.push_back(std::move(*entry));
-        session.skipEntry(entries.back());
+    for (;;) {
+        DecoderReader::Message message = call.next();
+        if (auto* record = std::get_if<DecoderProtocol::EntryRecord>(&message)) {
+            entries.push_back(entryFromRecord(*record));
+            continue;
+        }
+        const auto& finished = std::get<DecoderProtocol::Finished>(message);
+        std::vector<fs::path> files =
+            call.finish(finished, entries.empty() ? nullptr : &entries.back());
+        return ArchiveListing{info, std::move(entries), std::move(files)};
     }
-    std::vector<fs::path> files{archive};
-    for (fs::path& volume : session.nextVolumes()) {
-        files.push_back(std::move(volume));
-    }
-    return ArchiveListing{session.info(), std::move(entries), std::move(files)};
 }
 
+// The decoder streams every file's data without waiting to hear whether the
+// sink wants it (a round trip per entry would cost more than the rare entry
+// a sink declines); the data of a declined entry is dropped here.
 void RarEngine::extract(const fs::path& archive, const std::optional<std::string>& password,
                         ArchiveEntrySink& into) const {
-    Session session(archive, true, password);
-    while (std::optional<ArchiveEntry> entry = session.readEntry()) {
-        if (into.begin(*entry) && entry->isFile()) {
-            session.extractEntry(*entry, into);
-        } else {
-            session.skipEntry(*entry);
+    DecoderCall call(decoderProgram(decoder_), archive, true, password);
+    call.open();
+    std::optional<ArchiveEntry> current;
+    bool wanted = false;
+    for (;;) {
+        DecoderReader::Message message = call.next();
+        if (auto* chunk = std::get_if<DecoderReader::Data>(&message)) {
+            if (wanted) {
+                into.write(chunk->bytes);
+            }
+            continue;
         }
+        // Any further message means the library verified the previous
+        // entry's data.
+        if (auto* finished = std::get_if<DecoderProtocol::Finished>(&message)) {
+            const bool entryFailed = finished->status != TOVANI_OK &&
+                                     finished->stage == DecoderProtocol::Stage::processingEntry;
+            if (wanted && !entryFailed) {
+                into.finish(*current);
+            }
+            call.finish(*finished, current ? &*current : nullptr);
+            return;
+        }
+        if (wanted) {
+            into.finish(*current);
+        }
+        current = entryFromRecord(std::get<DecoderProtocol::EntryRecord>(message));
+        wanted = into.begin(*current) && current->isFile();
     }
 }
 

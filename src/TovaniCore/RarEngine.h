@@ -1,6 +1,8 @@
-// RarEngine is the library's ArchiveEngine for RAR archives, over the UnRAR
-// library. It holds no state: each call opens its own handle and closes it
-// before returning, on success and on failure alike.
+// RarEngine is the library's ArchiveEngine for RAR archives. The UnRAR
+// library runs in a decoder process of its own (ostrel-decoder, confined to
+// reading the archive's volumes), one per call, so that a fault in the
+// library fails that call as a damaged archive instead of ending this
+// process. It holds no state between calls.
 //
 //   auto engine = std::make_shared<RarEngine>();
 //   ArchiveListing listing = engine->list("/tmp/set.part1.rar", std::nullopt);
@@ -14,11 +16,17 @@ namespace tovani {
 class RarEngine final : public ArchiveEngine {
 public:
     RarEngine() = default;
+    // Runs the given decoder program instead of the one installed beside
+    // this library (tests use a build with fault switches).
+    explicit RarEngine(std::filesystem::path decoder);
 
     ArchiveListing list(const std::filesystem::path& archive,
                         const std::optional<std::string>& password) const override;
     void extract(const std::filesystem::path& archive, const std::optional<std::string>& password,
                  ArchiveEntrySink& into) const override;
+
+private:
+    std::optional<std::filesystem::path> decoder_;
 };
 
 }  // namespace tovani

@@ -1,15 +1,19 @@
 // VolumeResolver maps any volume of a multi-volume RAR set to the set's first
-// volume, purely from the naming schemes RAR uses. It never looks at the disk.
+// volume, and a volume to the one after it, purely from the naming schemes
+// RAR uses. Only volumesFrom looks at the disk.
 //
 //   VolumeResolver::firstVolume("/data/Movie.part02.rar");  // "/data/Movie.part01.rar"
 //   VolumeResolver::firstVolumeName("movie.r05");           // "movie.rar"
 //   VolumeResolver::firstVolumeName("movie.zip");           // nullopt
+//   VolumeResolver::nextVolumeName("movie.part9.rar");      // "movie.part10.rar"
+//   VolumeResolver::volumesFrom("/data/movie.rar");         // movie.rar, movie.r00, …
 #pragma once
 
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tovani::VolumeResolver {
 
@@ -23,5 +27,16 @@ std::filesystem::path firstVolume(const std::filesystem::path& file);
 // ignores ASCII letter case and keeps the case of the name; NAME may hold any
 // character, line breaks included. Any other name gives nullopt.
 std::optional<std::string> firstVolumeName(std::string_view fileName);
+
+// The file name of the volume that follows fileName, as the library names it:
+// NAME.partN.rar counts N up, keeping its width until it overflows (part9 →
+// part10); NAME.rar is followed by NAME.r00, NAME.r99 by NAME.s00, up to
+// NAME.z99. Any other name, and NAME.z99, give nullopt.
+std::optional<std::string> nextVolumeName(std::string_view fileName);
+
+// volume, then each following volume of its set that exists, in order, up to
+// the first one that does not. These are the only files a reading of the set
+// that starts at volume may use.
+std::vector<std::filesystem::path> volumesFrom(const std::filesystem::path& volume);
 
 }  // namespace tovani::VolumeResolver

@@ -2,6 +2,7 @@
 
 #include <QDialog>
 #include <QPointer>
+#include <QTimer>
 #include <QWindow>
 
 #include "UI/DockPresence.h"
@@ -36,6 +37,20 @@ int runModal(QDialog& dialog) {
     dialog.show();
     dialog.raise();
     dialog.activateWindow();
+    // A window manager may drop an activation asked for before the dialog
+    // was mapped; ask again for a short while until the dialog has the focus.
+    auto* retry = new QTimer(&dialog);
+    retry->setInterval(100);
+    QObject::connect(retry, &QTimer::timeout, &dialog, [&dialog, retry, left = 20]() mutable {
+        if (dialog.isActiveWindow() || !dialog.isVisible() || --left <= 0) {
+            retry->stop();
+            retry->deleteLater();
+            return;
+        }
+        dialog.raise();
+        dialog.activateWindow();
+    });
+    retry->start();
     const int result = dialog.exec();
     DockPresence::refresh();
     return result;

@@ -114,6 +114,8 @@ TEST_F(StackingTest, APromptOverAVisibleProgressWindowStaysAboveItEvenWhenItIsRa
     whenModal([&](QDialog& prompt) {
         const unsigned long id = idOf(prompt);
         focused = XSession::waitUntil([&] { return XSession::activeWindow() == id; });
+        // The window manager restacks after it hands over the focus.
+        XSession::waitUntil([&] { return stackPosition(id) > stackPosition(window); });
         promptAbove = stackPosition(id) - stackPosition(window);
         transientFor = XSession::transientFor(id);
         // The next job starts and the window is raised on purpose: the window

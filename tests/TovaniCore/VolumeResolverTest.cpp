@@ -2,8 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <optional>
 #include <string>
+#include <vector>
+
+#include "support/TempDirectory.h"
 
 namespace tovani {
 namespace {
@@ -59,6 +63,41 @@ TEST(VolumeResolver, FirstVolumeReturnsOtherFilesUnchanged) {
                              "/data/set.part3.rar/", "/"}) {
         EXPECT_EQ(firstVolume(file), file) << file;
     }
+}
+
+// The library names the next volume this way; a mismatch would make the
+// decoder refuse a volume of a good set.
+TEST(VolumeResolver, NextVolumeCountsUpLikeTheLibrary) {
+    using VolumeResolver::nextVolumeName;
+    EXPECT_EQ(nextVolumeName("movie.part1.rar"), "movie.part2.rar");
+    EXPECT_EQ(nextVolumeName("movie.part09.rar"), "movie.part10.rar");
+    EXPECT_EQ(nextVolumeName("movie.part9.rar"), "movie.part10.rar");
+    EXPECT_EQ(nextVolumeName("movie.part99.rar"), "movie.part100.rar");
+    EXPECT_EQ(nextVolumeName("Movie.PART19.RAR"), "Movie.PART20.RAR");
+    EXPECT_EQ(nextVolumeName("movie.rar"), "movie.r00");
+    EXPECT_EQ(nextVolumeName("MOVIE.RAR"), "MOVIE.R00");
+    EXPECT_EQ(nextVolumeName("movie.r00"), "movie.r01");
+    EXPECT_EQ(nextVolumeName("movie.r09"), "movie.r10");
+    EXPECT_EQ(nextVolumeName("movie.r99"), "movie.s00");
+    EXPECT_EQ(nextVolumeName("MOVIE.R99"), "MOVIE.S00");
+    EXPECT_EQ(nextVolumeName("movie.z99"), std::nullopt);
+    EXPECT_EQ(nextVolumeName("movie.zip"), std::nullopt);
+    EXPECT_EQ(nextVolumeName("movie"), std::nullopt);
+}
+
+TEST(VolumeResolver, VolumesFromStopAtTheFirstGap) {
+    testing::TempDirectory dir;
+    for (const char* name : {"set.part1.rar", "set.part2.rar", "set.part4.rar", "old.rar",
+                             "old.r00", "old.r01", "lone.zip"}) {
+        std::ofstream(dir / name) << "x";
+    }
+    using Files = std::vector<std::filesystem::path>;
+    EXPECT_EQ(VolumeResolver::volumesFrom(dir / "set.part1.rar"),
+              (Files{dir / "set.part1.rar", dir / "set.part2.rar"}));
+    EXPECT_EQ(VolumeResolver::volumesFrom(dir / "set.part2.rar"), (Files{dir / "set.part2.rar"}));
+    EXPECT_EQ(VolumeResolver::volumesFrom(dir / "old.rar"),
+              (Files{dir / "old.rar", dir / "old.r00", dir / "old.r01"}));
+    EXPECT_EQ(VolumeResolver::volumesFrom(dir / "lone.zip"), (Files{dir / "lone.zip"}));
 }
 
 }  // namespace

@@ -1,0 +1,176 @@
+#include "DecoderHelper/DecodeRun.h"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "RarBridge/tovani_bridge.h"
+
+namespace tovani::DecodeRun {
+
+namespace {
+
+using DecoderProtocol::MessageType;
+
+// Admits the request's volumes one after the other, nothing else.
+struct VolumeGate {
+    const std::vector<std::string>& volumes;
+    std::size_t reached = 0;
+    std::optional<std::string> refused = std::nullopt;
+};
+
+bool admitVolume(const char* path, void* context) {
+    auto* gate = static_cast<VolumeGate*>(context);
+    if (gate->reached + 1 < gate->volumes.size() && gate->volumes[gate->reached + 1] == path) {
+        ++gate->reached;
+        return true;
+    }
+    gate->refused = path;
+    return false;
+}
+
+struct DataRelay {
+    MessageWriter& out;
+    const TestFault& fault;
+    int chunks = 0;
+};
+
+#ifdef OSTREL_DECODER_TEST_HOOKS
+[[noreturn]] void crash() {
+    raise(SIGSEGV);
+    _exit(127);
+}
+
+bool relayData(const uint8_t* data, size_t size, void* context) {
+    auto* relay = static_cast<DataRelay*>(context);
+    const auto* bytes = reinterpret_cast<const std::byte*>(data);
+    const bool sent = relay->out.sendData(bytes != nullptr ? std::span<const std::byte>(bytes, size)
+                                                           : std::span<const std::byte>());
+    if (relay->fault.kind == TestFault::Kind::crashAtData && ++relay->chunks == relay->fault.at) {
+        relay->out.flush();
+        crash();
+    }
+    return sent;
+}
+#else
+bool relayData(const uint8_t* data, size_t size, void* context) {
+    auto* relay = static_cast<DataRelay*>(context);
+    const auto* bytes = reinterpret_cast<const std::byte*>(data);
+    return relay->out.sendData(bytes != nullptr ? std::span<const std::byte>(bytes, size)
+                                                : std::span<const std::byte>());
+}
+#endif
+
+DecoderProtocol::EntryRecord recordOf(const tovani_entry& entry) {
+    DecoderProtocol::EntryRecord record;
+    record.name = entry.name_utf8;
+    record.target = entry.target_utf8;
+    record.unpackedSize = entry.unpacked_size;
+    record.packedSize = entry.packed_size;
+    record.mtimeNs = entry.mtime_ns;
+    record.attributes = entry.attributes;
+    record.linkType = entry.link_type;
+    record.hasMtime = entry.has_mtime;
+    record.hasUnixMode = entry.has_unix_mode;
+    record.isDirectory = entry.is_directory;
+    record.isEncrypted = entry.is_encrypted;
+    return record;
+}
+
+#ifdef OSTREL_DECODER_TEST_HOOKS
+void applyEntryFault(const TestFault& fault, int entryNumber, MessageWriter& out) {
+    if (fault.at != entryNumber) {
+        return;
+    }
+    switch (fault.kind) {
+        case TestFault::Kind::crashAtEntry:
+            out.flush();
+            crash();
+        case TestFault::Kind::closeAtEntry:
+            out.flush();
+            _exit(0);
+        case TestFault::Kind::garbageAtEntry:
+            // A second Opened, out of order.
+            out.send(MessageType::opened, DecoderProtocol::encode(DecoderProtocol::Opened{}));
+            out.flush();
+            _exit(0);
+        default:
+            break;
+    }
+}
+#else
+void applyEntryFault(const TestFault&, int, MessageWriter&) {}
+#endif
+
+}  // namespace
+
+void answer(DecoderProtocol::Request& request, MessageWriter& out, const TestFault& fault) {
+    tovani_archive* handle = nullptr;
+    tovani_archive_info info{};
+    tovani_status status =
+        tovani_open(request.archive.c_str(), request.forExtraction,
+                    request.password ? request.password->c_str() : nullptr, &handle, &info);
+    if (request.password) {
+        DecoderProtocol::wipe(*request.password);
+    }
+    if (status != TOVANI_OK || handle == nullptr) {
+        DecoderProtocol::Finished finished;
+        finished.status = status == TOVANI_OK ? TOVANI_ENGINE_FAILURE : status;
+        finished.stage = DecoderProtocol::Stage::opening;
+        out.send(MessageType::finished, DecoderProtocol::encode(finished));
+        out.flush();
+        return;
+    }
+    VolumeGate gate{request.volumes};
+    tovani_set_volume_filter(handle, admitVolume, &gate);
+    out.send(MessageType::opened, DecoderProtocol::encode(DecoderProtocol::Opened{info}));
+
+    DecoderProtocol::Finished finished;
+    finished.stage = DecoderProtocol::Stage::readingHeader;
+    DataRelay relay{out, fault};
+    for (int entryNumber = 1; !out.lost(); ++entryNumber) {
+        tovani_entry entry{};
+        status = tovani_read_entry(handle, &entry);
+        if (status == TOVANI_END_OF_ARCHIVE) {
+            break;
+        }
+        if (status != TOVANI_OK) {
+            finished.status = status;
+            break;
+        }
+        const DecoderProtocol::EntryRecord record = recordOf(entry);
+        applyEntryFault(fault, entryNumber, out);
+        out.send(MessageType::entry, DecoderProtocol::encode(record));
+        status = request.forExtraction && DecoderProtocol::carriesData(record)
+                     ? tovani_extract_entry(handle, relayData, &relay)
+                     : tovani_skip_entry(handle);
+        if (status != TOVANI_OK) {
+            finished.status = status;
+            finished.stage = DecoderProtocol::Stage::processingEntry;
+            break;
+        }
+    }
+    finished.missingVolume = tovani_missing_volume(handle);
+    // The library may take a refused volume for any failure, or for the end
+    // of the archive. It is reported as missing, as it is where the file
+    // system rules keep the library from opening it at all.
+    if (gate.refused) {
+        finished.status = TOVANI_VOLUME_MISSING;
+        finished.missingVolume = *gate.refused;
+    }
+    const std::size_t count = tovani_next_volume_count(handle);
+    for (std::size_t index = 0; index < count; ++index) {
+        finished.volumes.emplace_back(tovani_next_volume_path(handle, index));
+    }
+    // Closing can fail too; the engine hears of success only after it.
+    tovani_close(handle);
+    out.send(MessageType::finished, DecoderProtocol::encode(finished));
+    out.flush();
+}
+
+}  // namespace tovani::DecodeRun

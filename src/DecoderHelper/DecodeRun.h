@@ -1,0 +1,30 @@
+// DecodeRun answers one request of the engine: it opens the archive through
+// the bridge, streams the listing or the extraction as messages, and ends
+// with one Finished message. Only the volumes named in the request may be
+// moved on to, in their order; the library's request for any other is
+// refused, and the call then fails with that volume missing.
+//
+//   DecoderProtocol::Request request = ...;  // read from the channel
+//   MessageWriter out(DecoderProtocol::kChannelDescriptor);
+//   DecodeRun::answer(request, out);
+#pragma once
+
+#include "DecoderHelper/MessageWriter.h"
+#include "TovaniCore/DecoderProtocol.h"
+
+namespace tovani::DecodeRun {
+
+// Test builds can make the decoder fail in chosen places (a crash, an early
+// end of the stream, a message out of order); the real decoder has no such
+// switch.
+struct TestFault {
+    enum class Kind { none, crashAtEntry, crashAtData, closeAtEntry, garbageAtEntry };
+    Kind kind = Kind::none;
+    int at = 0;  // the how-manieth entry or data chunk, from 1
+};
+
+// The request's password is wiped once the bridge holds its own copy.
+void answer(DecoderProtocol::Request& request, MessageWriter& out,
+            const TestFault& fault = TestFault());
+
+}  // namespace tovani::DecodeRun

@@ -1,0 +1,29 @@
+# ostrel-decoder, the confined process that holds the bridge and the UnRAR
+# library. It sits at the same place relative to libTovaniCore in the build
+# tree as when installed, so the engine finds it the same way in both.
+set(decoder_sources
+    ${CMAKE_CURRENT_LIST_DIR}/main.cpp ${CMAKE_CURRENT_LIST_DIR}/DecodeRun.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/MessageWriter.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/TovaniCore/DecoderProtocol.cpp)
+
+function(ostrel_decoder name)
+    add_executable(${name} ${decoder_sources})
+    target_include_directories(${name} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+    target_link_libraries(${name} PRIVATE RarBridge DecoderSandbox ostrel_flags)
+    # Every symbol is bound before the file system is out of reach.
+    target_link_options(${name} PRIVATE -Wl,-z,now)
+endfunction()
+
+ostrel_decoder(ostrel-decoder)
+set_target_properties(ostrel-decoder PROPERTIES
+    RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/${CMAKE_INSTALL_LIBEXECDIR}/ostrel)
+install(TARGETS ostrel-decoder RUNTIME DESTINATION ${CMAKE_INSTALL_LIBEXECDIR}/ostrel)
+
+file(RELATIVE_PATH OSTREL_DECODER_RELATIVE_PATH ${CMAKE_INSTALL_FULL_LIBDIR}
+     ${CMAKE_INSTALL_FULL_LIBEXECDIR}/ostrel/ostrel-decoder)
+
+# A build with switches that make it fail on purpose, for the tests only.
+if(OSTREL_BUILD_TESTS)
+    ostrel_decoder(ostrel-decoder-test)
+    target_compile_definitions(ostrel-decoder-test PRIVATE OSTREL_DECODER_TEST_HOOKS)
+endif()

@@ -1,0 +1,126 @@
+// ostrel-decoder: the confined process that reads one archive for RarEngine.
+// It takes one request on descriptor 3, loads what it needs from the file
+// system, confines itself to reading the request's volumes, and streams its
+// answer back (see TovaniCore/DecoderProtocol.h). A fault in the UnRAR library
+// ends this process only.
+#include <fcntl.h>
+#include <locale.h>
+#include <sys/socket.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "DecoderHelper/DecodeRun.h"
+#include "DecoderHelper/MessageWriter.h"
+#include "DecoderHelper/Sandbox.h"
+#include "RarBridge/tovani_bridge.h"
+#include "TovaniCore/DecoderProtocol.h"
+
+// LeakSanitizer's exit check traces the process from a cloned task, which the
+// system call filter refuses; the decoder ends with _exit anyway.
+extern "C" int __lsan_is_turned_off() {
+    return 1;
+}
+
+namespace {
+
+using namespace tovani;
+
+bool readExactly(int descriptor, std::byte* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t got = recv(descriptor, data, size, 0);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            return false;
+        }
+        data += got;
+        size -= static_cast<std::size_t>(got);
+    }
+    return true;
+}
+
+bool readRequest(int descriptor, DecoderProtocol::Request& request) {
+    std::byte header[DecoderProtocol::kFrameHeaderSize];
+    if (!readExactly(descriptor, header, sizeof header) ||
+        header[0] != static_cast<std::byte>(DecoderProtocol::MessageType::request)) {
+        return false;
+    }
+    const std::uint32_t size = DecoderProtocol::payloadSize(header);
+    if (size > DecoderProtocol::kMaxPayload) {
+        return false;
+    }
+    std::vector<std::byte> payload(size);
+    const bool read = readExactly(descriptor, payload.data(), size);
+    bool decoded = false;
+    if (read) {
+        try {
+            request = DecoderProtocol::decodeRequest(payload);
+            decoded = !request.volumes.empty() && request.volumes.front() == request.archive;
+        } catch (const DecoderProtocol::Malformed&) {
+        }
+    }
+    DecoderProtocol::wipe(payload);
+    return decoded;
+}
+
+// What the bridge and the library load lazily (the UTF-8 locale the bridge
+// runs the library under, time zone data) must be in memory before the file
+// system is out of reach: a first open of no file runs through all of it.
+void preload() {
+    tzset();
+    tovani_archive* handle = nullptr;
+    tovani_archive_info info{};
+    tovani_open("", false, nullptr, &handle, &info);
+    tovani_close(handle);
+}
+
+DecodeRun::TestFault testFault() {
+    DecodeRun::TestFault fault;
+#ifdef OSTREL_DECODER_TEST_HOOKS
+    // "crash-at-entry:N", "crash-at-data:N", "close-at-entry:N", "garbage-at-entry:N".
+    if (const char* text = std::getenv("OSTREL_DECODER_TEST_FAULT")) {
+        const std::string spec(text);
+        const std::size_t colon = spec.find(':');
+        const std::string kind = spec.substr(0, colon);
+        fault.at = colon == std::string::npos ? 1 : std::atoi(spec.c_str() + colon + 1);
+        if (kind == "crash-at-entry")
+            fault.kind = DecodeRun::TestFault::Kind::crashAtEntry;
+        if (kind == "crash-at-data")
+            fault.kind = DecodeRun::TestFault::Kind::crashAtData;
+        if (kind == "close-at-entry")
+            fault.kind = DecodeRun::TestFault::Kind::closeAtEntry;
+        if (kind == "garbage-at-entry")
+            fault.kind = DecodeRun::TestFault::Kind::garbageAtEntry;
+    }
+#endif
+    return fault;
+}
+
+}  // namespace
+
+int main() {
+    const int channel = DecoderProtocol::kChannelDescriptor;
+    if (fcntl(channel, F_GETFD) < 0) {
+        return 2;
+    }
+    DecoderProtocol::Request request;
+    if (!readRequest(channel, request)) {
+        _exit(2);
+    }
+    const DecodeRun::TestFault fault = testFault();
+    preload();
+    std::vector<std::filesystem::path> readable(request.volumes.begin(), request.volumes.end());
+    Sandbox::confine(readable);
+
+    MessageWriter out(channel);
+    DecodeRun::answer(request, out, fault);
+    _exit(0);
+}

@@ -1,0 +1,158 @@
+#include "TovaniCore/DecoderProcess.h"
+
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "TovaniCore/DecoderProtocol.h"
+#include "TovaniCore/DecoderReader.h"
+#include "TovaniCore/ExtractionError.h"
+
+extern char** environ;
+
+namespace tovani {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Room for a few data messages in flight: the decoder decompresses ahead
+// while the engine writes what it already has.
+constexpr int kSocketBuffer = 1024 * 1024;
+// Descriptors below this are the decoder's fixed ones; the engine's end and
+// the decoder's end of the socket live above them.
+constexpr int kFirstFreeDescriptor = 10;
+
+class SpawnSetup {
+public:
+    SpawnSetup() {
+        posix_spawn_file_actions_init(&actions);
+        posix_spawnattr_init(&attributes);
+    }
+    ~SpawnSetup() {
+        posix_spawn_file_actions_destroy(&actions);
+        posix_spawnattr_destroy(&attributes);
+    }
+    SpawnSetup(const SpawnSetup&) = delete;
+    SpawnSetup& operator=(const SpawnSetup&) = delete;
+
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attributes;
+};
+
+int moveAbove(int descriptor) {
+    const int moved = fcntl(descriptor, F_DUPFD_CLOEXEC, kFirstFreeDescriptor);
+    close(descriptor);
+    return moved;
+}
+
+}  // namespace
+
+DecoderProcess::DecoderProcess(const fs::path& program) {
+    int ends[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) {
+        throw ExtractionError::engineFailure();
+    }
+    // adddup2 onto the same number would keep close-on-exec set.
+    socket_ = moveAbove(ends[0]);
+    const int decoderEnd = moveAbove(ends[1]);
+    if (socket_ < 0 || decoderEnd < 0) {
+        if (socket_ >= 0)
+            close(socket_);
+        if (decoderEnd >= 0)
+            close(decoderEnd);
+        socket_ = -1;
+        throw ExtractionError::engineFailure();
+    }
+    setsockopt(decoderEnd, SOL_SOCKET, SO_SNDBUF, &kSocketBuffer, sizeof kSocketBuffer);
+    setsockopt(socket_, SOL_SOCKET, SO_RCVBUF, &kSocketBuffer, sizeof kSocketBuffer);
+
+    int status;
+    {
+        SpawnSetup setup;
+        posix_spawn_file_actions_addopen(&setup.actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&setup.actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_adddup2(&setup.actions, decoderEnd,
+                                         DecoderProtocol::kChannelDescriptor);
+        posix_spawn_file_actions_addclosefrom_np(&setup.actions,
+                                                 DecoderProtocol::kChannelDescriptor + 1);
+        // The caller's thread may block signals or ignore some; the decoder
+        // starts with the defaults.
+        sigset_t none;
+        sigset_t all;
+        sigemptyset(&none);
+        sigfillset(&all);
+        posix_spawnattr_setsigmask(&setup.attributes, &none);
+        posix_spawnattr_setsigdefault(&setup.attributes, &all);
+        posix_spawnattr_setflags(&setup.attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+        const std::string path = program.string();
+        char* const argv[] = {const_cast<char*>("ostrel-decoder"), nullptr};
+        status = posix_spawn(&pid_, path.c_str(), &setup.actions, &setup.attributes, argv, environ);
+    }
+    close(decoderEnd);
+    if (status != 0) {
+        pid_ = -1;
+        close(socket_);
+        socket_ = -1;
+        throw ExtractionError::engineFailure();
+    }
+}
+
+DecoderProcess::~DecoderProcess() {
+    if (socket_ >= 0) {
+        close(socket_);
+    }
+    if (pid_ > 0) {
+        kill(pid_, SIGKILL);
+        while (waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
+        }
+    }
+}
+
+void DecoderProcess::send(std::span<const std::byte> bytes) {
+    while (!bytes.empty()) {
+        const ssize_t sent = ::send(socket_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        if (sent < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            throw DecoderFault("the decoder does not take its request");
+        }
+        bytes = bytes.subspan(static_cast<std::size_t>(sent));
+    }
+}
+
+std::size_t DecoderProcess::receive(std::span<std::byte> buffer) {
+    for (;;) {
+        const ssize_t got = ::recv(socket_, buffer.data(), buffer.size(), 0);
+        if (got >= 0) {
+            return static_cast<std::size_t>(got);
+        }
+        if (errno == EINTR) {
+            continue;
+        }
+        if (errno == ECONNRESET) {
+            return 0;
+        }
+        throw DecoderFault("reading from the decoder failed");
+    }
+}
+
+fs::path DecoderProcess::installedPath() {
+    // Any object of this library tells dladdr which file it was loaded from.
+    static const char anchor = 0;
+    Dl_info info{};
+    if (dladdr(&anchor, &info) == 0 || info.dli_fname == nullptr) {
+        return fs::path();
+    }
+    return (fs::absolute(info.dli_fname).parent_path() / OSTREL_DECODER_RELATIVE_PATH)
+        .lexically_normal();
+}
+
+}  // namespace tovani

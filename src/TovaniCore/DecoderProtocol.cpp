@@ -1,0 +1,264 @@
+#include "TovaniCore/DecoderProtocol.h"
+
+#include <cstring>
+
+namespace tovani::DecoderProtocol {
+
+namespace {
+
+class Encoder {
+public:
+    void u8(std::uint8_t value) { out_.push_back(static_cast<std::byte>(value)); }
+    void u32(std::uint32_t value) {
+        for (int shift = 0; shift < 32; shift += 8) {
+            u8(static_cast<std::uint8_t>(value >> shift));
+        }
+    }
+    void u64(std::uint64_t value) {
+        for (int shift = 0; shift < 64; shift += 8) {
+            u8(static_cast<std::uint8_t>(value >> shift));
+        }
+    }
+    void text(const std::string& value) {
+        u32(static_cast<std::uint32_t>(value.size()));
+        const auto* bytes = reinterpret_cast<const std::byte*>(value.data());
+        out_.insert(out_.end(), bytes, bytes + value.size());
+    }
+    void texts(const std::vector<std::string>& values) {
+        u32(static_cast<std::uint32_t>(values.size()));
+        for (const std::string& value : values) {
+            text(value);
+        }
+    }
+    std::vector<std::byte> take() { return std::move(out_); }
+
+private:
+    std::vector<std::byte> out_;
+};
+
+class Decoder {
+public:
+    explicit Decoder(std::span<const std::byte> payload) : rest_(payload) {}
+
+    std::uint8_t u8() {
+        need(1);
+        const auto value = static_cast<std::uint8_t>(rest_[0]);
+        rest_ = rest_.subspan(1);
+        return value;
+    }
+    std::uint32_t u32() {
+        std::uint32_t value = 0;
+        for (int shift = 0; shift < 32; shift += 8) {
+            value |= static_cast<std::uint32_t>(u8()) << shift;
+        }
+        return value;
+    }
+    std::uint64_t u64() {
+        std::uint64_t value = 0;
+        for (int shift = 0; shift < 64; shift += 8) {
+            value |= static_cast<std::uint64_t>(u8()) << shift;
+        }
+        return value;
+    }
+    std::string text() {
+        const std::uint32_t size = u32();
+        need(size);
+        std::string value(reinterpret_cast<const char*>(rest_.data()), size);
+        rest_ = rest_.subspan(size);
+        return value;
+    }
+    std::vector<std::string> texts() {
+        const std::uint32_t count = u32();
+        // Each text takes at least its 4-byte length, so a count beyond that
+        // is a lie and must not reserve memory.
+        if (count > rest_.size() / 4) {
+            throw Malformed("text count beyond the payload");
+        }
+        std::vector<std::string> values;
+        values.reserve(count);
+        for (std::uint32_t i = 0; i < count; ++i) {
+            values.push_back(text());
+        }
+        return values;
+    }
+    // Flag bytes may only use the bits that have a meaning.
+    std::uint8_t flags(std::uint8_t allowed) {
+        const std::uint8_t value = u8();
+        if ((value & ~allowed) != 0) {
+            throw Malformed("unknown flag bits");
+        }
+        return value;
+    }
+    void end() const {
+        if (!rest_.empty()) {
+            throw Malformed("trailing bytes");
+        }
+    }
+
+private:
+    void need(std::size_t size) const {
+        if (rest_.size() < size) {
+            throw Malformed("payload too short");
+        }
+    }
+
+    std::span<const std::byte> rest_;
+};
+
+constexpr std::uint8_t bit(int index) {
+    return static_cast<std::uint8_t>(1U << index);
+}
+
+}  // namespace
+
+bool carriesData(const EntryRecord& entry) {
+    switch (entry.linkType) {
+        case TOVANI_LINK_SYMBOLIC:
+        case TOVANI_LINK_HARD:
+        case TOVANI_LINK_COPY:
+            return false;
+        default:
+            return !entry.isDirectory;
+    }
+}
+
+std::vector<std::byte> encode(const Request& message) {
+    Encoder out;
+    out.u8(static_cast<std::uint8_t>((message.forExtraction ? bit(0) : 0) |
+                                     (message.password ? bit(1) : 0)));
+    out.text(message.password.value_or(std::string()));
+    out.text(message.archive);
+    out.texts(message.volumes);
+    return out.take();
+}
+
+std::vector<std::byte> encode(const Opened& message) {
+    Encoder out;
+    const tovani_archive_info& info = message.info;
+    out.u8(static_cast<std::uint8_t>(
+        (info.is_volume ? bit(0) : 0) | (info.is_first_volume ? bit(1) : 0) |
+        (info.is_solid ? bit(2) : 0) | (info.has_encrypted_headers ? bit(3) : 0)));
+    return out.take();
+}
+
+std::vector<std::byte> encode(const EntryRecord& message) {
+    Encoder out;
+    out.text(message.name);
+    out.text(message.target);
+    out.u64(message.unpackedSize);
+    out.u64(message.packedSize);
+    out.u64(static_cast<std::uint64_t>(message.mtimeNs));
+    out.u32(message.attributes);
+    out.u32(message.linkType);
+    out.u8(static_cast<std::uint8_t>(
+        (message.hasMtime ? bit(0) : 0) | (message.hasUnixMode ? bit(1) : 0) |
+        (message.isDirectory ? bit(2) : 0) | (message.isEncrypted ? bit(3) : 0)));
+    return out.take();
+}
+
+std::vector<std::byte> encode(const Finished& message) {
+    Encoder out;
+    out.u32(message.status);
+    out.u8(static_cast<std::uint8_t>(message.stage));
+    out.text(message.missingVolume);
+    out.texts(message.volumes);
+    return out.take();
+}
+
+Request decodeRequest(std::span<const std::byte> payload) {
+    Decoder in(payload);
+    Request message;
+    const std::uint8_t flags = in.flags(bit(0) | bit(1));
+    message.forExtraction = (flags & bit(0)) != 0;
+    std::string password = in.text();
+    if ((flags & bit(1)) != 0) {
+        message.password = std::move(password);
+    }
+    message.archive = in.text();
+    message.volumes = in.texts();
+    in.end();
+    return message;
+}
+
+Opened decodeOpened(std::span<const std::byte> payload) {
+    Decoder in(payload);
+    const std::uint8_t flags = in.flags(bit(0) | bit(1) | bit(2) | bit(3));
+    in.end();
+    Opened message;
+    message.info.is_volume = (flags & bit(0)) != 0;
+    message.info.is_first_volume = (flags & bit(1)) != 0;
+    message.info.is_solid = (flags & bit(2)) != 0;
+    message.info.has_encrypted_headers = (flags & bit(3)) != 0;
+    return message;
+}
+
+EntryRecord decodeEntry(std::span<const std::byte> payload) {
+    Decoder in(payload);
+    EntryRecord message;
+    message.name = in.text();
+    message.target = in.text();
+    message.unpackedSize = in.u64();
+    message.packedSize = in.u64();
+    message.mtimeNs = static_cast<std::int64_t>(in.u64());
+    message.attributes = in.u32();
+    message.linkType = in.u32();
+    const std::uint8_t flags = in.flags(bit(0) | bit(1) | bit(2) | bit(3));
+    in.end();
+    message.hasMtime = (flags & bit(0)) != 0;
+    message.hasUnixMode = (flags & bit(1)) != 0;
+    message.isDirectory = (flags & bit(2)) != 0;
+    message.isEncrypted = (flags & bit(3)) != 0;
+    return message;
+}
+
+Finished decodeFinished(std::span<const std::byte> payload) {
+    Decoder in(payload);
+    Finished message;
+    message.status = in.u32();
+    const std::uint8_t stage = in.u8();
+    if (stage > static_cast<std::uint8_t>(Stage::processingEntry)) {
+        throw Malformed("unknown stage");
+    }
+    message.stage = static_cast<Stage>(stage);
+    message.missingVolume = in.text();
+    message.volumes = in.texts();
+    in.end();
+    return message;
+}
+
+void appendFrameHeader(std::vector<std::byte>& out, MessageType type, std::size_t size) {
+    out.push_back(static_cast<std::byte>(type));
+    for (int shift = 0; shift < 32; shift += 8) {
+        out.push_back(static_cast<std::byte>((size >> shift) & 0xFF));
+    }
+}
+
+void appendFrame(std::vector<std::byte>& out, MessageType type,
+                 std::span<const std::byte> payload) {
+    appendFrameHeader(out, type, payload.size());
+    out.insert(out.end(), payload.begin(), payload.end());
+}
+
+std::uint32_t payloadSize(std::span<const std::byte, kFrameHeaderSize> header) {
+    std::uint32_t size = 0;
+    for (int i = 0; i < 4; ++i) {
+        size |= static_cast<std::uint32_t>(header[1 + i]) << (8 * i);
+    }
+    return size;
+}
+
+void wipe(std::vector<std::byte>& bytes) {
+    volatile std::byte* data = bytes.data();
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        data[i] = std::byte{0};
+    }
+}
+
+void wipe(std::string& text) {
+    volatile char* data = text.data();
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        data[i] = 0;
+    }
+}
+
+}  // namespace tovani::DecoderProtocol

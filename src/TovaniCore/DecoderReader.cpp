@@ -1,0 +1,118 @@
+#include "TovaniCore/DecoderReader.h"
+
+#include <algorithm>
+#include <cstring>
+#include <utility>
+
+namespace tovani {
+
+namespace {
+
+using DecoderProtocol::MessageType;
+
+// One full data frame per read at most: large enough that reading costs
+// little per byte, small enough to keep the engine's memory flat (a larger
+// frame grows the buffer once).
+constexpr std::size_t kReadSize = DecoderProtocol::kMaxChunk + DecoderProtocol::kFrameHeaderSize;
+
+}  // namespace
+
+DecoderReader::DecoderReader(ByteSource source, bool forExtraction)
+    : source_(std::move(source)), forExtraction_(forExtraction), buffer_(kReadSize) {}
+
+void DecoderReader::fill(std::size_t size) {
+    if (end_ - begin_ >= size) {
+        return;
+    }
+    if (begin_ == end_) {
+        begin_ = end_ = 0;
+    }
+    // Move the unread rest to the front only when the frame would not fit
+    // behind it, and grow only for a frame larger than the buffer.
+    if (begin_ > 0 && begin_ + size > buffer_.size()) {
+        std::memmove(buffer_.data(), buffer_.data() + begin_, end_ - begin_);
+        end_ -= begin_;
+        begin_ = 0;
+    }
+    if (buffer_.size() < begin_ + size) {
+        buffer_.resize(begin_ + size);
+    }
+    while (end_ - begin_ < size) {
+        const std::size_t got =
+            source_(std::span<std::byte>(buffer_.data() + end_, buffer_.size() - end_));
+        if (got == 0) {
+            throw DecoderFault("the decoder's stream ended early");
+        }
+        end_ += got;
+    }
+}
+
+DecoderReader::Message DecoderReader::next() {
+    if (state_ == State::finished) {
+        throw DecoderFault("read past the end of the answer");
+    }
+    fill(DecoderProtocol::kFrameHeaderSize);
+    const std::span<const std::byte, DecoderProtocol::kFrameHeaderSize> header(
+        buffer_.data() + begin_, DecoderProtocol::kFrameHeaderSize);
+    const auto type = static_cast<MessageType>(header[0]);
+    const std::uint32_t size = DecoderProtocol::payloadSize(header);
+    if (size > DecoderProtocol::kMaxPayload) {
+        throw DecoderFault("oversized message");
+    }
+    fill(DecoderProtocol::kFrameHeaderSize + size);
+    const std::span<const std::byte> payload(
+        buffer_.data() + begin_ + DecoderProtocol::kFrameHeaderSize, size);
+    begin_ += DecoderProtocol::kFrameHeaderSize + size;
+    try {
+        return accept(type, payload);
+    } catch (const DecoderProtocol::Malformed& malformed) {
+        throw DecoderFault(malformed.what());
+    }
+}
+
+DecoderReader::Message DecoderReader::accept(MessageType type, std::span<const std::byte> payload) {
+    switch (type) {
+        case MessageType::opened:
+            if (state_ != State::start) {
+                break;
+            }
+            state_ = State::opened;
+            return DecoderProtocol::decodeOpened(payload);
+        case MessageType::entry: {
+            if (state_ == State::start) {
+                break;
+            }
+            DecoderProtocol::EntryRecord entry = DecoderProtocol::decodeEntry(payload);
+            state_ = forExtraction_ && DecoderProtocol::carriesData(entry) ? State::inDataEntry
+                                                                           : State::inEntry;
+            return entry;
+        }
+        case MessageType::data:
+            if (state_ != State::inDataEntry || payload.size() > DecoderProtocol::kMaxChunk) {
+                break;
+            }
+            return Data{payload};
+        case MessageType::finished: {
+            DecoderProtocol::Finished finished = DecoderProtocol::decodeFinished(payload);
+            // The stage must fit what was seen: a failed open comes first, an
+            // entry's failure needs an entry.
+            const bool fits =
+                finished.status == TOVANI_OK
+                    ? state_ != State::start
+                    : (finished.stage == DecoderProtocol::Stage::opening) ==
+                              (state_ == State::start) &&
+                          (finished.stage != DecoderProtocol::Stage::processingEntry ||
+                           state_ == State::inEntry || state_ == State::inDataEntry);
+            if (!fits) {
+                break;
+            }
+            state_ = State::finished;
+            return finished;
+        }
+        default:
+            break;
+    }
+    throw DecoderFault("unexpected message");
+}
+
+}  // namespace tovani

@@ -1,0 +1,67 @@
+// DecoderReader reads the decoder's answer to one request and holds it to the
+// protocol: frames no larger than the limit, payloads that decode exactly,
+// messages in their order (Opened, then Entry with its Data, then one
+// Finished), Data only after an entry that carries data and only when
+// extracting. Anything else, a stream that ends early included, is a
+// DecoderFault: the decoder crashed, was killed or is no longer trusted.
+//
+//   DecoderReader reader(source, /*forExtraction=*/true);
+//   for (;;) {
+//       DecoderReader::Message message = reader.next();
+//       if (auto* chunk = std::get_if<DecoderReader::Data>(&message)) sink.write(chunk->bytes);
+//       ...
+//       if (std::holds_alternative<DecoderProtocol::Finished>(message)) break;
+//   }
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <span>
+#include <stdexcept>
+#include <variant>
+#include <vector>
+
+#include "TovaniCore/DecoderProtocol.h"
+
+namespace tovani {
+
+class DecoderFault : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+class DecoderReader {
+public:
+    // Reads up to buffer.size() bytes into buffer; returns how many, 0 at the
+    // end of the stream. Throws DecoderFault when reading fails.
+    using ByteSource = std::function<std::size_t(std::span<std::byte> buffer)>;
+
+    // A chunk of the current entry's data, valid until the next call of next().
+    struct Data {
+        std::span<const std::byte> bytes;
+    };
+    using Message = std::variant<DecoderProtocol::Opened, DecoderProtocol::EntryRecord, Data,
+                                 DecoderProtocol::Finished>;
+
+    DecoderReader(ByteSource source, bool forExtraction);
+
+    // The next message; throws DecoderFault. Must not be called again once it
+    // returned Finished.
+    Message next();
+
+private:
+    enum class State { start, opened, inEntry, inDataEntry, finished };
+
+    // Makes at least size unread bytes available in buffer_.
+    void fill(std::size_t size);
+    Message accept(DecoderProtocol::MessageType type, std::span<const std::byte> payload);
+
+    ByteSource source_;
+    bool forExtraction_;
+    State state_ = State::start;
+    std::vector<std::byte> buffer_;
+    std::size_t begin_ = 0;
+    std::size_t end_ = 0;
+};
+
+}  // namespace tovani
