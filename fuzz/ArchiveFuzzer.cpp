@@ -28,7 +28,8 @@ namespace {
 const fs::path& scratch() {
     static const fs::path path = [] {
         std::string pattern = (fs::temp_directory_path() / "ostrel-fuzz-XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr) fail("mkdtemp");
+        if (mkdtemp(pattern.data()) == nullptr)
+            fail("mkdtemp");
         return fs::path(pattern);
     }();
     return path;
@@ -74,7 +75,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return asked++ == 0 ? std::optional<std::string>("password") : std::nullopt;
     };
     handlers.progress = [](const tovani::ExtractionProgress& progress) {
-        if (progress.completedBytes > progress.totalBytes) fail("progress beyond total");
+        if (progress.completedBytes > progress.totalBytes)
+            fail("progress beyond total");
     };
     handlers.isCancelled = [] { return false; };
 
@@ -84,19 +86,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         tovani::ExtractionResult result =
             extractor.extract(archive, tovani::ExtractionOptions{false, out}, handlers);
         succeeded = true;
-        if (result.output().parent_path() != out) fail("output outside the destination");
+        if (result.output().parent_path() != out)
+            fail("output outside the destination");
     } catch (const tovani::ExtractionError&) {
     } catch (const fs::filesystem_error&) {
     }
 
     const std::size_t items = countItems(out);
-    if (items > 1 || (succeeded && items != 1)) fail("destination holds " + std::to_string(items));
+    if (items > 1 || (succeeded && items != 1))
+        fail("destination holds " + std::to_string(items));
     for (const auto& item : fs::directory_iterator(out)) {
-        if (item.path().filename().string().rfind(".extract-", 0) == 0) fail("workspace left");
+        if (item.path().filename().string().rfind(".extract-", 0) == 0)
+            fail("workspace left");
     }
-    if (countItems(in) != 1) fail("something was created beside the archive");
-    if (countItems(scratch()) != 2) fail("something was created in the scratch directory");
+    if (countItems(in) != 1)
+        fail("something was created beside the archive");
+    if (countItems(scratch()) != 2)
+        fail("something was created in the scratch directory");
     // The runner gives the fuzzer a temporary directory of its own.
-    if (countItems(scratch().parent_path()) != 1) fail("something was created beside scratch");
+    if (countItems(scratch().parent_path()) != 1)
+        fail("something was created beside scratch");
     return 0;
 }

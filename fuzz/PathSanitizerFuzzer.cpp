@@ -25,7 +25,8 @@ std::vector<std::string> checkedComponents(const std::string& path, bool& refuse
     refused = false;
     try {
         std::vector<std::string> parts = tovani::PathSanitizer::components(path);
-        if (parts.empty()) fail("empty component list");
+        if (parts.empty())
+            fail("empty component list");
         for (const std::string& part : parts) {
             if (part.empty() || part == "." || part == ".." ||
                 part.find('/') != std::string::npos) {
@@ -34,7 +35,8 @@ std::vector<std::string> checkedComponents(const std::string& path, bool& refuse
         }
         return parts;
     } catch (const ExtractionError& error) {
-        if (!(error == ExtractionError::unsafePath(path))) fail("wrong refusal");
+        if (!(error == ExtractionError::unsafePath(path)))
+            fail("wrong refusal");
         refused = true;
         return {};
     } catch (...) {
@@ -49,10 +51,12 @@ long resolvedDepth(const std::vector<std::string>& linkAt, const std::string& ta
     std::size_t start = 0;
     while (start <= target.size()) {
         std::size_t end = target.find('/', start);
-        if (end == std::string::npos) end = target.size();
+        if (end == std::string::npos)
+            end = target.size();
         const std::string piece = target.substr(start, end - start);
         if (piece == "..") {
-            if (--depth < 0) return depth;
+            if (--depth < 0)
+                return depth;
         } else if (!piece.empty() && piece != ".") {
             ++depth;
         }
@@ -73,8 +77,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     checkedComponents(target, refused);
 
     if (tovani::PathSanitizer::isSafeLinkTarget(target, linkAt)) {
-        if (target.empty() || target.front() == '/') fail("absolute or empty target judged safe");
-        if (resolvedDepth(linkAt, target) < 0) fail("safe target leaves the root");
+        if (target.empty() || target.front() == '/')
+            fail("absolute or empty target judged safe");
+        if (resolvedDepth(linkAt, target) < 0)
+            fail("safe target leaves the root");
     }
     return 0;
 }

@@ -4,6 +4,7 @@
 set -euo pipefail
 
 packages=(
+  clang-format
   cmake ninja-build g++ make pkg-config clang libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   rar

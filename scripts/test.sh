@@ -7,6 +7,9 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 bash "$root/scripts/setup.sh"
 jobs=$(nproc)
 
+echo "== format"
+bash "$root/scripts/format-check.sh"
+
 echo "== build and test"
 build=${OSTREL_BUILD_DIR:-$root/build}
 cmake -S "$root" -B "$build" -G Ninja -DOSTREL_WERROR=ON >/dev/null

@@ -10,7 +10,9 @@ namespace tovani {
 
 namespace {
 
-void quoted(std::ostringstream& out, const std::string& text) { out << '"' << text << '"'; }
+void quoted(std::ostringstream& out, const std::string& text) {
+    out << '"' << text << '"';
+}
 
 std::string describe(const ExtractionError::Case& value) {
     using E = ExtractionError;
@@ -86,16 +88,30 @@ ExtractionError ExtractionError::unsafePath(std::string path) {
 ExtractionError ExtractionError::writeFailed(std::string path, std::int32_t code) {
     return ExtractionError(WriteFailed{std::move(path), code});
 }
-ExtractionError ExtractionError::cannotOpen() { return ExtractionError(CannotOpen{}); }
-ExtractionError ExtractionError::notAnArchive() { return ExtractionError(NotAnArchive{}); }
-ExtractionError ExtractionError::passwordRequired() { return ExtractionError(PasswordRequired{}); }
-ExtractionError ExtractionError::wrongPassword() { return ExtractionError(WrongPassword{}); }
-ExtractionError ExtractionError::cancelled() { return ExtractionError(Cancelled{}); }
-ExtractionError ExtractionError::outOfMemory() { return ExtractionError(OutOfMemory{}); }
+ExtractionError ExtractionError::cannotOpen() {
+    return ExtractionError(CannotOpen{});
+}
+ExtractionError ExtractionError::notAnArchive() {
+    return ExtractionError(NotAnArchive{});
+}
+ExtractionError ExtractionError::passwordRequired() {
+    return ExtractionError(PasswordRequired{});
+}
+ExtractionError ExtractionError::wrongPassword() {
+    return ExtractionError(WrongPassword{});
+}
+ExtractionError ExtractionError::cancelled() {
+    return ExtractionError(Cancelled{});
+}
+ExtractionError ExtractionError::outOfMemory() {
+    return ExtractionError(OutOfMemory{});
+}
 ExtractionError ExtractionError::unsupportedFormat() {
     return ExtractionError(UnsupportedFormat{});
 }
-ExtractionError ExtractionError::engineFailure() { return ExtractionError(EngineFailure{}); }
+ExtractionError ExtractionError::engineFailure() {
+    return ExtractionError(EngineFailure{});
+}
 
 std::ostream& operator<<(std::ostream& out, const ExtractionError& error) {
     return out << error.what();

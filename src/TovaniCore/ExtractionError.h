@@ -78,10 +78,10 @@ public:
         bool operator==(const EngineFailure&) const = default;
     };
 
-    using Case = std::variant<Damaged, VolumeMissing, InsufficientSpace, DestinationNotWritable,
-                              UnsafePath, WriteFailed, CannotOpen, NotAnArchive, PasswordRequired,
-                              WrongPassword, Cancelled, OutOfMemory, UnsupportedFormat,
-                              EngineFailure>;
+    using Case =
+        std::variant<Damaged, VolumeMissing, InsufficientSpace, DestinationNotWritable, UnsafePath,
+                     WriteFailed, CannotOpen, NotAnArchive, PasswordRequired, WrongPassword,
+                     Cancelled, OutOfMemory, UnsupportedFormat, EngineFailure>;
 
     explicit ExtractionError(Case value);
 

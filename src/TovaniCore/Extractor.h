@@ -25,8 +25,7 @@ public:
     explicit Extractor(std::shared_ptr<const ArchiveEngine> engine);
 
     // Synchronous; calls the handlers on the calling thread.
-    ExtractionResult extract(const std::filesystem::path& archive,
-                             const ExtractionOptions& options,
+    ExtractionResult extract(const std::filesystem::path& archive, const ExtractionOptions& options,
                              const ExtractionHandlers& handlers) const;
 
 private:

@@ -15,6 +15,8 @@ inline Timestamp timestampFromSeconds(double seconds) {
     return Timestamp{std::chrono::duration<double>(seconds)};
 }
 
-inline double secondsSince1970(Timestamp t) { return t.time_since_epoch().count(); }
+inline double secondsSince1970(Timestamp t) {
+    return t.time_since_epoch().count();
+}
 
 }  // namespace tovani

@@ -4,11 +4,11 @@
 
 #include <atomic>
 #include <chrono>
-#include <thread>
 #include <fstream>
 #include <map>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "App/ExtractionQueue.h"
@@ -53,8 +53,8 @@ TEST(ExtractionQueueLoad, HundredsOfArchivesAtOnceAreEachExtractedExactlyOnce) {
         handedOver.push_back(dir / ("a" + std::to_string(i) + ".rar"));
     }
     testing::makeTree(dir / "src", {{"big.bin", std::string(50000, 'v')}});
-    const fs::path first = testing::rar(dir / "src", (dir / "set.rar").string(), {"-m0", "-v20k"},
-                                        {"big.bin"});
+    const fs::path first =
+        testing::rar(dir / "src", (dir / "set.rar").string(), {"-m0", "-v20k"}, {"big.bin"});
     for (const fs::path& volume : testing::volumeFiles(first)) {
         handedOver.push_back(volume);
     }
@@ -76,7 +76,8 @@ TEST(ExtractionQueueLoad, HundredsOfArchivesAtOnceAreEachExtractedExactlyOnce) {
     const auto started = std::chrono::steady_clock::now();
     queue.add(handedOver, testing::queue::defaultOptions);
     ASSERT_TRUE(testing::queue::waitFor([&] { return delegate.idleCount > 0; }, 180s));
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     const long memoryAtEnd = residentKilobytes();
 
     ASSERT_EQ(delegate.finished.size(), static_cast<std::size_t>(archiveCount + 1));
@@ -123,8 +124,8 @@ TEST(ExtractionQueueLoad, ABigFileReachesTheMainThreadAtMostTwentyTimesASecond) 
         c = static_cast<char>(state >> 24);
     }
     testing::makeTree(dir / "src", {{"big.bin", data}});
-    const fs::path archive = testing::rar(dir / "src", (dir / "big.rar").string(), {"-m1"},
-                                          {"big.bin"});
+    const fs::path archive =
+        testing::rar(dir / "src", (dir / "big.rar").string(), {"-m1"}, {"big.bin"});
 
     testing::queue::RecordingDelegate delegate;
     std::vector<std::chrono::steady_clock::time_point> reportTimes;
@@ -144,7 +145,8 @@ TEST(ExtractionQueueLoad, ABigFileReachesTheMainThreadAtMostTwentyTimesASecond) 
     std::size_t most = 0;
     for (std::size_t i = 0; i < reportTimes.size(); ++i) {
         std::size_t j = i;
-        while (j < reportTimes.size() && reportTimes[j] - reportTimes[i] < 1s) ++j;
+        while (j < reportTimes.size() && reportTimes[j] - reportTimes[i] < 1s)
+            ++j;
         most = std::max(most, j - i);
     }
     EXPECT_LE(most, 22u);

@@ -55,9 +55,9 @@ TEST_F(ExtractorAttack, SymlinkThenEntryThroughIt) {
 }
 
 TEST_F(ExtractorAttack, SymlinkToOutsideThenRegularFileOfTheSameName) {
-    Outcome outcome =
-        extract({StoredEntry::link(Redirection::unixSymlink, "victim.txt", "../../outside/victim.txt"),
-                 StoredEntry::file("victim.txt", "owned")});
+    Outcome outcome = extract(
+        {StoredEntry::link(Redirection::unixSymlink, "victim.txt", "../../outside/victim.txt"),
+         StoredEntry::file("victim.txt", "owned")});
     ASSERT_TRUE(outcome.succeeded()) << outcome.error();
     EXPECT_EQ(readFile(outcome.output() / "victim.txt"), "owned");
     EXPECT_FALSE(fs::is_symlink(outcome.output() / "victim.txt"));
@@ -85,9 +85,9 @@ TEST_F(ExtractorAttack, LinkChainsThatClimbThroughOtherLinks) {
         StoredEntry::file("par/escape.txt", "stays inside"),
     });
     ASSERT_TRUE(outcome.succeeded()) << outcome.error();
-    EXPECT_EQ(outcome.result().skipped(),
-              (std::vector<SkippedEntry>{{"par", R::unsafeLinkTarget},
-                                         {"dir/l2", R::unsafeLinkTarget}}));
+    EXPECT_EQ(
+        outcome.result().skipped(),
+        (std::vector<SkippedEntry>{{"par", R::unsafeLinkTarget}, {"dir/l2", R::unsafeLinkTarget}}));
     EXPECT_EQ(fs::read_symlink(outcome.output() / "cur"), ".");
     EXPECT_EQ(fs::read_symlink(outcome.output() / "dir/l1"), "..");
     EXPECT_EQ(readFile(outcome.output() / "par/escape.txt"), "stays inside");
@@ -148,8 +148,8 @@ TEST_F(ExtractorAttack, DirectoryEntryOverAnExtractedSymlink) {
 }
 
 TEST_F(ExtractorAttack, DuplicateFileNamesKeepTheLastOne) {
-    Outcome outcome = extract({StoredEntry::file("same.txt", "first"),
-                               StoredEntry::file("same.txt", "second")});
+    Outcome outcome =
+        extract({StoredEntry::file("same.txt", "first"), StoredEntry::file("same.txt", "second")});
     ASSERT_TRUE(outcome.succeeded()) << outcome.error();
     EXPECT_EQ(readFile(outcome.output() / "same.txt"), "second");
 }

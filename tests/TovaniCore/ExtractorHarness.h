@@ -114,8 +114,7 @@ public:
     // The destination holds what it held before plus at most the output,
     // and no workspace.
     static void expectOnlyOutputAdded(const std::filesystem::path& destination,
-                                      const std::set<std::string>& before,
-                                      const Outcome& outcome) {
+                                      const std::set<std::string>& before, const Outcome& outcome) {
         std::set<std::string> expected = before;
         if (outcome.succeeded()) {
             EXPECT_EQ(outcome.output().parent_path(), destination);

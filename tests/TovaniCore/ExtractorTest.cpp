@@ -8,8 +8,8 @@
 
 #include "TovaniCore/ExtractorHarness.h"
 #include "TovaniCore/FileSystemPlatform.h"
-#include "support/RarTool.h"
 #include "support/OtherUser.h"
+#include "support/RarTool.h"
 #include "support/RarWriter.h"
 
 namespace tovani::testing {
@@ -94,9 +94,11 @@ TEST_F(ExtractorTest, TakenNamesMoveOnToTheNextCandidateAndStayUntouched) {
 
 TEST_F(ExtractorTest, LaterVolumeExtractsTheWholeSetFromItsFirstVolume) {
     std::string big(60000, 'x');
-    for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>('a' + i * 7 % 26);
+    for (std::size_t i = 0; i < big.size(); ++i)
+        big[i] = static_cast<char>('a' + i * 7 % 26);
     makeTree(dir / "src", {{"movie.bin", big}});
-    fs::path first = rar(dir / "src", (dir / "movie.rar").string(), {"-m0", "-v20k", "-psecret"}, {"movie.bin"});
+    fs::path first =
+        rar(dir / "src", (dir / "movie.rar").string(), {"-m0", "-v20k", "-psecret"}, {"movie.bin"});
     std::vector<fs::path> volumes = volumeFiles(first);
     ASSERT_EQ(volumes.size(), 3u);
     h.passwords = {"secret"};
@@ -111,7 +113,8 @@ TEST_F(ExtractorTest, LaterVolumeExtractsTheWholeSetFromItsFirstVolume) {
 
 TEST_F(ExtractorTest, MissingFirstVolumeIsReportedByItsExpectedName) {
     makeTree(dir / "src", {{"movie.bin", std::string(60000, 'q')}});
-    fs::path first = rar(dir / "src", (dir / "movie.rar").string(), {"-m0", "-v20k"}, {"movie.bin"});
+    fs::path first =
+        rar(dir / "src", (dir / "movie.rar").string(), {"-m0", "-v20k"}, {"movie.bin"});
     std::vector<fs::path> volumes = volumeFiles(first);
     fs::remove(volumes[0]);
 
@@ -128,9 +131,8 @@ TEST_F(ExtractorTest, EncryptedHeadersAskFirstThenRetryAndDecliningLeavesNoTrace
     Outcome outcome = h.extract(archive);
     ASSERT_TRUE(outcome.succeeded()) << outcome.error();
     EXPECT_EQ(readFile(dir / "secret.txt"), "classified");
-    EXPECT_EQ(h.requests, (std::vector<PasswordRequest>{{"vault.rar", false},
-                                                        {"vault.rar", true},
-                                                        {"vault.rar", true}}));
+    EXPECT_EQ(h.requests, (std::vector<PasswordRequest>{
+                              {"vault.rar", false}, {"vault.rar", true}, {"vault.rar", true}}));
     fs::remove(dir / "secret.txt");
 
     h.requests.clear();
@@ -142,7 +144,8 @@ TEST_F(ExtractorTest, EncryptedHeadersAskFirstThenRetryAndDecliningLeavesNoTrace
 
 TEST_F(ExtractorTest, EncryptedDataIsAskedForOnceBeforeExtractingAndRetriedWhenWrong) {
     makeTree(dir / "src", {{"a.txt", "alpha"}, {"b.txt", "beta"}});
-    fs::path archive = rar(dir / "src", (dir / "data.rar").string(), {"-pright"}, {"a.txt", "b.txt"});
+    fs::path archive =
+        rar(dir / "src", (dir / "data.rar").string(), {"-pright"}, {"a.txt", "b.txt"});
     h.passwords = {"wrong", "right"};
 
     Outcome outcome = h.extract(archive);
@@ -160,8 +163,8 @@ TEST_F(ExtractorTest, EncryptedDataIsAskedForOnceBeforeExtractingAndRetriedWhenW
 TEST_F(ExtractorTest, UnsafeEntryPathIsRefusedBeforeAnythingIsWritten) {
     for (const std::string name : {"../evil", "/abs/evil", "a/../b", "", "."}) {
         SCOPED_TRACE(name);
-        writeRar5(dir / "evil.rar", {StoredEntry::file("fine.txt", "ok"),
-                                     StoredEntry::file(name, "payload")});
+        writeRar5(dir / "evil.rar",
+                  {StoredEntry::file("fine.txt", "ok"), StoredEntry::file(name, "payload")});
         h.engine->extracts = 0;
         Outcome outcome = h.extract(dir / "evil.rar");
         EXPECT_EQ(outcome.error(), E::unsafePath(name));
@@ -186,8 +189,11 @@ TEST_F(ExtractorTest, CancellationAfterTheLastDirectoryIsFinalizedStillCancels) 
 
 TEST_F(ExtractorTest, CancellationDuringALongFileRemovesEverything) {
     makeTree(dir / "src", {{"long.bin", std::string(16 << 20, 'z')}, {"after.txt", "a"}});
-    fs::path archive = rar(dir / "src", (dir / "long.rar").string(), {"-m0"}, {"long.bin", "after.txt"});
-    h.isCancelled = [this](int) { return !h.reports.empty() && h.reports.back().completedBytes > 0; };
+    fs::path archive =
+        rar(dir / "src", (dir / "long.rar").string(), {"-m0"}, {"long.bin", "after.txt"});
+    h.isCancelled = [this](int) {
+        return !h.reports.empty() && h.reports.back().completedBytes > 0;
+    };
     Outcome outcome = h.extract(archive);
     EXPECT_EQ(outcome.error(), E::cancelled());
 }
@@ -241,8 +247,8 @@ TEST_F(ExtractorTest, ProvenanceAttributeMarksEverythingExtracted) {
     writeRar5(dir / "dl.rar", {StoredEntry::directory("d"), StoredEntry::file("d/f", "x"),
                                StoredEntry::file("g", "y")});
     const std::string origin = "https://example.invalid/dl.rar";
-    if (::setxattr((dir / "dl.rar").c_str(), FileSystemPlatform::provenanceAttribute,
-                   origin.data(), origin.size(), 0) != 0) {
+    if (::setxattr((dir / "dl.rar").c_str(), FileSystemPlatform::provenanceAttribute, origin.data(),
+                   origin.size(), 0) != 0) {
         GTEST_SKIP() << "no user extended attributes here";
     }
     Outcome outcome = h.extract(dir / "dl.rar");
@@ -250,7 +256,8 @@ TEST_F(ExtractorTest, ProvenanceAttributeMarksEverythingExtracted) {
     std::vector<fs::path> marked = {outcome.output(), outcome.output() / "d",
                                     outcome.output() / "d/f", outcome.output() / "g"};
     for (const fs::path& item : marked) {
-        auto value = FileSystemPlatform::readAttribute(item, FileSystemPlatform::provenanceAttribute);
+        auto value =
+            FileSystemPlatform::readAttribute(item, FileSystemPlatform::provenanceAttribute);
         ASSERT_TRUE(value.has_value()) << item;
         EXPECT_EQ(std::string(reinterpret_cast<const char*>(value->data()), value->size()), origin);
     }
@@ -258,8 +265,8 @@ TEST_F(ExtractorTest, ProvenanceAttributeMarksEverythingExtracted) {
     writeRar5(dir / "plain.rar", {StoredEntry::file("p", "z")});
     Outcome plain = h.extract(dir / "plain.rar");
     ASSERT_TRUE(plain.succeeded()) << plain.error();
-    EXPECT_FALSE(FileSystemPlatform::readAttribute(plain.output(),
-                                                   FileSystemPlatform::provenanceAttribute));
+    EXPECT_FALSE(
+        FileSystemPlatform::readAttribute(plain.output(), FileSystemPlatform::provenanceAttribute));
 }
 
 // Root ignores permission bits, so an unwritable destination is made real
@@ -271,7 +278,8 @@ public:
         mounted_ = ::mount("tmpfs", at.c_str(), "tmpfs", MS_RDONLY, "size=1m") == 0;
     }
     ~ReadOnlyMount() {
-        if (mounted_) ::umount(at_.c_str());
+        if (mounted_)
+            ::umount(at_.c_str());
     }
     bool mounted() const { return mounted_; }
 
@@ -283,7 +291,8 @@ private:
 TEST_F(ExtractorTest, UnwritableDestinationFailsBeforeListing) {
     writeRar5(dir / "a.rar", {StoredEntry::file("a", "1")});
     ReadOnlyMount readOnly(dir / "ro");
-    if (!readOnly.mounted()) GTEST_SKIP() << "cannot mount here";
+    if (!readOnly.mounted())
+        GTEST_SKIP() << "cannot mount here";
     Outcome outcome = h.extract(dir / "a.rar", ExtractionOptions{false, dir / "ro"});
     EXPECT_EQ(outcome.error(), E::destinationNotWritable(dir / "ro"));
     EXPECT_EQ(h.engine->lists, 0);
