@@ -22,12 +22,16 @@
 
 #ifdef __cplusplus
 #define TOVANI_NOEXCEPT noexcept
+/* C++ fixes the enumerations' type; C17 has no syntax for it, and their int
+ * has the same size for these values. */
+#define TOVANI_ENUM_BASE : uint32_t
 extern "C" {
 #else
 #define TOVANI_NOEXCEPT
+#define TOVANI_ENUM_BASE
 #endif
 
-typedef enum tovani_status : uint32_t {
+typedef enum tovani_status TOVANI_ENUM_BASE {
     TOVANI_OK = 0,
     TOVANI_END_OF_ARCHIVE = 1,
     TOVANI_CANNOT_OPEN = 2,
@@ -47,7 +51,7 @@ typedef enum tovani_status : uint32_t {
     TOVANI_NAME_TOO_LONG = 12,
 } tovani_status;
 
-typedef enum tovani_link_type : uint32_t {
+typedef enum tovani_link_type TOVANI_ENUM_BASE {
     TOVANI_LINK_NONE = 0,
     TOVANI_LINK_SYMBOLIC = 1,
     TOVANI_LINK_HARD = 2,

@@ -27,7 +27,9 @@ std::string folderName(std::string_view archiveName);
 std::string candidateName(std::string_view name, bool isDirectory, std::int64_t attempt);
 
 // The first candidate, from attempt 1 upwards, that isTaken reports free.
-// There is no attempt limit: isTaken must eventually answer false.
+// isTaken may claim the name as it answers (an exclusive move): the loop
+// stops at the first answer other than "taken". There is no attempt limit:
+// isTaken must eventually answer false.
 std::string uniqueName(std::string_view name, bool isDirectory,
                        const std::function<bool(const std::string&)>& isTaken);
 

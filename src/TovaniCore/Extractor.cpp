@@ -152,20 +152,21 @@ fs::path moveIntoPlace(const Workspace& workspace, const std::string& rootName,
         }
     }
 
-    for (std::int64_t attempt = 1;; ++attempt) {
-        const std::string candidate = DestinationPlanner::candidateName(name, isDirectory, attempt);
-        const int error = from->moveExclusive(name, destinationHandle, candidate);
-        if (error == 0) {
-            return destination / candidate;
-        }
-        if (error == EEXIST) {
-            continue;
-        }
-        if (error == EPERM || error == EACCES || error == EROFS) {
-            throw ExtractionError::destinationNotWritable(destination);
-        }
-        throw ExtractionError::writeFailed(candidate, error);
+    // Each try is the exclusive move itself, so no name can be taken between
+    // a check and the move.
+    int error = 0;
+    const std::string candidate =
+        DestinationPlanner::uniqueName(name, isDirectory, [&](const std::string& tried) {
+            error = from->moveExclusive(name, destinationHandle, tried);
+            return error == EEXIST;
+        });
+    if (error == 0) {
+        return destination / candidate;
     }
+    if (error == EPERM || error == EACCES || error == EROFS) {
+        throw ExtractionError::destinationNotWritable(destination);
+    }
+    throw ExtractionError::writeFailed(candidate, error);
 }
 
 // A caller may leave a handler empty: no password, no progress, never cancelled.

@@ -62,11 +62,11 @@ std::string joined(std::span<const std::string> components) {
 }  // namespace
 
 StagingWriter::StagingWriter(const DirectoryHandle& parent, const std::string& rootName,
-                             std::optional<std::vector<std::byte>> quarantine,
+                             std::optional<std::vector<std::byte>> provenance,
                              std::uint64_t totalBytes,
                              std::function<void(const ExtractionProgress&)> progress,
                              std::function<bool()> isCancelled)
-    : quarantine_(std::move(quarantine)),
+    : provenance_(std::move(provenance)),
       totalBytes_(totalBytes),
       progress_(std::move(progress)),
       isCancelled_(std::move(isCancelled)),
@@ -75,11 +75,11 @@ StagingWriter::StagingWriter(const DirectoryHandle& parent, const std::string& r
 }
 
 StagingWriter::StagingWriter(const std::filesystem::path& root,
-                             std::optional<std::vector<std::byte>> quarantine,
+                             std::optional<std::vector<std::byte>> provenance,
                              std::uint64_t totalBytes,
                              std::function<void(const ExtractionProgress&)> progress,
                              std::function<bool()> isCancelled)
-    : quarantine_(std::move(quarantine)),
+    : provenance_(std::move(provenance)),
       totalBytes_(totalBytes),
       progress_(std::move(progress)),
       isCancelled_(std::move(isCancelled)),
@@ -103,7 +103,7 @@ void StagingWriter::createRoot(const DirectoryHandle& parent, const std::string&
     if (const int code = parent.openChild(rootName, root_)) {
         throw ExtractionError::writeFailed("", code);
     }
-    applyQuarantine(root_, "");
+    applyProvenance(root_, "");
 }
 
 StagingWriter::~StagingWriter() {
@@ -249,7 +249,7 @@ DirectoryHandle StagingWriter::enter(const DirectoryHandle& parent,
         fail(joined(components.first(index + 1)), code);
     }
     if (created) {
-        applyQuarantine(child, joined(components.first(index + 1)));
+        applyProvenance(child, joined(components.first(index + 1)));
     }
     return child;
 }
@@ -409,9 +409,9 @@ void StagingWriter::createCopy(const ArchiveEntry& entry, std::span<const std::s
 }
 void StagingWriter::applyMetadata(const ArchiveEntry& entry, int descriptor,
                                   const std::string& path) {
-    if (quarantine_) {
+    if (provenance_) {
         const int code = FileSystemPlatform::setAttribute(
-            descriptor, FileSystemPlatform::provenanceAttribute, *quarantine_);
+            descriptor, FileSystemPlatform::provenanceAttribute, *provenance_);
         if (code != 0 && code != ENOTSUP) {
             fail(path, code);
         }
@@ -431,11 +431,11 @@ void StagingWriter::applyMetadata(const ArchiveEntry& entry, int descriptor,
     }
 }
 
-void StagingWriter::applyQuarantine(const DirectoryHandle& directory, const std::string& path) {
-    if (!quarantine_) {
+void StagingWriter::applyProvenance(const DirectoryHandle& directory, const std::string& path) {
+    if (!provenance_) {
         return;
     }
-    const int code = directory.setAttribute(FileSystemPlatform::provenanceAttribute, *quarantine_);
+    const int code = directory.setAttribute(FileSystemPlatform::provenanceAttribute, *provenance_);
     if (code != 0 && code != ENOTSUP) {
         fail(path, code);
     }

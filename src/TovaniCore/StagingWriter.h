@@ -39,12 +39,12 @@ public:
     // and marks it with the provenance bytes. Throws
     // ExtractionError::writeFailed("", errno).
     StagingWriter(const DirectoryHandle& parent, const std::string& rootName,
-                  std::optional<std::vector<std::byte>> quarantine, std::uint64_t totalBytes,
+                  std::optional<std::vector<std::byte>> provenance, std::uint64_t totalBytes,
                   std::function<void(const ExtractionProgress&)> progress,
                   std::function<bool()> isCancelled);
     // The same for a root named by path; its parent is opened once.
     StagingWriter(const std::filesystem::path& root,
-                  std::optional<std::vector<std::byte>> quarantine, std::uint64_t totalBytes,
+                  std::optional<std::vector<std::byte>> provenance, std::uint64_t totalBytes,
                   std::function<void(const ExtractionProgress&)> progress,
                   std::function<bool()> isCancelled);
     // Closes a file still receiving data; never removes anything written.
@@ -98,7 +98,7 @@ private:
     void createCopy(const ArchiveEntry& entry, std::span<const std::string> components,
                     const std::string& source);
     void applyMetadata(const ArchiveEntry& entry, int descriptor, const std::string& path);
-    void applyQuarantine(const DirectoryHandle& directory, const std::string& path);
+    void applyProvenance(const DirectoryHandle& directory, const std::string& path);
     void reportProgress();
     void addCompleted(std::uint64_t bytes);
     void closeOpenFile() noexcept;
@@ -106,7 +106,7 @@ private:
 
     std::vector<SkippedEntry> skipped_;
     DirectoryHandle root_;
-    std::optional<std::vector<std::byte>> quarantine_;
+    std::optional<std::vector<std::byte>> provenance_;
     std::uint64_t totalBytes_;
     std::function<void(const ExtractionProgress&)> progress_;
     std::function<bool()> isCancelled_;

@@ -258,7 +258,7 @@ TEST_F(StagingWriterTest, WriteFailuresReportThePathInsideTheArchive) {
     EXPECT_TRUE(fs::is_directory(root / "docs"));
 }
 
-TEST_F(StagingWriterTest, QuarantineFailureOnTheRootReportsTheEmptyPath) {
+TEST_F(StagingWriterTest, ProvenanceFailureOnTheRootReportsTheEmptyPath) {
     if (!keepsUserAttributes(workspace.path())) {
         GTEST_SKIP() << "no user extended attributes here";
     }

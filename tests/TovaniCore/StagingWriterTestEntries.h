@@ -125,10 +125,10 @@ private:
 class StagingWriterFixture : public ::testing::Test {
 protected:
     // The staging root lies in a workspace, so "outside" is a real place.
-    StagingWriter& make(std::optional<std::vector<std::byte>> quarantine = std::nullopt,
+    StagingWriter& make(std::optional<std::vector<std::byte>> provenance = std::nullopt,
                         std::uint64_t totalBytes = 1000) {
         writer_ = std::make_unique<StagingWriter>(
-            root, std::move(quarantine), totalBytes,
+            root, std::move(provenance), totalBytes,
             [this](const ExtractionProgress& p) { reports.push_back(p); },
             [this] { return cancelled; });
         return *writer_;
