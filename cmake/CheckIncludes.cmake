@@ -1,10 +1,13 @@
 # Fails when a file under src/ includes a header across a wall: each folder
 # may include its own headers and those of the folders listed for it here.
-# An entry with a slash allows one header only (Folder/Header.h).
+# An entry with a slash allows one header only (Folder/Header.h). The app's
+# layers and the command-line tool reach the archive library only through its
+# public headers (cmake/TovaniCorePublic.cmake).
 #
 #   cmake -DSOURCE_DIR=<repository>/src -P cmake/CheckIncludes.cmake
 
 cmake_minimum_required(VERSION 3.25)
+include(${CMAKE_CURRENT_LIST_DIR}/TovaniCorePublic.cmake)
 
 # The archive bridge stands alone; everything of ours is built on top of it.
 set(allowed_RarBridge "")
@@ -17,6 +20,7 @@ set(allowed_UI Messages TovaniCore)
 set(allowed_Settings UI Messages)
 set(allowed_App UI Settings Messages TovaniCore)
 set(allowed_CommandLine Messages TovaniCore)
+set(public_core_only App UI Settings Messages CommandLine)
 
 if(NOT SOURCE_DIR)
     message(FATAL_ERROR "SOURCE_DIR must name the src folder")
@@ -54,6 +58,14 @@ foreach(file IN LISTS files)
         set(target "${CMAKE_MATCH_1}")
         set(header "${CMAKE_MATCH_1}/${CMAKE_MATCH_2}")
         if(target STREQUAL folder OR NOT target IN_LIST known)
+            continue()
+        endif()
+        if(target STREQUAL "TovaniCore" AND folder IN_LIST public_core_only
+           AND NOT CMAKE_MATCH_2 IN_LIST tovani_core_public_headers)
+            message(SEND_ERROR "src/${file}:${number}: ${header} is internal to the archive "
+                               "library; ${folder} may include only its public headers "
+                               "(cmake/TovaniCorePublic.cmake)")
+            math(EXPR failures "${failures} + 1")
             continue()
         endif()
         if(target IN_LIST allowed_${folder} OR header IN_LIST allowed_${folder})

@@ -20,6 +20,7 @@
 #include "TovaniCore/ArchiveEntrySink.h"
 #include "TovaniCore/ArchiveInfo.h"
 #include "TovaniCore/ArchiveListing.h"
+#include "TovaniCore/Export.h"
 #include "TovaniCore/ExtractionError.h"
 #include "TovaniCore/ExtractionHandlers.h"
 #include "TovaniCore/ExtractionOptions.h"
@@ -30,7 +31,7 @@
 
 namespace tovani {
 
-class ArchiveEngine {
+class TOVANI_EXPORT ArchiveEngine {
 public:
     virtual ~ArchiveEngine() = default;
 

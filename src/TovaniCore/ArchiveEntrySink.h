@@ -20,10 +20,11 @@
 #include <span>
 
 #include "TovaniCore/ArchiveEntry.h"
+#include "TovaniCore/Export.h"
 
 namespace tovani {
 
-class ArchiveEntrySink {
+class TOVANI_EXPORT ArchiveEntrySink {
 public:
     virtual ~ArchiveEntrySink() = default;
 

@@ -18,9 +18,11 @@
 #include <string>
 #include <variant>
 
+#include "TovaniCore/Export.h"
+
 namespace tovani {
 
-class ExtractionError : public std::exception {
+class TOVANI_EXPORT ExtractionError : public std::exception {
 public:
     // Content failed verification, or an entry refers to one never delivered.
     struct Damaged {
@@ -122,6 +124,6 @@ private:
 };
 
 // Prints the same text as what(); lets test frameworks show the case.
-std::ostream& operator<<(std::ostream& out, const ExtractionError& error);
+TOVANI_EXPORT std::ostream& operator<<(std::ostream& out, const ExtractionError& error);
 
 }  // namespace tovani

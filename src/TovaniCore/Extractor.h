@@ -17,10 +17,11 @@
 #include <memory>
 
 #include "TovaniCore/ArchiveEngine.h"
+#include "TovaniCore/Export.h"
 
 namespace tovani {
 
-class Extractor {
+class TOVANI_EXPORT Extractor {
 public:
     explicit Extractor(std::shared_ptr<const ArchiveEngine> engine);
 

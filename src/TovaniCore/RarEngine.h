@@ -10,10 +10,11 @@
 #pragma once
 
 #include "TovaniCore/ArchiveEngine.h"
+#include "TovaniCore/Export.h"
 
 namespace tovani {
 
-class RarEngine final : public ArchiveEngine {
+class TOVANI_EXPORT RarEngine final : public ArchiveEngine {
 public:
     RarEngine() = default;
     // Runs the given decoder program instead of the one installed beside
