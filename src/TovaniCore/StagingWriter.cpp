@@ -59,6 +59,24 @@ std::string joined(std::span<const std::string> components) {
     return path;
 }
 
+// root's own name, also when it is written with a trailing "/".
+std::string nameOf(const std::filesystem::path& root) {
+    const std::filesystem::path normal = root.lexically_normal();
+    return (normal.has_filename() ? normal.filename() : normal.parent_path().filename()).string();
+}
+
+// The folder that holds root, opened once.
+DirectoryHandle openFolderOf(const std::filesystem::path& root) {
+    const std::filesystem::path normal = root.lexically_normal();
+    const std::filesystem::path folder =
+        normal.has_filename() ? normal.parent_path() : normal.parent_path().parent_path();
+    DirectoryHandle parent;
+    if (const int code = DirectoryHandle::open(folder.empty() ? "." : folder, parent)) {
+        throw ExtractionError::writeFailed("", code);
+    }
+    return parent;
+}
+
 }  // namespace
 
 StagingWriter::StagingWriter(const DirectoryHandle& parent, const std::string& rootName,
@@ -79,22 +97,8 @@ StagingWriter::StagingWriter(const std::filesystem::path& root,
                              std::uint64_t totalBytes,
                              std::function<void(const ExtractionProgress&)> progress,
                              std::function<bool()> isCancelled)
-    : provenance_(std::move(provenance)),
-      totalBytes_(totalBytes),
-      progress_(std::move(progress)),
-      isCancelled_(std::move(isCancelled)),
-      umask_(FileSystemPlatform::processUmask()) {
-    const std::filesystem::path normal = root.lexically_normal();
-    const std::filesystem::path name =
-        normal.has_filename() ? normal.filename() : normal.parent_path().filename();
-    const std::filesystem::path folder =
-        normal.has_filename() ? normal.parent_path() : normal.parent_path().parent_path();
-    DirectoryHandle parent;
-    if (const int code = DirectoryHandle::open(folder.empty() ? "." : folder, parent)) {
-        throw ExtractionError::writeFailed("", code);
-    }
-    createRoot(parent, name.string());
-}
+    : StagingWriter(openFolderOf(root), nameOf(root), std::move(provenance), totalBytes,
+                    std::move(progress), std::move(isCancelled)) {}
 
 void StagingWriter::createRoot(const DirectoryHandle& parent, const std::string& rootName) {
     if (const int code = parent.makeDirectory(rootName, 0755)) {
