@@ -95,6 +95,9 @@ public:
     int setTimes(const std::string& name, const struct timespec times[2]) const noexcept;
 
     // The directory itself.
+    // Whether the directory carries a default access list, which new items
+    // inherit instead of the umask; true also when that cannot be told.
+    bool hasDefaultAccessList() const noexcept;
     int setMode(mode_t mode) const noexcept;
     int setTimes(const struct timespec times[2]) const noexcept;
     int setAttribute(const char* name, std::span<const std::byte> value) const noexcept;

@@ -6,6 +6,7 @@
 #include <sys/statvfs.h>
 #include <sys/syscall.h>
 #include <sys/xattr.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -294,6 +295,13 @@ int DirectoryHandle::removeDirectory(const std::string& name) const noexcept {
 int DirectoryHandle::setTimes(const std::string& name,
                               const struct timespec times[2]) const noexcept {
     return ::utimensat(descriptor_, name.c_str(), times, AT_SYMLINK_NOFOLLOW) == 0 ? 0 : errno;
+}
+
+bool DirectoryHandle::hasDefaultAccessList() const noexcept {
+    if (::fgetxattr(descriptor_, "system.posix_acl_default", nullptr, 0) >= 0) {
+        return true;
+    }
+    return errno != ENODATA && errno != ENOTSUP;
 }
 
 int DirectoryHandle::setMode(mode_t mode) const noexcept {
