@@ -6,7 +6,6 @@
 #include <sys/statvfs.h>
 #include <sys/syscall.h>
 #include <sys/xattr.h>
-#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <atomic>
