@@ -1,0 +1,285 @@
+// ostrel-peak-memory runs a command and reports the peak memory of its whole
+// process tree, which GNU time cannot: its %M is the largest single process,
+// so the confined decoder's memory would go unseen beside the tool's. Every
+// few milliseconds it finds the command and all its descendants and sums
+// their proportional (Pss) and resident (Rss) set sizes from
+// /proc/<pid>/smaps_rollup; the largest sums are the peaks. Pss shares each
+// page among the processes that map it, so the tree's Pss sum counts shared
+// pages once. For bench/run.sh; never installed.
+//
+//   ostrel-peak-memory [-i MILLISECONDS] -o FILE -- COMMAND [ARGUMENT...]
+//   FILE then holds one line: peak_pss_kb peak_rss_kb samples processes
+//
+// Its exit status is the command's (128 plus the signal that ended it).
+// Kernels built without /proc/<pid>/task/<tid>/children are common, so
+// descendants are found by their parent (see ProcessTree). The sampler is a
+// subreaper, so that a process whose parent ended stays in the tree.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/prctl.h>
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iterator>
+#include <string>
+#include <unordered_set>
+#include <utility>
+#include <vector>
+
+namespace {
+
+// Reads a small /proc file into buffer; returns its length, -1 if gone.
+ssize_t readProcFile(const char* path, char* buffer, std::size_t size) {
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return -1;
+    }
+    ssize_t total = 0;
+    while (static_cast<std::size_t>(total) + 1 < size) {
+        const ssize_t got = ::read(fd, buffer + total, size - 1 - static_cast<std::size_t>(total));
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            break;
+        }
+        total += got;
+    }
+    ::close(fd);
+    buffer[total] = '\0';
+    return total;
+}
+
+unsigned long long fieldNumber(const char* text, const char* name) {
+    const char* at = std::strstr(text, name);
+    return at != nullptr ? std::strtoull(at + std::strlen(name), nullptr, 10) : 0;
+}
+
+// Adds pid's Pss and Rss (kB) to the sums; a zombie, with no memory left,
+// adds nothing. False when the process has gone.
+bool addMemoryOf(pid_t pid, unsigned long long& pss, unsigned long long& rss) {
+    char path[64];
+    std::snprintf(path, sizeof path, "/proc/%d/smaps_rollup", static_cast<int>(pid));
+    char buffer[4096];
+    const ssize_t length = readProcFile(path, buffer, sizeof buffer);
+    if (length < 0) {
+        return false;
+    }
+    rss += fieldNumber(buffer, "\nRss:");
+    pss += fieldNumber(buffer, "\nPss:");
+    return true;
+}
+
+// Tgid and PPid of pid; false when no such process is visible.
+bool identityOf(pid_t pid, pid_t& group, pid_t& parent) {
+    char path[64];
+    std::snprintf(path, sizeof path, "/proc/%d/status", static_cast<int>(pid));
+    char buffer[2048];
+    if (readProcFile(path, buffer, sizeof buffer) <= 0) {
+        return false;
+    }
+    group = static_cast<pid_t>(fieldNumber(buffer, "\nTgid:"));
+    parent = static_cast<pid_t>(fieldNumber(buffer, "\nPPid:"));
+    return group > 0;
+}
+
+// The number the kernel gave the newest process or thread, from the last
+// field of /proc/loadavg; -1 if unreadable.
+pid_t lastPid() {
+    char buffer[128];
+    if (readProcFile("/proc/loadavg", buffer, sizeof buffer) <= 0) {
+        return -1;
+    }
+    const char* last = std::strrchr(buffer, ' ');
+    return last != nullptr ? static_cast<pid_t>(std::strtol(last + 1, nullptr, 10)) : -1;
+}
+
+// The processes under `root` (this sampler). Scanning all of /proc on every
+// tick costs more than the sampling itself, so only the numbers handed out
+// since the last tick are looked at: each new process is put in the tree
+// when its parent is in it. A number is handed out a moment before its
+// process shows in /proc, so one not found is looked for again a few times.
+// When the numbers wrap around, all of /proc is scanned once.
+class ProcessTree {
+public:
+    ProcessTree(pid_t root, pid_t child) : root_(root), last_(lastPid()) { add(child); }
+
+    // The tree's processes now, the root excluded.
+    const std::vector<pid_t>& members() {
+        const pid_t last = lastPid();
+        if (last >= 0 && last < last_) {
+            scanAll();
+        } else {
+            for (pid_t pid = last_ + 1; pid <= last; ++pid) {
+                look(pid, kRetries);
+            }
+        }
+        if (last >= 0) {
+            last_ = last;
+        }
+        std::vector<std::pair<pid_t, int>> retry;
+        retry.swap(pending_);
+        for (const auto& [pid, retries] : retry) {
+            look(pid, retries - 1);
+        }
+        return members_;
+    }
+
+    // A member whose memory can no longer be read has ended.
+    void remove(pid_t pid) {
+        members_.erase(std::find(members_.begin(), members_.end(), pid));
+        memberSet_.erase(pid);
+    }
+
+    std::size_t seen() const { return seen_; }
+
+private:
+    static constexpr int kRetries = 3;
+
+    void add(pid_t pid) {
+        if (memberSet_.insert(pid).second) {
+            members_.push_back(pid);
+            ++seen_;
+        }
+    }
+
+    void look(pid_t pid, int retries) {
+        pid_t group = 0;
+        pid_t parent = 0;
+        if (!identityOf(pid, group, parent)) {
+            if (retries > 0) {
+                pending_.emplace_back(pid, retries);
+            }
+            return;
+        }
+        // A thread shares its process's memory, counted once already.
+        if (group == pid && (parent == root_ || memberSet_.count(parent) != 0)) {
+            add(pid);
+        }
+    }
+
+    // Ascending, so that a parent is placed before its children.
+    void scanAll() {
+        std::vector<pid_t> pids;
+        if (DIR* proc = ::opendir("/proc")) {
+            while (const dirent* entry = ::readdir(proc)) {
+                char* end = nullptr;
+                const long pid = std::strtol(entry->d_name, &end, 10);
+                if (end != entry->d_name && *end == '\0') {
+                    pids.push_back(static_cast<pid_t>(pid));
+                }
+            }
+            ::closedir(proc);
+        }
+        std::sort(pids.begin(), pids.end());
+        for (const pid_t pid : pids) {
+            if (memberSet_.count(pid) == 0) {
+                look(pid, 0);
+            }
+        }
+    }
+
+    pid_t root_;
+    pid_t last_;
+    std::vector<pid_t> members_;
+    std::unordered_set<pid_t> memberSet_;
+    std::vector<std::pair<pid_t, int>> pending_;
+    std::size_t seen_ = 0;
+};
+
+int usage() {
+    std::fputs("usage: ostrel-peak-memory [-i MILLISECONDS] -o FILE -- COMMAND [ARGUMENT...]\n",
+               stderr);
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    double intervalMs = 2.0;
+    const char* output = nullptr;
+    int first = 1;
+    for (; first < argc; ++first) {
+        const std::string argument = argv[first];
+        if (argument == "--") {
+            ++first;
+            break;
+        }
+        if (argument == "-i" && first + 1 < argc) {
+            intervalMs = std::atof(argv[++first]);
+        } else if (argument == "-o" && first + 1 < argc) {
+            output = argv[++first];
+        } else {
+            return usage();
+        }
+    }
+    if (output == nullptr || first >= argc || intervalMs <= 0) {
+        return usage();
+    }
+
+    // Orphans of the command are reparented here and stay in the tree.
+    ::prctl(PR_SET_CHILD_SUBREAPER, 1);
+    const pid_t child = ::fork();
+    if (child < 0) {
+        std::perror("ostrel-peak-memory: fork");
+        return 127;
+    }
+    if (child == 0) {
+        ::execvp(argv[first], argv + first);
+        std::perror("ostrel-peak-memory: exec");
+        ::_exit(127);
+    }
+
+    ProcessTree tree(::getpid(), child);
+    const auto nanoseconds = static_cast<long>(intervalMs * 1e6);
+    const timespec interval{nanoseconds / 1'000'000'000, nanoseconds % 1'000'000'000};
+    unsigned long long peakPss = 0;
+    unsigned long long peakRss = 0;
+    unsigned long long samples = 0;
+    int status = 0;
+    for (;;) {
+        unsigned long long pss = 0;
+        unsigned long long rss = 0;
+        std::vector<pid_t> ended;
+        for (const pid_t pid : tree.members()) {
+            if (!addMemoryOf(pid, pss, rss)) {
+                ended.push_back(pid);
+            }
+        }
+        for (const pid_t pid : ended) {
+            tree.remove(pid);
+        }
+        peakPss = std::max(peakPss, pss);
+        peakRss = std::max(peakRss, rss);
+        ++samples;
+        // Reaps the command and any orphan handed over to this process.
+        bool done = false;
+        int endedStatus = 0;
+        for (pid_t ended; (ended = ::waitpid(-1, &endedStatus, WNOHANG)) > 0;) {
+            if (ended == child) {
+                status = endedStatus;
+                done = true;
+            }
+        }
+        if (done) {
+            break;
+        }
+        ::nanosleep(&interval, nullptr);
+    }
+
+    std::FILE* file = std::fopen(output, "w");
+    if (file == nullptr) {
+        std::perror("ostrel-peak-memory: output");
+        return 127;
+    }
+    std::fprintf(file, "%llu %llu %llu %zu\n", peakPss, peakRss, samples, tree.seen());
+    std::fclose(file);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
