@@ -7,8 +7,9 @@
 // page among the processes that map it, so the tree's Pss sum counts shared
 // pages once. For bench/run.sh; never installed.
 //
-//   ostrel-peak-memory [-i MILLISECONDS] -o FILE -- COMMAND [ARGUMENT...]
+//   ostrel-peak-memory [-i MILLISECONDS] [-v] -o FILE -- COMMAND [ARGUMENT...]
 //   FILE then holds one line: peak_pss_kb peak_rss_kb samples processes
+//   and with -v one more line per process: pid name peak_pss_kb peak_rss_kb
 //
 // Its exit status is the command's (128 plus the signal that ended it).
 // Kernels built without /proc/<pid>/task/<tid>/children are common, so
@@ -28,6 +29,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
+#include <map>
+#include <optional>
 #include <string>
 #include <unordered_set>
 #include <utility>
@@ -62,19 +65,41 @@ unsigned long long fieldNumber(const char* text, const char* name) {
     return at != nullptr ? std::strtoull(at + std::strlen(name), nullptr, 10) : 0;
 }
 
-// Adds pid's Pss and Rss (kB) to the sums; a zombie, with no memory left,
-// adds nothing. False when the process has gone.
-bool addMemoryOf(pid_t pid, unsigned long long& pss, unsigned long long& rss) {
+struct Usage {
+    unsigned long long pss = 0;  // kB
+    unsigned long long rss = 0;  // kB
+};
+
+// pid's Pss and Rss; none when the process has gone (a zombie, with no
+// memory left, has zero).
+std::optional<Usage> memoryOf(pid_t pid) {
     char path[64];
     std::snprintf(path, sizeof path, "/proc/%d/smaps_rollup", static_cast<int>(pid));
     char buffer[4096];
-    const ssize_t length = readProcFile(path, buffer, sizeof buffer);
-    if (length < 0) {
-        return false;
+    if (readProcFile(path, buffer, sizeof buffer) < 0) {
+        return std::nullopt;
     }
-    rss += fieldNumber(buffer, "\nRss:");
-    pss += fieldNumber(buffer, "\nPss:");
-    return true;
+    return Usage{fieldNumber(buffer, "\nPss:"), fieldNumber(buffer, "\nRss:")};
+}
+
+// Each process's own peak, with the name it had then, for -v.
+struct ProcessPeak {
+    Usage peak;
+    std::string name;
+};
+
+std::string nameOf(pid_t pid) {
+    char path[64];
+    std::snprintf(path, sizeof path, "/proc/%d/comm", static_cast<int>(pid));
+    char buffer[64];
+    if (readProcFile(path, buffer, sizeof buffer) <= 0) {
+        return "?";
+    }
+    std::string name(buffer);
+    if (!name.empty() && name.back() == '\n') {
+        name.pop_back();
+    }
+    return name;
 }
 
 // Tgid and PPid of pid; false when no such process is visible.
@@ -195,8 +220,9 @@ private:
 };
 
 int usage() {
-    std::fputs("usage: ostrel-peak-memory [-i MILLISECONDS] -o FILE -- COMMAND [ARGUMENT...]\n",
-               stderr);
+    std::fputs(
+        "usage: ostrel-peak-memory [-i MILLISECONDS] [-v] -o FILE -- COMMAND [ARGUMENT...]\n",
+        stderr);
     return 2;
 }
 
@@ -205,6 +231,7 @@ int usage() {
 int main(int argc, char** argv) {
     double intervalMs = 2.0;
     const char* output = nullptr;
+    bool perProcess = false;
     int first = 1;
     for (; first < argc; ++first) {
         const std::string argument = argv[first];
@@ -214,6 +241,8 @@ int main(int argc, char** argv) {
         }
         if (argument == "-i" && first + 1 < argc) {
             intervalMs = std::atof(argv[++first]);
+        } else if (argument == "-v") {
+            perProcess = true;
         } else if (argument == "-o" && first + 1 < argc) {
             output = argv[++first];
         } else {
@@ -240,24 +269,30 @@ int main(int argc, char** argv) {
     ProcessTree tree(::getpid(), child);
     const auto nanoseconds = static_cast<long>(intervalMs * 1e6);
     const timespec interval{nanoseconds / 1'000'000'000, nanoseconds % 1'000'000'000};
-    unsigned long long peakPss = 0;
-    unsigned long long peakRss = 0;
+    Usage peak;
+    std::map<pid_t, ProcessPeak> processes;
     unsigned long long samples = 0;
     int status = 0;
     for (;;) {
-        unsigned long long pss = 0;
-        unsigned long long rss = 0;
-        std::vector<pid_t> ended;
+        Usage sum;
+        std::vector<pid_t> gone;
         for (const pid_t pid : tree.members()) {
-            if (!addMemoryOf(pid, pss, rss)) {
-                ended.push_back(pid);
+            const std::optional<Usage> usage = memoryOf(pid);
+            if (!usage) {
+                gone.push_back(pid);
+                continue;
+            }
+            sum.pss += usage->pss;
+            sum.rss += usage->rss;
+            if (perProcess && usage->pss > processes[pid].peak.pss) {
+                processes[pid] = ProcessPeak{*usage, nameOf(pid)};
             }
         }
-        for (const pid_t pid : ended) {
+        for (const pid_t pid : gone) {
             tree.remove(pid);
         }
-        peakPss = std::max(peakPss, pss);
-        peakRss = std::max(peakRss, rss);
+        peak.pss = std::max(peak.pss, sum.pss);
+        peak.rss = std::max(peak.rss, sum.rss);
         ++samples;
         // Reaps the command and any orphan handed over to this process.
         bool done = false;
@@ -279,7 +314,11 @@ int main(int argc, char** argv) {
         std::perror("ostrel-peak-memory: output");
         return 127;
     }
-    std::fprintf(file, "%llu %llu %llu %zu\n", peakPss, peakRss, samples, tree.seen());
+    std::fprintf(file, "%llu %llu %llu %zu\n", peak.pss, peak.rss, samples, tree.seen());
+    for (const auto& [pid, process] : processes) {
+        std::fprintf(file, "%d %s %llu %llu\n", static_cast<int>(pid), process.name.c_str(),
+                     process.peak.pss, process.peak.rss);
+    }
     std::fclose(file);
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }

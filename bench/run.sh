@@ -121,7 +121,7 @@ measure_memory() {
   if [ "$status" -ne 0 ]; then
     echo "0 0"
   else
-    awk '{ print $1, $2 }' "$log"
+    awk 'NR == 1 { print $1, $2 }' "$log"
   fi
 }
 
