@@ -14,10 +14,14 @@
 // Its exit status is the command's (128 plus the signal that ended it).
 // Kernels built without /proc/<pid>/task/<tid>/children are common, so
 // descendants are found by their parent (see ProcessTree). The sampler is a
-// subreaper, so that a process whose parent ended stays in the tree.
+// subreaper, so that a process whose parent ended stays in the tree. A
+// process that shares its parent's memory (posix_spawn's child until it
+// executes its program) is counted once.
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/kcmp.h>
 #include <sys/prctl.h>
+#include <sys/syscall.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -80,6 +84,12 @@ std::optional<Usage> memoryOf(pid_t pid) {
         return std::nullopt;
     }
     return Usage{fieldNumber(buffer, "\nPss:"), fieldNumber(buffer, "\nRss:")};
+}
+
+// Whether the two processes share one address space; false when the kernel
+// cannot tell.
+bool shareMemory(pid_t one, pid_t other) {
+    return ::syscall(SYS_kcmp, one, other, KCMP_VM, 0, 0) == 0;
 }
 
 // Each process's own peak, with the name it had then, for -v.
@@ -276,12 +286,18 @@ int main(int argc, char** argv) {
     for (;;) {
         Usage sum;
         std::vector<pid_t> gone;
+        std::vector<pid_t> counted;
         for (const pid_t pid : tree.members()) {
+            if (std::any_of(counted.begin(), counted.end(),
+                            [pid](pid_t other) { return shareMemory(pid, other); })) {
+                continue;
+            }
             const std::optional<Usage> usage = memoryOf(pid);
             if (!usage) {
                 gone.push_back(pid);
                 continue;
             }
+            counted.push_back(pid);
             sum.pss += usage->pss;
             sum.rss += usage->rss;
             if (perProcess && usage->pss > processes[pid].peak.pss) {
