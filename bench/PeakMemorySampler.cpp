@@ -20,6 +20,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/kcmp.h>
+#include <signal.h>
 #include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <sys/types.h>
@@ -265,12 +266,20 @@ int main(int argc, char** argv) {
 
     // Orphans of the command are reparented here and stay in the tree.
     ::prctl(PR_SET_CHILD_SUBREAPER, 1);
+    // SIGCHLD is taken by sigtimedwait, so that the sampler ends as soon as
+    // the command does instead of at the next tick.
+    sigset_t childEnded;
+    sigset_t original;
+    sigemptyset(&childEnded);
+    sigaddset(&childEnded, SIGCHLD);
+    sigprocmask(SIG_BLOCK, &childEnded, &original);
     const pid_t child = ::fork();
     if (child < 0) {
         std::perror("ostrel-peak-memory: fork");
         return 127;
     }
     if (child == 0) {
+        sigprocmask(SIG_SETMASK, &original, nullptr);
         ::execvp(argv[first], argv + first);
         std::perror("ostrel-peak-memory: exec");
         ::_exit(127);
@@ -322,7 +331,7 @@ int main(int argc, char** argv) {
         if (done) {
             break;
         }
-        ::nanosleep(&interval, nullptr);
+        ::sigtimedwait(&childEnded, nullptr, &interval);
     }
 
     std::FILE* file = std::fopen(output, "w");
