@@ -19,9 +19,9 @@
 #                processes that map them (so libraries shared with others on
 #                the machine count in part).
 # The tree sums come from bench/ostrel-peak-memory, which samples every 2 ms.
-# Sampling slows the run it watches (on the small corpus, ostrel by about
-# 25 % and `unrar x` by 6 %), so it has an untimed run of each tool of its own
-# in each round. After each corpus a line
+# Sampling slows the run it watches (on the small corpus, in three passes of
+# ten runs: ostrel by 14-29 %, `unrar x` by 1-6 %), so it has an untimed run
+# of each tool of its own in each round. After each corpus a line
 # gives ostrel against ostrel-inproc: the median pair ratio of wall and CPU
 # time (confined / in-process) and the tree Pss of both and of `unrar x`.
 # Runs as root (it mounts).
