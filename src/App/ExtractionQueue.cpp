@@ -70,7 +70,8 @@ ExtractionQueueDelegate* ExtractionQueue::delegate() const {
 void ExtractionQueue::add(const std::vector<fs::path>& archives, const OptionsForArchive& options) {
     for (const fs::path& file : archives) {
         Job job;
-        job.archive = standardized(VolumeResolver::firstVolume(file));
+        job.opened = standardized(file);
+        job.archive = VolumeResolver::firstVolume(job.opened);
         job.options = options ? options(job.archive) : ExtractionOptions{};
         if (std::find(pending_.begin(), pending_.end(), job) != pending_.end()) {
             continue;
@@ -158,7 +159,7 @@ void ExtractionQueue::submit(const Job& job,
             std::shared_ptr<const ArchiveEngine> engine =
                 engineFactory ? engineFactory() : std::make_shared<const RarEngine>();
             outcome = ExtractionOutcome::success(
-                Extractor(std::move(engine)).extract(job.archive, job.options, handlers));
+                Extractor(std::move(engine)).extract(job.opened, job.options, handlers));
         } catch (...) {
             outcome = ExtractionOutcome::failure(std::current_exception());
         }

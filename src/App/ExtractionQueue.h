@@ -80,10 +80,17 @@ public:
     bool isIdle() const;
 
 private:
+    // A job is its set's first volume by name (which need not exist) and
+    // its options; it extracts from the file that was opened, which the
+    // extractor maps to the first volume when that exists, and else reports
+    // the first volume missing.
     struct Job {
         std::filesystem::path archive;
         ExtractionOptions options;
-        bool operator==(const Job&) const = default;
+        std::filesystem::path opened;
+        bool operator==(const Job& other) const {
+            return archive == other.archive && options == other.options;
+        }
     };
     struct Current {
         Job job;

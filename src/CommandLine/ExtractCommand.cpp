@@ -60,7 +60,7 @@ int ExtractCommand::run() {
             continue;
         }
         seen.push_back(archive);
-        if (!extractOne(argument, archive, filePassword)) {
+        if (!extractOne(argument, archive, absolute, filePassword)) {
             anyFailed = true;
         }
         if (interrupted_.load()) {
@@ -71,6 +71,7 @@ int ExtractCommand::run() {
 }
 
 bool ExtractCommand::extractOne(const std::string& argument, const fs::path& archive,
+                                const fs::path& opened,
                                 const std::optional<std::string>& filePassword) {
     ExtractionOptions extractionOptions{options_.alwaysCreateFolder, std::nullopt};
     if (options_.destination) {
@@ -96,7 +97,7 @@ bool ExtractCommand::extractOne(const std::string& argument, const fs::path& arc
     const Extractor extractor(engine_);
     const QString archiveName = QString::fromStdString(displayName);
     try {
-        ExtractionResult result = extractor.extract(archive, extractionOptions, handlers);
+        ExtractionResult result = extractor.extract(opened, extractionOptions, handlers);
         line.clear();
         printLine(stdout, terminalSafe(result.output().string()));
         // A message of several lines: its names are made safe one by one.

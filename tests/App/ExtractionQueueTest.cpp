@@ -96,6 +96,24 @@ TEST_F(ExtractionQueueTest, VolumesOfOneSetAndRepeatsBecomeOneJob) {
     EXPECT_TRUE(queue.isIdle());
 }
 
+TEST_F(ExtractionQueueTest, ALaterVolumeWithoutTheFirstIsOneJobReportingThatPartMissing) {
+    testing::makeTree(sources.path(), {{"set.txt", payload(50000)}});
+    const fs::path first =
+        testing::rar(sources.path(), (dir / "set.rar").string(), {"-m0", "-v20k"}, {"set.txt"});
+    const std::vector<fs::path> volumes = testing::volumeFiles(first);
+    ASSERT_EQ(volumes.size(), 3u);
+    fs::remove(first);
+
+    ExtractionQueue queue;
+    queue.setDelegate(&delegate);
+    queue.add({volumes[2], volumes[1]}, testing::queue::defaultOptions);
+    ASSERT_TRUE(waitForIdle());
+
+    EXPECT_EQ(delegate.log,
+              (Log{"start set.part1.rar 1/1",
+                   "finish set.part1.rar volumeMissing(name: \"set.part1.rar\")", "idle"}));
+}
+
 TEST_F(ExtractionQueueTest, SameFileSpelledTwoWaysIsOneJob) {
     makeArchive("a", "alpha");
     ExtractionQueue queue;

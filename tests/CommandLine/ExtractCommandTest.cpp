@@ -96,6 +96,22 @@ TEST_F(ExtractCommandTest, RepeatsAndVolumesOfOneSetAreExtractedOnce) {
     EXPECT_EQ(readFile(dir / "movie.bin"), std::string(60000, 'm'));
 }
 
+TEST_F(ExtractCommandTest, ALaterVolumeWithoutTheFirstReportsThatPartMissing) {
+    makeTree(dir / "src", {{"movie.bin", std::string(60000, 'm')}});
+    fs::path first = rar(dir / "src", path("movie.rar"), {"-m0", "-v20k"}, {"movie.bin"});
+    fs::remove_all(dir / "src");
+    fs::remove(first);
+
+    ToolProcess::Result run = this->run({"movie.part2.rar"});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err,
+              "movie.part2.rar: A part of “movie.part1.rar” is missing. “movie.part1.rar” was not "
+              "found. Put all the parts in the same folder and try again.\n");
+    EXPECT_EQ(directoryNames(dir.path()),
+              (std::set<std::string>{"movie.part2.rar", "movie.part3.rar"}));
+}
+
 TEST_F(ExtractCommandTest, DestinationAndAlwaysCreateFolder) {
     writeRar5(dir / "one.rar", {StoredEntry::file("only.txt", "x")});
     fs::create_directory(dir / "out");
