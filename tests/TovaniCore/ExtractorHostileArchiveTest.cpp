@@ -57,11 +57,7 @@ const std::string kDeepFolders = [] {
     return path;
 }();
 
-class HostileArchive : public ::testing::Test {
-protected:
-    ExtractorHarness h;
-    const fs::path& dir = h.dir;
-};
+using HostileArchive = ExtractorFixture;
 
 TEST_F(HostileArchive, LongNamesCutIntoOneAreRefusedBeforeAnythingIsWritten) {
     // Both names share their first 1,023 characters, all the library's name
