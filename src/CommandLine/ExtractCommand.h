@@ -29,8 +29,8 @@ public:
 
 private:
     // False when the archive failed; its failure is already reported.
-    bool extractOne(const std::string& argument, const std::filesystem::path& archive,
-                    const std::optional<std::string>& filePassword);
+    [[nodiscard]] bool extractOne(const std::string& argument, const std::filesystem::path& archive,
+                                  const std::optional<std::string>& filePassword);
 
     CommandLineOptions options_;
     const std::atomic<bool>& interrupted_;
