@@ -12,6 +12,7 @@
 #include <QFontDatabase>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
@@ -333,11 +334,16 @@ TEST_F(SettingsWindowTest, BecomingActiveRefreshesTheStatus) {
 
     tool_.answer(kAppId.toStdString());
     QSignalSpy refreshed(&controller.defaultApp(), &DefaultAppStatus::refreshed);
+    // A refresh starts its query at once, as a child process of the status.
+    const auto queries = [&] {
+        return controller.defaultApp().findChildren<QProcess*>(Qt::FindDirectChildrenOnly).size();
+    };
+    const auto before = queries();
     emit qGuiApp->applicationStateChanged(Qt::ApplicationInactive);
-    QTest::qWait(200);
-    EXPECT_EQ(refreshed.count(), 0);
+    EXPECT_EQ(queries(), before);
 
     emit qGuiApp->applicationStateChanged(Qt::ApplicationActive);
+    EXPECT_EQ(queries(), before + 1);
     ASSERT_TRUE(refreshed.wait(kWaitMs));
     EXPECT_EQ(controller.view()->statusTitle()->text(), "Ostrel opens .rar files.");
 }
@@ -460,17 +466,17 @@ TEST_F(SettingsWindowTest, DISABLED_RenderForReview) {
     SettingsWindowController& controller = makeController(tool_);
     controller.show();
     ASSERT_TRUE(waitForRefresh(controller.defaultApp()));
-    QTest::qWait(100);
+    QCoreApplication::processEvents();
     EXPECT_TRUE(controller.window()->grab().save(pictures + "/settings-other.png"));
 
     tool_.answer(kAppId.toStdString());
     controller.show();
     ASSERT_TRUE(waitForRefresh(controller.defaultApp()));
-    QTest::qWait(100);
+    QCoreApplication::processEvents();
     EXPECT_TRUE(controller.window()->grab().save(pictures + "/settings.png"));
 
     controller.view()->showAcknowledgements();
-    QTest::qWait(100);
+    QCoreApplication::processEvents();
     EXPECT_TRUE(
         controller.view()->acknowledgements()->grab().save(pictures + "/acknowledgements.png"));
 
@@ -479,12 +485,12 @@ TEST_F(SettingsWindowTest, DISABLED_RenderForReview) {
     Translations::install(QLocale(QLocale::German, QLocale::Germany));
     SettingsWindowController& german = makeController(tool_);
     german.show();
-    QTest::qWait(100);
+    QCoreApplication::processEvents();
     EXPECT_TRUE(german.window()->grab().save(pictures + "/settings-de.png"));
     tool_.answer("archive-viewer.desktop");
     german.show();
     ASSERT_TRUE(waitForRefresh(german.defaultApp()));
-    QTest::qWait(100);
+    QCoreApplication::processEvents();
     EXPECT_TRUE(german.window()->grab().save(pictures + "/settings-other-de.png"));
     for (QTranslator* translator : qApp->findChildren<QTranslator*>()) {
         QCoreApplication::removeTranslator(translator);
