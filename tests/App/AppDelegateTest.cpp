@@ -16,6 +16,7 @@
 #include "App/QueueTestSupport.h"
 #include "Messages/ErrorMessage.h"
 #include "Settings/SettingsWindowController.h"
+#include "support/PatternedBytes.h"
 #include "support/RarTool.h"
 #include "support/TempDirectory.h"
 
@@ -24,17 +25,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-
-// Bytes that stored volumes keep as they are.
-std::string payload(std::size_t size) {
-    std::string data(size, '\0');
-    std::uint32_t state = 2024;
-    for (char& c : data) {
-        state = state * 1103515245u + 12345u;
-        c = static_cast<char>(state >> 24);
-    }
-    return data;
-}
 
 // A directory whose contents can be read but not written, even by root: a
 // read-only bind mount of `source`, or for other users a mode without write
@@ -174,7 +164,7 @@ TEST_F(AppDelegateTest, CancellingShowsNoAlertAndNeitherTrashesNorRevealsWhileTh
 }
 
 TEST_F(AppDelegateTest, TrashTakesEveryVolumeAndGoesOnPastOneThatCannotBeMoved) {
-    makeTree(dir / "src", {{"set.bin", payload(50000)}});
+    makeTree(dir / "src", {{"set.bin", patterned(50000)}});
     const fs::path first =
         rar(dir / "src", (dir / "set.rar").string(), {"-m0", "-v20k"}, {"set.bin"});
     ASSERT_EQ(volumeFiles(first).size(), 3u);
@@ -187,7 +177,7 @@ TEST_F(AppDelegateTest, TrashTakesEveryVolumeAndGoesOnPastOneThatCannotBeMoved) 
     EXPECT_EQ(app.log,
               (Log{"start set.part1.rar 1/1", "finish set.part1.rar", "trash set.part1.rar",
                    "trash set.part2.rar", "trash set.part3.rar", "idle"}));
-    EXPECT_EQ(readFile(dir / "set.bin"), payload(50000));
+    EXPECT_EQ(readFile(dir / "set.bin"), patterned(50000));
 }
 
 TEST_F(AppDelegateTest, SkippedEntriesAlertComesBeforeTrashAndThenReveal) {

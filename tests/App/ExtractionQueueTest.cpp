@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "App/QueueTestSupport.h"
+#include "support/PatternedBytes.h"
 #include "support/RarTool.h"
 #include "support/TempDirectory.h"
 
@@ -20,6 +21,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+using testing::patterned;
 using testing::TempDirectory;
 using Log = std::vector<std::string>;
 
@@ -27,17 +29,6 @@ ExtractionOptions inFolder(const fs::path&) {
     ExtractionOptions options;
     options.alwaysCreateFolder = true;
     return options;
-}
-
-// Bytes that stored volumes keep as they are.
-std::string payload(std::size_t size) {
-    std::string data(size, '\0');
-    std::uint32_t state = 12345;
-    for (char& c : data) {
-        state = state * 1103515245u + 12345u;
-        c = static_cast<char>(state >> 24);
-    }
-    return data;
 }
 
 // Spins without serving the event loop, as a busy main thread would.
@@ -75,7 +66,7 @@ protected:
 };
 
 TEST_F(ExtractionQueueTest, VolumesOfOneSetAndRepeatsBecomeOneJob) {
-    const std::string contents = payload(50000);
+    const std::string contents = patterned(50000);
     testing::makeTree(sources.path(), {{"set.txt", contents}});
     const fs::path first =
         testing::rar(sources.path(), (dir / "set.rar").string(), {"-m0", "-v20k"}, {"set.txt"});

@@ -14,6 +14,7 @@
 #include <fstream>
 
 #include "TovaniCore/ExtractorHarness.h"
+#include "support/PatternedBytes.h"
 #include "support/RarTool.h"
 #include "support/RarWriter.h"
 #include "support/Tmpfs.h"
@@ -31,16 +32,6 @@ void fillUp(const fs::path& file) {
     while (out.write(block.data(), static_cast<std::streamsize>(block.size()))) {
         out.flush();
     }
-}
-
-std::string patterned(std::size_t size, unsigned seed) {
-    std::string data(size, '\0');
-    std::uint32_t state = seed * 2654435761u + 1;
-    for (char& c : data) {
-        state = state * 1103515245u + 12345u;
-        c = static_cast<char>(state >> 24);
-    }
-    return data;
 }
 
 // One extraction through the given engine, with no handlers; the result or
