@@ -220,9 +220,10 @@ SettingsWindowController& AppDelegate::settingsWindow() {
 void AppDelegate::handleSuccess(const fs::path& archive, const ExtractionResult& result) {
     hooks_.presentSkipped(result.skipped(), archive);
     if (settings_.moveArchiveToTrash()) {
-        // A volume that cannot be moved stays where it is; the rest still go.
+        // A volume that cannot be moved stays where it is, which is safe: the
+        // extraction has succeeded all the same, and the rest still go.
         for (const fs::path& file : result.archiveFiles()) {
-            fileManager_->moveToTrash(file);
+            (void)fileManager_->moveToTrash(file);
         }
     }
     if (settings_.revealInFinder()) {

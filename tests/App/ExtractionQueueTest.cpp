@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <set>
 #include <string>
@@ -29,6 +30,37 @@ ExtractionOptions inFolder(const fs::path&) {
     ExtractionOptions options;
     options.alwaysCreateFolder = true;
     return options;
+}
+
+// An engine whose one file, x.bin, is written a byte a millisecond (20,000
+// bytes at most), long enough to be stopped midway. `beforeByte` runs before
+// each write; `onStopped` sees the error that stops the writing.
+std::shared_ptr<testing::queue::ScriptedEngine> slowOneFileEngine(
+    std::function<void()> beforeByte,
+    std::function<void(const ExtractionError&)> onStopped = [](const ExtractionError&) {}) {
+    auto engine = std::make_shared<testing::queue::ScriptedEngine>();
+    engine->onList = [](const fs::path& archive, const std::optional<std::string>&) {
+        return testing::queue::oneFileListing(archive, "x.bin", 1'000'000);
+    };
+    engine->onExtract = [beforeByte, onStopped](const fs::path&, const std::optional<std::string>&,
+                                                ArchiveEntrySink& into) {
+        const ArchiveEntry entry =
+            testing::queue::oneFileListing("", "x.bin", 1'000'000).entries[0];
+        EXPECT_TRUE(into.begin(entry));
+        const std::byte chunk[1] = {std::byte{1}};
+        try {
+            for (int i = 0; i < 20000; ++i) {
+                beforeByte();
+                into.write(chunk);
+                std::this_thread::sleep_for(1ms);
+            }
+        } catch (const ExtractionError& error) {
+            onStopped(error);
+            throw;
+        }
+        into.finish(entry);
+    };
+    return engine;
 }
 
 // Spins without serving the event loop, as a busy main thread would.
@@ -220,27 +252,13 @@ TEST_F(ExtractionQueueTest, CancelAllEndsTheRunningJobAndDropsTheWaitingOnes) {
 
 TEST_F(ExtractionQueueTest, CancelWhileWritingStopsAtNextChunk) {
     testing::writeFile(dir / "x.rar", "");
-    auto engine = std::make_shared<testing::queue::ScriptedEngine>();
-    engine->onList = [](const fs::path& archive, const std::optional<std::string>&) {
-        return testing::queue::oneFileListing(archive, "x.bin", 1'000'000);
-    };
     std::atomic<int> chunksAfterCancelRequest = 0;
     std::atomic<bool> cancelRequested = false;
-    engine->onExtract = [&](const fs::path&, const std::optional<std::string>&,
-                            ArchiveEntrySink& into) {
-        const ArchiveEntry entry =
-            testing::queue::oneFileListing("", "x.bin", 1'000'000).entries[0];
-        into.begin(entry);
-        const std::byte chunk[1] = {std::byte{1}};
-        for (int i = 0; i < 20000; ++i) {
-            if (cancelRequested) {
-                ++chunksAfterCancelRequest;
-            }
-            into.write(chunk);
-            std::this_thread::sleep_for(1ms);
+    auto engine = slowOneFileEngine([&] {
+        if (cancelRequested) {
+            ++chunksAfterCancelRequest;
         }
-        into.finish(entry);
-    };
+    });
     ExtractionQueue queue([engine] { return engine; });
     queue.setDelegate(&delegate);
     delegate.onReport = [&](ExtractionQueue& q, const ExtractionProgress&) {
@@ -265,7 +283,7 @@ TEST_F(ExtractionQueueTest, FirstAndCompletingReportsAlwaysReachDelegate) {
     engine->onExtract = [](const fs::path&, const std::optional<std::string>&,
                            ArchiveEntrySink& into) {
         const ArchiveEntry entry = testing::queue::oneFileListing("", "x.bin", 1000).entries[0];
-        into.begin(entry);
+        EXPECT_TRUE(into.begin(entry));
         const std::vector<std::byte> chunk(100, std::byte{7});
         for (int i = 0; i < 10; ++i) {
             into.write(chunk);
@@ -399,30 +417,11 @@ TEST_F(ExtractionQueueTest, DestroyedWhileAskingForPasswordEndsWithoutAsking) {
 
 TEST_F(ExtractionQueueTest, DestroyedWhileWritingCancelsJob) {
     testing::writeFile(dir / "x.rar", "");
-    auto engine = std::make_shared<testing::queue::ScriptedEngine>();
-    engine->onList = [](const fs::path& archive, const std::optional<std::string>&) {
-        return testing::queue::oneFileListing(archive, "x.bin", 1'000'000);
-    };
     std::atomic<int> chunks = 0;
     std::atomic<bool> stopped = false;
-    engine->onExtract = [&](const fs::path&, const std::optional<std::string>&,
-                            ArchiveEntrySink& into) {
-        const ArchiveEntry entry =
-            testing::queue::oneFileListing("", "x.bin", 1'000'000).entries[0];
-        into.begin(entry);
-        const std::byte chunk[1] = {std::byte{1}};
-        try {
-            for (int i = 0; i < 20000; ++i) {
-                into.write(chunk);
-                ++chunks;
-                std::this_thread::sleep_for(1ms);
-            }
-        } catch (const ExtractionError& error) {
-            stopped = error == ExtractionError::cancelled();
-            throw;
-        }
-        into.finish(entry);
-    };
+    auto engine = slowOneFileEngine(
+        [&] { ++chunks; },
+        [&](const ExtractionError& error) { stopped = error == ExtractionError::cancelled(); });
     auto queue = std::make_unique<ExtractionQueue>([engine] { return engine; });
     queue->setDelegate(&delegate);
     queue->add({dir / "x.rar"}, testing::queue::defaultOptions);
