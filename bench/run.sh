@@ -2,29 +2,51 @@
 # Times ostrel-extract against `unrar x`, `unrar t` (decompression alone) and
 # `bsdtar -xf` on four corpora: two big files (300 MB); 20,000 small files;
 # the same small files solid; 40,000 small files (growth with the count).
+# `ostrel-inproc` is the same tool with the UnRAR library in its own process
+# instead of the confined decoder (bench/ostrel-extract-inprocess, built only
+# here, never installed), so the confinement's cost shows.
 # Each is extracted on a tmpfs and on a journaled ext4 in a loop-mounted
 # image, the tools in turn round after round; prints each tool's median, the
 # ratio of medians to `unrar x`, the median and range of the pair-by-pair
 # ratios (each run against the `unrar x` run of the same round), the same
 # for CPU time (user + system, steadier than wall time on a busy machine but
-# blind to work done in parallel) and the peak memory. Runs as root (it mounts).
+# blind to work done in parallel) and three peaks of memory, each the largest
+# over the rounds:
+#   peak_MB      the largest single process (GNU time's %M), as before;
+#   tree_rss_MB  the sum of Rss over the tool's whole process tree (the tool
+#                and the decoder it starts), shared pages counted per process;
+#   peak_pss_MB  the sum of Pss over the tree, shared pages divided among the
+#                processes that map them (so libraries shared with others on
+#                the machine count in part).
+# The tree sums come from bench/ostrel-peak-memory, which samples every 2 ms.
+# Sampling slows the run it watches (on the small corpus, in three passes of
+# ten runs: ostrel by 14-29 %, `unrar x` by 1-6 %), so it has an untimed run
+# of each tool of its own in each round. After each corpus a line
+# gives ostrel against ostrel-inproc: the median pair ratio of wall and CPU
+# time (confined / in-process) and the tree Pss of both and of `unrar x`.
+# Runs as root (it mounts).
 #
 #   bash bench/run.sh [ROUNDS]       (default 7 rounds)
 #   OSTREL_BENCH_FS="tmpfs"  OSTREL_BENCH_CORPORA="small many"  bash bench/run.sh 3
+#   OSTREL_BENCH_DIR (default /tmp/ostrel-bench): corpora, mount point, logs
+#   OSTREL_BUILD_DIR (default build-bench): the Release build it configures
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 rounds=${1:-7}
 work=${OSTREL_BENCH_DIR:-/tmp/ostrel-bench}
 filesystems=${OSTREL_BENCH_FS:-tmpfs ext4}
 corpora=${OSTREL_BENCH_CORPORA:-big small solid many}
-tools=(ostrel unrar-x unrar-t bsdtar)
+tools=(ostrel ostrel-inproc unrar-x unrar-t bsdtar)
 
 bash "$root/scripts/setup.sh"
 
 build=${OSTREL_BUILD_DIR:-$root/build-bench}
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DOSTREL_BUILD_TESTS=OFF >/dev/null
-cmake --build "$build" --target ostrel-extract >/dev/null
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DOSTREL_BUILD_TESTS=OFF \
+  -DOSTREL_BUILD_BENCH=ON >/dev/null
+cmake --build "$build" --target ostrel-extract ostrel-extract-inprocess ostrel-peak-memory >/dev/null
 ostrel="$build/src/ostrel-extract"
+inproc="$build/bench/ostrel-extract-inprocess"
+sampler="$build/bench/ostrel-peak-memory"
 
 mkdir -p "$work"
 if [ ! -f "$work/corpus.done" ]; then
@@ -56,23 +78,28 @@ mount_fs() {
   esac
 }
 
+# Sets cmd to the command line that extracts the archive with the tool into
+# the current directory (ostrel's tools are given it as the destination).
+command_for() {
+  local tool=$1 archive=$2 out=$3
+  case $tool in
+    ostrel) cmd=("$ostrel" --quiet --destination "$out" "$archive") ;;
+    ostrel-inproc) cmd=("$inproc" --quiet --destination "$out" "$archive") ;;
+    unrar-x) cmd=(unrar x -idq -o- "$archive") ;;
+    unrar-t) cmd=(unrar t -idq "$archive") ;;
+    bsdtar) cmd=(bsdtar -xf "$archive") ;;
+  esac
+}
+
 # One timed run into a fresh directory; prints "seconds kilobytes cpu", or
 # "nan 0 nan" when the tool fails (bsdtar cannot read solid RAR 5).
 measure() {
-  local tool=$1 archive=$2 out=$mnt/out
+  local tool=$1 archive=$2 out=$mnt/out cmd
+  command_for "$tool" "$archive" "$out"
   rm -rf "$out" && mkdir -p "$out" && sync
   local log="$work/time.log" status=0 start end
   start=$EPOCHREALTIME
-  case $tool in
-    ostrel) /usr/bin/time -f '%M %U %S' -o "$log" "$ostrel" --quiet --destination "$out" "$archive" \
-              >/dev/null 2>&1 || status=$? ;;
-    unrar-x) (cd "$out" && /usr/bin/time -f '%M %U %S' -o "$log" unrar x -idq -o- "$archive" \
-                >/dev/null 2>&1) || status=$? ;;
-    unrar-t) (cd "$out" && /usr/bin/time -f '%M %U %S' -o "$log" unrar t -idq "$archive" \
-                >/dev/null 2>&1) || status=$? ;;
-    bsdtar) (cd "$out" && /usr/bin/time -f '%M %U %S' -o "$log" bsdtar -xf "$archive" \
-               >/dev/null 2>&1) || status=$? ;;
-  esac
+  (cd "$out" && /usr/bin/time -f '%M %U %S' -o "$log" "${cmd[@]}" >/dev/null 2>&1) || status=$?
   end=$EPOCHREALTIME
   rm -rf "$out"
   if [ "$status" -ne 0 ]; then
@@ -82,16 +109,43 @@ measure() {
   fi
 }
 
+# One untimed run under the sampler; prints the peak sums over the process
+# tree, "pss_kilobytes rss_kilobytes", or "0 0" when the tool fails.
+measure_memory() {
+  local tool=$1 archive=$2 out=$mnt/out cmd
+  command_for "$tool" "$archive" "$out"
+  rm -rf "$out" && mkdir -p "$out" && sync
+  local log="$work/memory.log" status=0
+  (cd "$out" && "$sampler" -i 2 -o "$log" -- "${cmd[@]}" >/dev/null 2>&1) || status=$?
+  rm -rf "$out"
+  if [ "$status" -ne 0 ]; then
+    echo "0 0"
+  else
+    awk 'NR == 1 { print $1, $2 }' "$log"
+  fi
+}
+
 # Median of the numbers on stdin, one per line.
 median() { sort -g | awk '{a[NR]=$1} END {if (NR%2) print a[(NR+1)/2]; else print (a[NR/2]+a[NR/2+1])/2}'; }
 
-printf '%-6s %-6s %-8s %9s %7s %11s %15s %7s %9s %9s\n' fs corpus tool median_s ratio pair_median \
-  pair_min-max cpu_s cpu_pair peak_MB
+# The ratios a[i] / b[i] of two lists of numbers, one per line.
+pair_ratios() {
+  local -a a b
+  read -ra a <<<"$1"
+  read -ra b <<<"$2"
+  for i in "${!a[@]}"; do awk -v x="${a[$i]}" -v y="${b[$i]}" 'BEGIN { print x / y }'; done
+}
+
+# The largest of a list of numbers.
+largest() { echo "$1" | tr ' ' '\n' | grep . | sort -g | tail -n 1; }
+
+printf '%-6s %-6s %-13s %9s %7s %11s %15s %7s %9s %8s %11s %11s\n' fs corpus tool median_s ratio \
+  pair_median pair_min-max cpu_s cpu_pair peak_MB tree_rss_MB peak_pss_MB
 for fs in $filesystems; do
   mount_fs "$fs"
   for corpus in $corpora; do
     archive="$work/archives/$corpus.rar"
-    declare -A times=() mems=() cpus=()
+    declare -A times=() mems=() cpus=() psss=() rsss=()
     for ((r = 0; r < rounds + 1; r++)); do
       for tool in "${tools[@]}"; do
         read -r t m c < <(measure "$tool" "$archive")
@@ -101,30 +155,47 @@ for fs in $filesystems; do
         mems[$tool]+="$m "
         cpus[$tool]+="$c "
       done
+      [ "$r" -eq 0 ] && continue
+      for tool in "${tools[@]}"; do
+        read -r p s < <(measure_memory "$tool" "$archive")
+        psss[$tool]+="$p "
+        rsss[$tool]+="$s "
+      done
     done
     read -ra base <<<"${times[unrar-x]}"
-    read -ra cbase <<<"${cpus[unrar-x]}"
     base_med=$(printf '%s\n' "${base[@]}" | median)
     for tool in "${tools[@]}"; do
       read -ra ts <<<"${times[$tool]}"
       if printf '%s\n' "${ts[@]}" | grep -q nan; then
-        printf '%-6s %-6s %-8s %9s\n' "$fs" "$corpus" "$tool" failed
+        printf '%-6s %-6s %-13s %9s\n' "$fs" "$corpus" "$tool" failed
         continue
       fi
       med=$(printf '%s\n' "${ts[@]}" | median)
-      pairs=$(for i in "${!ts[@]}"; do awk -v a="${ts[$i]}" -v b="${base[$i]}" 'BEGIN { print a / b }'; done)
+      pairs=$(pair_ratios "${times[$tool]}" "${times[unrar-x]}")
       pmed=$(echo "$pairs" | median)
       pmin=$(echo "$pairs" | sort -g | head -n 1)
       pmax=$(echo "$pairs" | sort -g | tail -n 1)
       read -ra cs <<<"${cpus[$tool]}"
       cmed=$(printf '%s\n' "${cs[@]}" | median)
-      cpair=$(for i in "${!cs[@]}"; do awk -v a="${cs[$i]}" -v b="${cbase[$i]}" 'BEGIN { print a / b }'; done | median)
-      peak=$(echo "${mems[$tool]}" | tr ' ' '\n' | grep . | sort -g | tail -n 1)
+      cpair=$(pair_ratios "${cpus[$tool]}" "${cpus[unrar-x]}" | median)
       awk -v f="$fs" -v c="$corpus" -v t="$tool" -v m="$med" -v b="$base_med" -v pm="$pmed" \
-        -v lo="$pmin" -v hi="$pmax" -v p="$peak" -v cm="$cmed" -v cp="$cpair" \
-        'BEGIN { printf "%-6s %-6s %-8s %9.3f %7.2f %11.2f %7.2f-%-7.2f %7.2f %9.2f %9.1f\n",
-                 f, c, t, m, m / b, pm, lo, hi, cm, cp, p / 1024 }'
+        -v lo="$pmin" -v hi="$pmax" -v p="$(largest "${mems[$tool]}")" -v cm="$cmed" -v cp="$cpair" \
+        -v tr="$(largest "${rsss[$tool]}")" -v tp="$(largest "${psss[$tool]}")" \
+        'BEGIN { printf "%-6s %-6s %-13s %9.3f %7.2f %11.2f %7.2f-%-7.2f %7.2f %9.2f %8.1f %11.1f %11.1f\n",
+                 f, c, t, m, m / b, pm, lo, hi, cm, cp, p / 1024, tr / 1024, tp / 1024 }'
     done
-    unset times mems cpus
+    # The confined engine against the in-process one, run by run.
+    if ! printf '%s\n' ${times[ostrel]} ${times[ostrel-inproc]} | grep -q nan; then
+      pairs=$(pair_ratios "${times[ostrel]}" "${times[ostrel-inproc]}")
+      cpair=$(pair_ratios "${cpus[ostrel]}" "${cpus[ostrel-inproc]}" | median)
+      awk -v f="$fs" -v c="$corpus" -v pm="$(echo "$pairs" | median)" \
+        -v lo="$(echo "$pairs" | sort -g | head -n 1)" -v hi="$(echo "$pairs" | sort -g | tail -n 1)" \
+        -v cp="$cpair" -v a="$(largest "${psss[ostrel]}")" -v b="$(largest "${psss[ostrel-inproc]}")" \
+        -v u="$(largest "${psss[unrar-x]}")" \
+        'BEGIN { printf "%-6s %-6s confined / in-process: pair median %.2f (%.2f-%.2f), cpu pair %.2f;" \
+                        " peak_pss_MB %.1f / %.1f, unrar-x %.1f (ostrel %+.1f)\n",
+                 f, c, pm, lo, hi, cp, a / 1024, b / 1024, u / 1024, (a - u) / 1024 }'
+    fi
+    unset times mems cpus psss rsss
   done
 done

@@ -16,7 +16,6 @@
 #include "Messages/ErrorMessage.h"
 #include "Messages/SkippedEntriesMessage.h"
 #include "TovaniCore/Extractor.h"
-#include "TovaniCore/RarEngine.h"
 #include "TovaniCore/VolumeResolver.h"
 
 namespace tovani {
@@ -94,7 +93,7 @@ bool ExtractCommand::extractOne(const std::string& argument, const fs::path& arc
     };
     handlers.isCancelled = [this] { return interrupted_.load(); };
 
-    const Extractor extractor(std::make_shared<RarEngine>());
+    const Extractor extractor(engine_);
     const QString archiveName = QString::fromStdString(displayName);
     try {
         ExtractionResult result = extractor.extract(archive, extractionOptions, handlers);

@@ -5,14 +5,19 @@
 //
 //   std::atomic<bool> interrupted{false};
 //   int status = ExtractCommand(options, interrupted).run();  // 0, 1 or 130 (interrupted)
+//
+// The engine is RarEngine unless another is given (the benchmark compares
+// the confined decoder with the library run in this process).
 #pragma once
 
 #include <atomic>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 
 #include "CommandLine/CommandLineOptions.h"
+#include "TovaniCore/RarEngine.h"
 
 namespace tovani {
 
@@ -22,8 +27,10 @@ public:
     static constexpr int someFailed = 1;
     static constexpr int interruptedStatus = 130;
 
-    ExtractCommand(CommandLineOptions options, const std::atomic<bool>& interrupted)
-        : options_(std::move(options)), interrupted_(interrupted) {}
+    ExtractCommand(
+        CommandLineOptions options, const std::atomic<bool>& interrupted,
+        std::shared_ptr<const ArchiveEngine> engine = std::make_shared<const RarEngine>())
+        : options_(std::move(options)), interrupted_(interrupted), engine_(std::move(engine)) {}
 
     int run();
 
@@ -34,6 +41,7 @@ private:
 
     CommandLineOptions options_;
     const std::atomic<bool>& interrupted_;
+    std::shared_ptr<const ArchiveEngine> engine_;
 };
 
 }  // namespace tovani

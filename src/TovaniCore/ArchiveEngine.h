@@ -6,6 +6,7 @@
 //   RarEngine engine;
 //   ArchiveListing listing = engine.list("/tmp/a.rar", std::nullopt);
 //   engine.extract("/tmp/a.rar", std::nullopt, mySink);
+//   engine.scan("/tmp/a.rar", std::nullopt, [](const ArchiveEntry& e) { ... });
 //
 // A missing password fails with ExtractionError::passwordRequired(), a
 // rejected one with wrongPassword(); extract visits entries in the same order
@@ -13,6 +14,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -41,6 +43,21 @@ public:
     virtual void extract(const std::filesystem::path& archive,
                          const std::optional<std::string>& password,
                          ArchiveEntrySink& into) const = 0;
+    // Lists the archive as list() does, but hands each entry to visit as it
+    // is read instead of keeping it: the listing returned has no entries, so
+    // memory stays flat however many the archive holds. An error visit
+    // throws ends the scan and passes through. By default it goes through
+    // list().
+    virtual ArchiveListing scan(const std::filesystem::path& archive,
+                                const std::optional<std::string>& password,
+                                const std::function<void(const ArchiveEntry&)>& visit) const {
+        ArchiveListing listing = list(archive, password);
+        for (const ArchiveEntry& entry : listing.entries) {
+            visit(entry);
+        }
+        listing.entries.clear();
+        return listing;
+    }
 };
 
 }  // namespace tovani

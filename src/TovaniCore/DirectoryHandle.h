@@ -99,6 +99,9 @@ public:
                                const struct timespec times[2]) const noexcept;
 
     // The directory itself.
+    // Whether the directory carries a default access list, which new items
+    // inherit instead of the umask; true also when that cannot be told.
+    [[nodiscard]] bool hasDefaultAccessList() const noexcept;
     [[nodiscard]] int setMode(mode_t mode) const noexcept;
     [[nodiscard]] int setTimes(const struct timespec times[2]) const noexcept;
     [[nodiscard]] int setAttribute(const char* name,

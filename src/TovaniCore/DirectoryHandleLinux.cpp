@@ -296,6 +296,13 @@ int DirectoryHandle::setTimes(const std::string& name,
     return ::utimensat(descriptor_, name.c_str(), times, AT_SYMLINK_NOFOLLOW) == 0 ? 0 : errno;
 }
 
+bool DirectoryHandle::hasDefaultAccessList() const noexcept {
+    if (::fgetxattr(descriptor_, "system.posix_acl_default", nullptr, 0) >= 0) {
+        return true;
+    }
+    return errno != ENODATA && errno != ENOTSUP;
+}
+
 int DirectoryHandle::setMode(mode_t mode) const noexcept {
     return ::fchmod(descriptor_, mode) == 0 ? 0 : errno;
 }

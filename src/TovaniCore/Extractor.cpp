@@ -45,20 +45,46 @@ std::string expectedFirstVolumeName(const fs::path& archive) {
     return VolumeResolver::firstVolumeName(name).value_or(name);
 }
 
-std::uint64_t totalUnpackedSize(const std::vector<ArchiveEntry>& entries) {
-    constexpr std::uint64_t max = std::numeric_limits<std::uint64_t>::max();
-    std::uint64_t total = 0;
-    for (const ArchiveEntry& entry : entries) {
-        total = entry.unpackedSize > max - total ? max : total + entry.unpackedSize;
-    }
-    return total;
-}
+// What the listing tells before anything is written, gathered entry by
+// entry so that no entry is kept: the first unsafe path, the space needed,
+// the announced bytes, whether any entry is encrypted, and the count.
+struct ListingFacts {
+    explicit ListingFacts(std::uint64_t blockSize) : space(blockSize) {}
 
-ArchiveListing listWithPasswords(const ArchiveEngine& engine, const fs::path& source,
-                                 PasswordSupplier& passwords) {
-    for (;;) {
+    void add(const ArchiveEntry& entry) {
+        ++count;
+        constexpr std::uint64_t max = std::numeric_limits<std::uint64_t>::max();
+        unpackedBytes =
+            entry.unpackedSize > max - unpackedBytes ? max : unpackedBytes + entry.unpackedSize;
+        anyEncrypted = anyEncrypted || entry.isEncrypted;
+        if (unsafePath) {
+            return;
+        }
         try {
-            return engine.list(source, passwords.current());
+            PathSanitizer::components(entry.path);
+            space.add(entry);
+        } catch (const ExtractionError& error) {
+            unsafePath = error;
+        }
+    }
+
+    ArchiveListing listing;
+    SpaceRequirement::Tally space;
+    std::optional<ExtractionError> unsafePath;
+    std::uint64_t unpackedBytes = 0;
+    std::size_t count = 0;
+    bool anyEncrypted = false;
+};
+
+ListingFacts listWithPasswords(const ArchiveEngine& engine, const fs::path& source,
+                               std::uint64_t blockSize, PasswordSupplier& passwords) {
+    for (;;) {
+        // Each try starts the count afresh.
+        ListingFacts facts(blockSize);
+        try {
+            facts.listing = engine.scan(source, passwords.current(),
+                                        [&](const ArchiveEntry& entry) { facts.add(entry); });
+            return facts;
         } catch (const ExtractionError& error) {
             passwords.answer(error);
         }
@@ -202,33 +228,29 @@ ExtractionResult Extractor::extract(const fs::path& archive, const ExtractionOpt
         throw ExtractionError::destinationNotWritable(destination);
     }
 
-    const std::string sourceName = source.filename().string();
-    PasswordSupplier passwords(handlers.password, sourceName);
-    const ArchiveListing listing = listWithPasswords(*engine_, source, passwords);
-    if (listing.info.isVolume && !listing.info.isFirstVolume) {
-        throw ExtractionError::volumeMissing(expectedFirstVolumeName(archive));
-    }
-
-    // Every path is judged before anything is written.
-    for (const ArchiveEntry& entry : listing.entries) {
-        PathSanitizer::components(entry.path);
-    }
-
     std::uint64_t available = 0;
     std::uint64_t blockSize = 0;
     if (destinationHandle.volume(available, blockSize) != 0) {
         available = 0;
     }
-    const std::uint64_t required = SpaceRequirement::bytes(listing.entries, blockSize);
+
+    const std::string sourceName = source.filename().string();
+    PasswordSupplier passwords(handlers.password, sourceName);
+    const ListingFacts facts = listWithPasswords(*engine_, source, blockSize, passwords);
+    if (facts.listing.info.isVolume && !facts.listing.info.isFirstVolume) {
+        throw ExtractionError::volumeMissing(expectedFirstVolumeName(archive));
+    }
+
+    // Every path is judged before anything is written.
+    if (facts.unsafePath) {
+        throw *facts.unsafePath;
+    }
+    const std::uint64_t required = facts.space.bytes();
     if (available < required) {
         throw ExtractionError::insufficientSpace(required, available);
     }
-
-    for (const ArchiveEntry& entry : listing.entries) {
-        if (entry.isEncrypted) {
-            passwords.ensurePassword();
-            break;
-        }
+    if (facts.anyEncrypted) {
+        passwords.ensurePassword();
     }
 
     Workspace workspace = Workspace::create(destinationHandle, destination);
@@ -237,15 +259,15 @@ ExtractionResult Extractor::extract(const fs::path& archive, const ExtractionOpt
         FileSystemPlatform::readAttribute(source, FileSystemPlatform::provenanceAttribute);
 
     // Progress counts the bytes the archive announces, not blocks on disk.
-    StagedContent staged = stageWithPasswords(*engine_, source, workspace, rootName, provenance,
-                                              totalUnpackedSize(listing.entries),
-                                              listing.entries.size(), handlers, passwords);
+    StagedContent staged =
+        stageWithPasswords(*engine_, source, workspace, rootName, provenance, facts.unpackedBytes,
+                           facts.count, handlers, passwords);
     if (handlers.isCancelled()) {
         throw ExtractionError::cancelled();
     }
     fs::path output =
         moveIntoPlace(workspace, rootName, staged, destinationHandle, destination, options);
-    return ExtractionResult(std::move(output), std::move(staged.skipped), listing.files);
+    return ExtractionResult(std::move(output), std::move(staged.skipped), facts.listing.files);
 }
 
 }  // namespace tovani

@@ -1,5 +1,6 @@
 #include "TovaniCore/RarEngine.h"
 
+#include <functional>
 #include <span>
 #include <utility>
 #include <vector>
@@ -171,19 +172,29 @@ RarEngine::RarEngine(std::filesystem::path decoder) : decoder_(std::move(decoder
 
 ArchiveListing RarEngine::list(const fs::path& archive,
                                const std::optional<std::string>& password) const {
+    std::vector<ArchiveEntry> entries;
+    ArchiveListing listing =
+        scan(archive, password, [&](const ArchiveEntry& entry) { entries.push_back(entry); });
+    listing.entries = std::move(entries);
+    return listing;
+}
+
+ArchiveListing RarEngine::scan(const fs::path& archive, const std::optional<std::string>& password,
+                               const std::function<void(const ArchiveEntry&)>& visit) const {
     DecoderCall call(decoderProgram(decoder_), archive, false, password);
     const ArchiveInfo info = call.open();
-    std::vector<ArchiveEntry> entries;
+    // Only the last entry is kept: a failure while reading it names it.
+    std::optional<ArchiveEntry> last;
     for (;;) {
         DecoderReader::Message message = call.next();
         if (auto* record = std::get_if<DecoderProtocol::EntryRecord>(&message)) {
-            entries.push_back(entryFromRecord(*record));
+            last = entryFromRecord(*record);
+            visit(*last);
             continue;
         }
         const auto& finished = std::get<DecoderProtocol::Finished>(message);
-        std::vector<fs::path> files =
-            call.finish(finished, entries.empty() ? nullptr : &entries.back());
-        return ArchiveListing{info, std::move(entries), std::move(files)};
+        std::vector<fs::path> files = call.finish(finished, last ? &*last : nullptr);
+        return ArchiveListing{info, {}, std::move(files)};
     }
 }
 

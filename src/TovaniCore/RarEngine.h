@@ -25,6 +25,9 @@ public:
                         const std::optional<std::string>& password) const override;
     void extract(const std::filesystem::path& archive, const std::optional<std::string>& password,
                  ArchiveEntrySink& into) const override;
+    ArchiveListing scan(const std::filesystem::path& archive,
+                        const std::optional<std::string>& password,
+                        const std::function<void(const ArchiveEntry&)>& visit) const override;
 
 private:
     std::optional<std::filesystem::path> decoder_;

@@ -2,9 +2,7 @@
 
 #include <algorithm>
 #include <limits>
-#include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "TovaniCore/PathSanitizer.h"
@@ -15,18 +13,8 @@ namespace {
 
 constexpr std::uint64_t saturated = std::numeric_limits<std::uint64_t>::max();
 
-std::uint64_t add(std::uint64_t a, std::uint64_t b) {
+std::uint64_t saturatingAdd(std::uint64_t a, std::uint64_t b) {
     return b > saturated - a ? saturated : a + b;
-}
-
-// size rounded up to whole blocks, and never less than one block.
-std::uint64_t onDisk(std::uint64_t size, std::uint64_t blockSize) {
-    if (blockSize == 0) {
-        return size;
-    }
-    const std::uint64_t blocks =
-        std::max<std::uint64_t>(1, size / blockSize + (size % blockSize != 0));
-    return blocks > saturated / blockSize ? saturated : blocks * blockSize;
 }
 
 std::string joined(const std::vector<std::string>& components, std::size_t count) {
@@ -78,54 +66,88 @@ std::size_t sharedComponents(std::string_view a, std::string_view b) {
 
 }  // namespace
 
-std::uint64_t bytes(std::span<const ArchiveEntry> entries, std::uint64_t blockSize) {
-    std::uint64_t total = 0;
-    // Sizes of what copies may refer to, by sanitized path; later entries of
-    // the same name replace earlier ones, as on disk.
-    std::unordered_map<std::string, std::uint64_t> fileSizes;
-    // Every directory an entry needs, by path; counted once each below.
-    std::vector<std::string> directories;
-    for (const ArchiveEntry& entry : entries) {
-        const std::vector<std::string> components = PathSanitizer::components(entry.path);
-        const bool isDirectory = entry.isDirectory();
-        directories.push_back(
-            joined(components, isDirectory ? components.size() : components.size() - 1));
-        if (isDirectory) {
-            continue;
-        }
-        std::uint64_t size = entry.unpackedSize;
-        if (const auto* copy = std::get_if<ArchiveEntry::Copy>(&entry.kind)) {
-            size = 0;
-            try {
-                const std::vector<std::string> source = PathSanitizer::components(copy->source);
-                const auto found = fileSizes.find(joined(source, source.size()));
-                if (found != fileSizes.end()) {
-                    size = found->second;
-                }
-            } catch (const std::exception&) {
-                // A copy of an unsafe path is skipped when met.
+Tally::Tally(std::uint64_t blockSize) : blockSize_(blockSize) {}
+
+// size rounded up to whole blocks, and never less than one block.
+std::uint64_t Tally::onDisk(std::uint64_t size) const {
+    if (blockSize_ == 0) {
+        return size;
+    }
+    const std::uint64_t blocks =
+        std::max<std::uint64_t>(1, size / blockSize_ + (size % blockSize_ != 0));
+    return blocks > saturated / blockSize_ ? saturated : blocks * blockSize_;
+}
+
+void Tally::addFolder(std::string path) {
+    if (!folderPaths_.empty() && folderPaths_.back() == path) {
+        return;
+    }
+    folderPaths_.push_back(std::move(path));
+    if (folderPaths_.size() > 2 * compactedSize_ + 1024) {
+        compact();
+    }
+}
+
+void Tally::compact() const {
+    std::sort(folderPaths_.begin(), folderPaths_.end(), componentsBefore);
+    folderPaths_.erase(std::unique(folderPaths_.begin(), folderPaths_.end()), folderPaths_.end());
+    compactedSize_ = folderPaths_.size();
+}
+
+void Tally::add(const ArchiveEntry& entry) {
+    const std::vector<std::string> components = PathSanitizer::components(entry.path);
+    const bool isDirectory = entry.isDirectory();
+    addFolder(joined(components, isDirectory ? components.size() : components.size() - 1));
+    if (isDirectory) {
+        return;
+    }
+    std::uint64_t size = entry.unpackedSize;
+    if (const auto* copy = std::get_if<ArchiveEntry::Copy>(&entry.kind)) {
+        size = 0;
+        try {
+            const std::vector<std::string> source = PathSanitizer::components(copy->source);
+            const auto found = largeFiles_.find(joined(source, source.size()));
+            if (found != largeFiles_.end()) {
+                size = found->second;
             }
-        } else if (std::holds_alternative<ArchiveEntry::HardLink>(entry.kind)) {
-            size = 0;
+        } catch (const std::exception&) {
+            // A copy of an unsafe path is skipped when met.
         }
-        if (entry.isFile() || std::holds_alternative<ArchiveEntry::Copy>(entry.kind)) {
-            fileSizes[joined(components, components.size())] = size;
-        }
-        total = add(total, onDisk(size, blockSize));
+    } else if (std::holds_alternative<ArchiveEntry::HardLink>(entry.kind)) {
+        size = 0;
     }
-    std::sort(directories.begin(), directories.end(), componentsBefore);
-    directories.erase(std::unique(directories.begin(), directories.end()), directories.end());
-    std::uint64_t count = 0;
+    if (entry.isFile() || std::holds_alternative<ArchiveEntry::Copy>(entry.kind)) {
+        std::string path = joined(components, components.size());
+        if (onDisk(size) > onDisk(0)) {
+            largeFiles_.insert_or_assign(std::move(path), size);
+        } else {
+            largeFiles_.erase(path);
+        }
+    }
+    total_ = saturatingAdd(total_, onDisk(size));
+}
+
+std::uint64_t Tally::bytes() const {
+    compact();
+    std::uint64_t folders = 0;
     std::string_view previous;
-    for (const std::string& directory : directories) {
-        count += componentCount(directory) - sharedComponents(previous, directory);
-        previous = directory;
+    for (const std::string& folder : folderPaths_) {
+        folders += componentCount(folder) - sharedComponents(previous, folder);
+        previous = folder;
     }
-    std::uint64_t directoryBytes = 0;
-    if (__builtin_mul_overflow(count, onDisk(0, blockSize), &directoryBytes)) {
+    std::uint64_t folderBytes = 0;
+    if (__builtin_mul_overflow(folders, onDisk(0), &folderBytes)) {
         return saturated;
     }
-    return add(total, directoryBytes);
+    return saturatingAdd(total_, folderBytes);
+}
+
+std::uint64_t bytes(std::span<const ArchiveEntry> entries, std::uint64_t blockSize) {
+    Tally tally(blockSize);
+    for (const ArchiveEntry& entry : entries) {
+        tally.add(entry);
+    }
+    return tally.bytes();
 }
 
 }  // namespace tovani::SpaceRequirement

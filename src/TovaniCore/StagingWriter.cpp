@@ -90,6 +90,9 @@ StagingWriter::StagingWriter(const DirectoryHandle& parent, const std::string& r
       isCancelled_(std::move(isCancelled)),
       umask_(FileSystemPlatform::processUmask()) {
     createRoot(parent, rootName);
+    // Setting the provenance attribute needs a writable file; a default
+    // access list makes the kernel ignore the umask at creation.
+    createsFinalModes_ = !provenance_ && !root_.hasDefaultAccessList();
 }
 
 StagingWriter::StagingWriter(const std::filesystem::path& root,
@@ -145,9 +148,21 @@ bool StagingWriter::begin(const ArchiveEntry& entry) {
                 return false;
             },
             [&](const ArchiveEntry::File&) {
-                const DirectoryHandle& parent = freeParentFor(components);
+                // Created with its final mode where the kernel applies it as
+                // fchmod would, which spares a call per file; the workspace
+                // is private, so no one else can open it meanwhile.
+                const mode_t mode = createsFinalModes_ ? fileMode(entry) : 0600;
                 int descriptor = -1;
-                if (const int code = parent.createFile(components.back(), 0600, descriptor)) {
+                const std::span<const std::string> path(components);
+                int code = directoryFor(path.first(path.size() - 1))
+                               .createFile(components.back(), mode, descriptor);
+                // The name is looked at only when taken: a rare second entry
+                // of the same name.
+                if (code == EEXIST) {
+                    code =
+                        freeParentFor(components).createFile(components.back(), mode, descriptor);
+                }
+                if (code != 0) {
                     fail(joined(components), code);
                 }
                 openFile_ = OpenFile{descriptor, joined(components)};
@@ -188,7 +203,7 @@ void StagingWriter::finish(const ArchiveEntry& entry) {
     const OpenFile file = std::move(*openFile_);
     openFile_.reset();
     try {
-        applyMetadata(entry, file.descriptor, file.path);
+        applyMetadata(entry, file.descriptor, file.path, createsFinalModes_);
     } catch (...) {
         ::close(file.descriptor);
         throw;
@@ -401,7 +416,7 @@ void StagingWriter::createCopy(const ArchiveEntry& entry, std::span<const std::s
         if (::fchmod(descriptor, 0600) != 0) {
             fail(path, errno);
         }
-        applyMetadata(entry, descriptor, path);
+        applyMetadata(entry, descriptor, path, false);
     } catch (...) {
         ::close(descriptor);
         throw;
@@ -411,8 +426,16 @@ void StagingWriter::createCopy(const ArchiveEntry& entry, std::span<const std::s
         fail(path, errno);
     }
 }
+mode_t StagingWriter::fileMode(const ArchiveEntry& entry) const {
+    // Set-user-ID, set-group-ID and sticky bits never survive; nor do bits the
+    // umask withholds, since fchmod does not apply it.
+    const mode_t bits =
+        entry.posixPermissions ? static_cast<mode_t>(*entry.posixPermissions & 0777) : 0644;
+    return bits & ~umask_;
+}
+
 void StagingWriter::applyMetadata(const ArchiveEntry& entry, int descriptor,
-                                  const std::string& path) {
+                                  const std::string& path, bool modeIsSet) {
     if (provenance_) {
         const int code = FileSystemPlatform::setAttribute(
             descriptor, FileSystemPlatform::provenanceAttribute, *provenance_);
@@ -420,11 +443,7 @@ void StagingWriter::applyMetadata(const ArchiveEntry& entry, int descriptor,
             fail(path, code);
         }
     }
-    // Set-user-ID, set-group-ID and sticky bits never survive; nor do bits the
-    // umask withholds, since fchmod does not apply it.
-    const mode_t bits =
-        entry.posixPermissions ? static_cast<mode_t>(*entry.posixPermissions & 0777) : 0644;
-    if (::fchmod(descriptor, bits & ~umask_) != 0) {
+    if (!modeIsSet && ::fchmod(descriptor, fileMode(entry)) != 0) {
         fail(path, errno);
     }
     if (entry.modificationDate) {

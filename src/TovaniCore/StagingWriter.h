@@ -97,7 +97,10 @@ private:
                         const std::string& target);
     void createCopy(const ArchiveEntry& entry, std::span<const std::string> components,
                     const std::string& source);
-    void applyMetadata(const ArchiveEntry& entry, int descriptor, const std::string& path);
+    mode_t fileMode(const ArchiveEntry& entry) const;
+    // modeIsSet: the file was created with fileMode(entry) already.
+    void applyMetadata(const ArchiveEntry& entry, int descriptor, const std::string& path,
+                       bool modeIsSet);
     void applyProvenance(const DirectoryHandle& directory, const std::string& path);
     void reportProgress();
     void addCompleted(std::uint64_t bytes);
@@ -124,6 +127,8 @@ private:
     // The user's umask, read once; modes taken from the archive never grant
     // more than it allows (chmod is not subject to it).
     mode_t umask_;
+    // Whether files are created with their final mode (see the constructor).
+    bool createsFinalModes_ = false;
 };
 
 }  // namespace tovani

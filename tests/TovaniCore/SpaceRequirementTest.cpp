@@ -40,6 +40,15 @@ TEST(SpaceRequirement, FilesTakeWholeBlocksAndCopiesTheirSourceSize) {
     EXPECT_EQ(SpaceRequirement::bytes(entries, 512), (3 * 2 + 3) * 512u);
 }
 
+TEST(SpaceRequirement, ACopyTakesTheSizeOfTheLatestFileOfItsSourceName) {
+    const std::vector<ArchiveEntry> shrunk = {file("a", 1000), file("a", 10),
+                                              entry("copy", ArchiveEntry::Copy{"a"})};
+    EXPECT_EQ(SpaceRequirement::bytes(shrunk, 512), (2 + 1 + 1) * 512u);
+    const std::vector<ArchiveEntry> grown = {file("a", 10), file("a", 1000),
+                                             entry("copy", ArchiveEntry::Copy{"a"})};
+    EXPECT_EQ(SpaceRequirement::bytes(grown, 512), (1 + 2 + 2) * 512u);
+}
+
 TEST(SpaceRequirement, HugeDeclaredSizesSaturate) {
     const std::uint64_t max = std::numeric_limits<std::uint64_t>::max();
     EXPECT_EQ(SpaceRequirement::bytes(std::vector{file("a", max - 1), file("b", 2)}, 0), max);

@@ -1,8 +1,11 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <string>
@@ -116,7 +119,32 @@ TEST_F(StagingWriterTest, DuplicateFileNameReplacesTheEarlierFile) {
     make();
     send(fileEntry("a.txt"), "first version");
     send(fileEntry("a.txt"), "second");
+    send(fileEntry("locked.txt", 0000), "first, unreadable");
+    send(fileEntry("locked.txt", 0444), "second, read-only");
+    send(fileEntry("locked.txt", 0400), "third");
     EXPECT_EQ(readFile(root / "a.txt"), "second");
+    EXPECT_EQ(readFile(root / "locked.txt"), "third");
+    EXPECT_EQ(modeOf(root / "locked.txt"), 0400u);
+}
+
+// A default access list replaces the umask for new files and can grant less
+// than the archive's mode; the mode is then set afterwards, as without one.
+TEST_F(StagingWriterTest, FileModesHoldUnderARestrictiveDefaultAccessList) {
+    ScopedUmask mask(022);
+    // user::rwx, group::---, mask::---, other::--- (the kernel's own layout).
+    const unsigned char list[] = {2,    0,    0,    0, 1, 0,    7,    0,    0xff,
+                                  0xff, 0xff, 0xff, 4, 0, 0,    0,    0xff, 0xff,
+                                  0xff, 0xff, 0x10, 0, 0, 0,    0xff, 0xff, 0xff,
+                                  0xff, 0x20, 0,    0, 0, 0xff, 0xff, 0xff, 0xff};
+    if (::setxattr(workspace.path().c_str(), "system.posix_acl_default", list, sizeof list, 0) !=
+        0) {
+        GTEST_SKIP() << "no access lists here: " << std::strerror(errno);
+    }
+    make();
+    send(fileEntry("shared.txt", 0664), "x");
+    send(fileEntry("plain.txt", std::nullopt), "x");
+    EXPECT_EQ(modeOf(root / "shared.txt"), 0644u);
+    EXPECT_EQ(modeOf(root / "plain.txt"), 0644u);
 }
 
 TEST_F(StagingWriterTest, EntriesThatCollideWithOtherKindsAreUnsafe) {

@@ -1,0 +1,24 @@
+// InProcessRarEngine runs the UnRAR library through the bridge in the
+// calling process, as the engine did before the decoder was confined. It
+// exists for the benchmark only (ostrel-extract-inprocess), to measure what
+// the confined decoder costs or saves; it is never installed. It admits the
+// same volumes and maps the bridge's statuses to the same errors as
+// RarEngine, and holds no state between calls.
+//
+//   auto engine = std::make_shared<const InProcessRarEngine>();
+//   int status = ExtractCommand(options, interrupted, engine).run();
+#pragma once
+
+#include "TovaniCore/ArchiveEngine.h"
+
+namespace tovani {
+
+class InProcessRarEngine final : public ArchiveEngine {
+public:
+    ArchiveListing list(const std::filesystem::path& archive,
+                        const std::optional<std::string>& password) const override;
+    void extract(const std::filesystem::path& archive, const std::optional<std::string>& password,
+                 ArchiveEntrySink& into) const override;
+};
+
+}  // namespace tovani
