@@ -26,6 +26,8 @@ if(NOT SOURCE_DIR)
     message(FATAL_ERROR "SOURCE_DIR must name the src folder")
 endif()
 
+# The check must see every folder and file, new ones included, so it globs
+# rather than reading the build's source lists.
 file(GLOB folders LIST_DIRECTORIES true RELATIVE ${SOURCE_DIR} ${SOURCE_DIR}/*)
 set(known)
 foreach(folder IN LISTS folders)

@@ -17,6 +17,8 @@ if(NOT EXISTS ${OSTREL_UNRAR_SOURCE_DIR}/dll.cpp)
 endif()
 
 # A patched copy in the build tree, made again whenever a patch changes.
+# The patches are a numbered series applied in order, like a quilt series:
+# every file in the folder is one, so they are found rather than listed.
 file(GLOB _unrar_patches ${PROJECT_SOURCE_DIR}/third_party/unrar/patches/*.patch)
 list(SORT _unrar_patches)
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${_unrar_patches}

@@ -58,11 +58,8 @@ AppDelegate::AppDelegate(AppSettings& settings, std::unique_ptr<FileManagerActio
       settings_(settings),
       fileManager_(fileManager ? std::move(fileManager) : makeDesktopFileManager()),
       hooks_(std::move(hooks)),
-      idleTimer_(new QTimer(this)) {
-    idleTimer_->setSingleShot(true);
-    idleTimer_->setInterval(idleDelay);
-    // The timer is a child: once the delegate is gone, it never fires.
-    connect(idleTimer_, &QTimer::timeout, this, &AppDelegate::quitIfIdle);
+      // Owned by the delegate: once the delegate is gone, it never fires.
+      idleTimer_(hooks_.makeIdleTimer ? hooks_.makeIdleTimer() : makeDelayTimer()) {
     if (hooks_.makeNotifier) {
         notifier_ = hooks_.makeNotifier();
     }
@@ -223,9 +220,10 @@ SettingsWindowController& AppDelegate::settingsWindow() {
 void AppDelegate::handleSuccess(const fs::path& archive, const ExtractionResult& result) {
     hooks_.presentSkipped(result.skipped(), archive);
     if (settings_.moveArchiveToTrash()) {
-        // A volume that cannot be moved stays where it is; the rest still go.
+        // A volume that cannot be moved stays where it is, which is safe: the
+        // extraction has succeeded all the same, and the rest still go.
         for (const fs::path& file : result.archiveFiles()) {
-            fileManager_->moveToTrash(file);
+            (void)fileManager_->moveToTrash(file);
         }
     }
     if (settings_.revealInFinder()) {
@@ -298,7 +296,7 @@ void AppDelegate::cancelIdleCheck() {
 }
 
 void AppDelegate::scheduleIdleCheck() {
-    idleTimer_->start();
+    idleTimer_->start(idleDelay, [this] { quitIfIdle(); });
 }
 
 void AppDelegate::quitIfIdle() {

@@ -29,10 +29,10 @@
 #include "App/FileManagerActions.h"
 #include "App/Notifier.h"
 #include "TovaniCore/SkippedEntry.h"
+#include "UI/DelayTimer.h"
 #include "UI/ProgressWindowController.h"
 
 class QMenuBar;
-class QTimer;
 class QWidget;
 
 namespace tovani {
@@ -60,6 +60,8 @@ public:
         // Makes the notifier for jobs that end without a window; without
         // one, nothing is notified.
         std::function<std::unique_ptr<Notifier>()> makeNotifier;
+        // Makes the timer for the idle delay; without one, a real timer.
+        std::function<std::unique_ptr<DelayTimer>()> makeIdleTimer;
 
         static Hooks standard();
     };
@@ -136,9 +138,9 @@ private:
     std::unique_ptr<Notifier> notifier_;
     BatchPassword batchPassword_;
     bool terminating_ = false;
+    std::unique_ptr<DelayTimer> idleTimer_;
     // Last, so that it goes first: its running job ends before the windows go.
     ExtractionQueue queue_;
-    QTimer* idleTimer_;
     bool finishingJob_ = false;
     std::vector<std::filesystem::path> deferredArchives_;
 };

@@ -30,7 +30,7 @@ public:
     DesktopFileManager();
     DesktopFileManager(QDBusConnection bus, FolderOpener openFolder);
 
-    bool moveToTrash(const std::filesystem::path& file) override;
+    [[nodiscard]] bool moveToTrash(const std::filesystem::path& file) override;
     void reveal(const std::filesystem::path& item) override;
 
 private:

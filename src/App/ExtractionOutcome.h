@@ -32,7 +32,7 @@ public:
     std::exception_ptr error() const;
     // The failure when it is an ExtractionError; absent on success and for
     // any other exception.
-    std::optional<ExtractionError> extractionError() const;
+    [[nodiscard]] std::optional<ExtractionError> extractionError() const;
 
 private:
     explicit ExtractionOutcome(std::variant<ExtractionResult, std::exception_ptr> value);

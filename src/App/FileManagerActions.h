@@ -17,7 +17,7 @@ public:
     virtual ~FileManagerActions() = default;
 
     // Moves the file into the user's Trash; false when it stays where it is.
-    virtual bool moveToTrash(const std::filesystem::path& file) = 0;
+    [[nodiscard]] virtual bool moveToTrash(const std::filesystem::path& file) = 0;
     // Shows the item selected in a file manager window. Never waits for the
     // file manager and never reports failure.
     virtual void reveal(const std::filesystem::path& item) = 0;

@@ -38,9 +38,9 @@ private:
     // False when the archive failed; its failure is already reported.
     // archive: the set's first volume by name, for messages; opened: the
     // file named, which the extractor maps to the first volume itself.
-    bool extractOne(const std::string& argument, const std::filesystem::path& archive,
-                    const std::filesystem::path& opened,
-                    const std::optional<std::string>& filePassword);
+    [[nodiscard]] bool extractOne(const std::string& argument, const std::filesystem::path& archive,
+                                  const std::filesystem::path& opened,
+                                  const std::optional<std::string>& filePassword);
 
     CommandLineOptions options_;
     const std::atomic<bool>& interrupted_;

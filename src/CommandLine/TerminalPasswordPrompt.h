@@ -15,7 +15,7 @@
 namespace tovani::TerminalPasswordPrompt {
 
 // True when standard input is a terminal.
-bool isAvailable();
+[[nodiscard]] bool isAvailable();
 
 std::optional<std::string> ask(const PasswordRequest& request);
 

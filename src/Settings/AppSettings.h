@@ -65,7 +65,7 @@ signals:
 
 private:
     AppSettings(std::unique_ptr<QSettings> ownedStore, QSettings* store, QObject* parent);
-    bool write(bool& field, bool value, const QString& key);
+    [[nodiscard]] bool write(bool& field, bool value, const QString& key);
 
     std::unique_ptr<QSettings> ownedStore_;
     QSettings* store_;

@@ -28,7 +28,7 @@ class TOVANI_EXPORT ArchiveEntrySink {
 public:
     virtual ~ArchiveEntrySink() = default;
 
-    virtual bool begin(const ArchiveEntry& entry) = 0;
+    [[nodiscard]] virtual bool begin(const ArchiveEntry& entry) = 0;
     // The chunk's memory is valid only during the call.
     virtual void write(std::span<const std::byte> chunk) = 0;
     virtual void finish(const ArchiveEntry& entry) = 0;

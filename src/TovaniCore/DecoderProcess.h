@@ -31,7 +31,7 @@ public:
     void send(std::span<const std::byte> bytes);
     // Reads what is there, at least one byte, up to buffer.size(); 0 once the
     // decoder closed its end. Throws DecoderFault on a read error.
-    std::size_t receive(std::span<std::byte> buffer);
+    [[nodiscard]] std::size_t receive(std::span<std::byte> buffer);
 
     // The decoder installed beside this library:
     // <libdir>/<relative path to libexec>/ostrel/ostrel-decoder. The build

@@ -47,7 +47,7 @@ public:
 
     // The next message; throws DecoderFault. Must not be called again once it
     // returned Finished.
-    Message next();
+    [[nodiscard]] Message next();
 
 private:
     enum class State { start, opened, inEntry, inDataEntry, finished };

@@ -46,71 +46,76 @@ public:
     DirectoryHandle& operator=(const DirectoryHandle&) = delete;
 
     bool isOpen() const { return descriptor_ >= 0; }
-    int descriptor() const { return descriptor_; }
+    [[nodiscard]] int descriptor() const { return descriptor_; }
 
     // Opens a directory the caller named by path; links on that path are
     // followed, since the caller chose it. Opened once, it is never looked up
     // by name again.
-    static int open(const std::filesystem::path& path, DirectoryHandle& out) noexcept;
+    [[nodiscard]] static int open(const std::filesystem::path& path, DirectoryHandle& out) noexcept;
 
     // A second handle on the same open directory.
-    int duplicate(DirectoryHandle& out) const noexcept;
+    [[nodiscard]] int duplicate(DirectoryHandle& out) const noexcept;
 
     // Opens the directory at components below this one, never leaving it and
     // never following a link (ELOOP, ENOTDIR or EXDEV when one is in the way).
-    int openBeneath(std::span<const std::string> components, DirectoryHandle& out) const noexcept;
+    [[nodiscard]] int openBeneath(std::span<const std::string> components,
+                                  DirectoryHandle& out) const noexcept;
     // One name directly inside; a link there fails with ELOOP or ENOTDIR.
-    int openChild(const std::string& name, DirectoryHandle& out) const noexcept;
+    [[nodiscard]] int openChild(const std::string& name, DirectoryHandle& out) const noexcept;
 
-    int identity(Identity& out) const noexcept;
+    [[nodiscard]] int identity(Identity& out) const noexcept;
     // Whether path, links on it followed, still leads to this very directory.
-    bool isNamedBy(const std::filesystem::path& path) const noexcept;
+    [[nodiscard]] bool isNamedBy(const std::filesystem::path& path) const noexcept;
     // Bytes available to this user on the directory's volume, and the size
     // of the blocks the volume allocates in.
-    int volume(std::uint64_t& available, std::uint64_t& blockSize) const noexcept;
+    [[nodiscard]] int volume(std::uint64_t& available, std::uint64_t& blockSize) const noexcept;
     // What is at name, the item itself when it is a link.
-    int status(const std::string& name, struct stat& out) const noexcept;
+    [[nodiscard]] int status(const std::string& name, struct stat& out) const noexcept;
     // Names of the entries inside, "." and ".." left out.
-    int names(std::vector<std::string>& out) const noexcept;
+    [[nodiscard]] int names(std::vector<std::string>& out) const noexcept;
 
-    int makeDirectory(const std::string& name, mode_t mode) const noexcept;
+    [[nodiscard]] int makeDirectory(const std::string& name, mode_t mode) const noexcept;
     // A new file open for writing; fails with EEXIST for anything at name,
     // a dangling link included.
-    int createFile(const std::string& name, mode_t mode, int& descriptor) const noexcept;
-    int makeSymbolicLink(const std::string& target, const std::string& name) const noexcept;
+    [[nodiscard]] int createFile(const std::string& name, mode_t mode,
+                                 int& descriptor) const noexcept;
+    [[nodiscard]] int makeSymbolicLink(const std::string& target,
+                                       const std::string& name) const noexcept;
     // A second name for the regular file sourceName in source (never a link).
-    int makeHardLink(const DirectoryHandle& source, const std::string& sourceName,
-                     const std::string& name) const noexcept;
+    [[nodiscard]] int makeHardLink(const DirectoryHandle& source, const std::string& sourceName,
+                                   const std::string& name) const noexcept;
     // An exclusive copy of the regular file sourceName in source (see
     // FileSystemPlatform::copyFileExclusive); the new file stays open for
     // writing in descriptor. A source only its owner cannot read (mode 000)
     // is read all the same when it is this user's own file.
-    int copyFile(const DirectoryHandle& source, const std::string& sourceName,
-                 const std::string& name, int& descriptor) const noexcept;
+    [[nodiscard]] int copyFile(const DirectoryHandle& source, const std::string& sourceName,
+                               const std::string& name, int& descriptor) const noexcept;
     // Removes a non-directory.
-    int removeFile(const std::string& name) const noexcept;
+    [[nodiscard]] int removeFile(const std::string& name) const noexcept;
     // Removes an empty directory.
-    int removeDirectory(const std::string& name) const noexcept;
+    [[nodiscard]] int removeDirectory(const std::string& name) const noexcept;
     // Times of the item at name itself, a link included.
-    int setTimes(const std::string& name, const struct timespec times[2]) const noexcept;
+    [[nodiscard]] int setTimes(const std::string& name,
+                               const struct timespec times[2]) const noexcept;
 
     // The directory itself.
     // Whether the directory carries a default access list, which new items
     // inherit instead of the umask; true also when that cannot be told.
-    bool hasDefaultAccessList() const noexcept;
-    int setMode(mode_t mode) const noexcept;
-    int setTimes(const struct timespec times[2]) const noexcept;
-    int setAttribute(const char* name, std::span<const std::byte> value) const noexcept;
+    [[nodiscard]] bool hasDefaultAccessList() const noexcept;
+    [[nodiscard]] int setMode(mode_t mode) const noexcept;
+    [[nodiscard]] int setTimes(const struct timespec times[2]) const noexcept;
+    [[nodiscard]] int setAttribute(const char* name,
+                                   std::span<const std::byte> value) const noexcept;
 
     // Moves name to toName inside target, never replacing anything there
     // (EEXIST), even on file systems without an exclusive rename.
-    int moveExclusive(const std::string& name, const DirectoryHandle& target,
-                      const std::string& toName) const noexcept;
+    [[nodiscard]] int moveExclusive(const std::string& name, const DirectoryHandle& target,
+                                    const std::string& toName) const noexcept;
 
     // An exclusive advisory lock held while this handle stays open. 0, or
     // EWOULDBLOCK when another open handle holds one; wait blocks instead.
-    int lock(bool wait) const noexcept;
-    int unlock() const noexcept;
+    [[nodiscard]] int lock(bool wait) const noexcept;
+    [[nodiscard]] int unlock() const noexcept;
 
     // Removes everything inside, through descriptors only: entries are
     // found by reading the open directory, only directories opened without

@@ -87,20 +87,21 @@ public:
 
     explicit ExtractionError(Case value);
 
-    static ExtractionError damaged(std::optional<std::string> entry);
-    static ExtractionError volumeMissing(std::string name);
-    static ExtractionError insufficientSpace(std::uint64_t required, std::uint64_t available);
-    static ExtractionError destinationNotWritable(std::filesystem::path directory);
-    static ExtractionError unsafePath(std::string path);
-    static ExtractionError writeFailed(std::string path, std::int32_t code);
-    static ExtractionError cannotOpen();
-    static ExtractionError notAnArchive();
-    static ExtractionError passwordRequired();
-    static ExtractionError wrongPassword();
-    static ExtractionError cancelled();
-    static ExtractionError outOfMemory();
-    static ExtractionError unsupportedFormat();
-    static ExtractionError engineFailure();
+    [[nodiscard]] static ExtractionError damaged(std::optional<std::string> entry);
+    [[nodiscard]] static ExtractionError volumeMissing(std::string name);
+    [[nodiscard]] static ExtractionError insufficientSpace(std::uint64_t required,
+                                                           std::uint64_t available);
+    [[nodiscard]] static ExtractionError destinationNotWritable(std::filesystem::path directory);
+    [[nodiscard]] static ExtractionError unsafePath(std::string path);
+    [[nodiscard]] static ExtractionError writeFailed(std::string path, std::int32_t code);
+    [[nodiscard]] static ExtractionError cannotOpen();
+    [[nodiscard]] static ExtractionError notAnArchive();
+    [[nodiscard]] static ExtractionError passwordRequired();
+    [[nodiscard]] static ExtractionError wrongPassword();
+    [[nodiscard]] static ExtractionError cancelled();
+    [[nodiscard]] static ExtractionError outOfMemory();
+    [[nodiscard]] static ExtractionError unsupportedFormat();
+    [[nodiscard]] static ExtractionError engineFailure();
 
     const Case& value() const { return value_; }
 

@@ -27,24 +27,26 @@ extern const char* const provenanceAttribute;
 
 // Moves from to to in one step, failing with EEXIST instead of replacing
 // anything at to (a dangling symbolic link counts as taken). 0 or an errno.
-int renameExclusive(const std::filesystem::path& from, const std::filesystem::path& to) noexcept;
+[[nodiscard]] int renameExclusive(const std::filesystem::path& from,
+                                  const std::filesystem::path& to) noexcept;
 // The same, each name relative to an open directory (AT_FDCWD for none).
-int renameExclusiveAt(int fromDirectory, const char* from, int toDirectory,
-                      const char* to) noexcept;
+[[nodiscard]] int renameExclusiveAt(int fromDirectory, const char* from, int toDirectory,
+                                    const char* to) noexcept;
 
 // Copies a regular file to a new destination: its data (cloned where the file
 // system can), mode, access and modification times and user extended
 // attributes. Never follows a link at source or destination, and fails with
 // EEXIST when destination exists; a destination it created is removed again
 // when the copy fails. 0 or an errno (ELOOP for a link as source).
-int copyFileExclusive(const std::filesystem::path& source,
-                      const std::filesystem::path& destination) noexcept;
+[[nodiscard]] int copyFileExclusive(const std::filesystem::path& source,
+                                    const std::filesystem::path& destination) noexcept;
 // The same, each name relative to an open directory. With keptOpen, the new
 // file is handed over open for writing instead of closed. With
 // readOwnUnreadable, a source of this user's whose mode forbids reading is
 // read all the same (its mode is unchanged afterwards).
-int copyFileExclusiveAt(int sourceDirectory, const char* source, int destinationDirectory,
-                        const char* destination, int* keptOpen, bool readOwnUnreadable) noexcept;
+[[nodiscard]] int copyFileExclusiveAt(int sourceDirectory, const char* source,
+                                      int destinationDirectory, const char* destination,
+                                      int* keptOpen, bool readOwnUnreadable) noexcept;
 
 // Bytes available to this user on the volume holding directory; 0 when the
 // figure cannot be read.
@@ -52,15 +54,16 @@ std::uint64_t availableCapacity(const std::filesystem::path& directory) noexcept
 
 // The value of an extended attribute, following a final link. None when it is
 // missing, empty or unreadable, or changed size while being read.
-std::optional<std::vector<std::byte>> readAttribute(const std::filesystem::path& path,
-                                                    const char* name) noexcept;
+[[nodiscard]] std::optional<std::vector<std::byte>> readAttribute(const std::filesystem::path& path,
+                                                                  const char* name) noexcept;
 
 // Sets an extended attribute on a path (on a final link itself when noFollow)
 // or on an open descriptor. 0 or an errno; ENOTSUP means the file system
 // keeps no extended attributes. Linux refuses user attributes on links.
-int setAttribute(const std::filesystem::path& path, const char* name,
-                 std::span<const std::byte> value, bool noFollow) noexcept;
-int setAttribute(int descriptor, const char* name, std::span<const std::byte> value) noexcept;
+[[nodiscard]] int setAttribute(const std::filesystem::path& path, const char* name,
+                               std::span<const std::byte> value, bool noFollow) noexcept;
+[[nodiscard]] int setAttribute(int descriptor, const char* name,
+                               std::span<const std::byte> value) noexcept;
 
 // The process umask, read without changing it (other threads may be
 // creating files meanwhile).

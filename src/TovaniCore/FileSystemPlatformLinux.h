@@ -13,10 +13,10 @@ namespace tovani::FileSystemPlatform {
 // with EEXIST for any existing name; a directory first claims the name with
 // mkdir() and then renames onto that empty directory of its own. 0 or an
 // errno; on failure the source stays where it was and no reservation is left.
-int renameWithoutNoReplaceFlag(const std::filesystem::path& from,
-                               const std::filesystem::path& to) noexcept;
+[[nodiscard]] int renameWithoutNoReplaceFlag(const std::filesystem::path& from,
+                                             const std::filesystem::path& to) noexcept;
 // The same, each name relative to an open directory.
-int renameWithoutNoReplaceFlagAt(int fromDirectory, const char* from, int toDirectory,
-                                 const char* to) noexcept;
+[[nodiscard]] int renameWithoutNoReplaceFlagAt(int fromDirectory, const char* from, int toDirectory,
+                                               const char* to) noexcept;
 
 }  // namespace tovani::FileSystemPlatform

@@ -22,7 +22,7 @@ std::vector<std::string> components(std::string_view entryPath);
 // Whether a symbolic link whose own components are linkAt may point at target:
 // the target must be relative, may climb only through a leading run of "..",
 // and at most as many levels as there are directories above the link.
-bool isSafeLinkTarget(std::string_view target, std::span<const std::string> linkAt);
+[[nodiscard]] bool isSafeLinkTarget(std::string_view target, std::span<const std::string> linkAt);
 
 // Whether a symbolic link whose own components are linkAt, with target,
 // resolves inside its top-level item (linkAt's first component) taken alone:
@@ -30,6 +30,7 @@ bool isSafeLinkTarget(std::string_view target, std::span<const std::string> link
 // of that item or above. Such a link stays inside an output folder, but
 // would point at the destination's own contents if the item were moved out
 // on its own.
-bool staysInTopLevelItem(std::string_view target, std::span<const std::string> linkAt);
+[[nodiscard]] bool staysInTopLevelItem(std::string_view target,
+                                       std::span<const std::string> linkAt);
 
 }  // namespace tovani::PathSanitizer

@@ -345,7 +345,7 @@ void StagingWriter::createSymbolicLink(const ArchiveEntry& entry,
     // at all, so the provenance mark has nowhere to go.
     if (entry.modificationDate) {
         const auto time = times(*entry.modificationDate);
-        parent.setTimes(components.back(), time.data());
+        (void)parent.setTimes(components.back(), time.data());
     }
 }
 

@@ -52,7 +52,7 @@ public:
     StagingWriter(const StagingWriter&) = delete;
     StagingWriter& operator=(const StagingWriter&) = delete;
 
-    bool begin(const ArchiveEntry& entry) override;
+    [[nodiscard]] bool begin(const ArchiveEntry& entry) override;
     void write(std::span<const std::byte> chunk) override;
     void finish(const ArchiveEntry& entry) override;
 
@@ -91,8 +91,8 @@ private:
     const DirectoryHandle& freeParentFor(std::span<const std::string> components);
     void createSymbolicLink(const ArchiveEntry& entry, std::span<const std::string> components,
                             const std::optional<std::string>& target);
-    bool findExistingFile(const std::string& target, const ArchiveEntry& entry,
-                          DirectoryHandle& parent, std::string& name);
+    [[nodiscard]] bool findExistingFile(const std::string& target, const ArchiveEntry& entry,
+                                        DirectoryHandle& parent, std::string& name);
     void createHardLink(const ArchiveEntry& entry, std::span<const std::string> components,
                         const std::string& target);
     void createCopy(const ArchiveEntry& entry, std::span<const std::string> components,

@@ -21,24 +21,25 @@ namespace tovani::VolumeResolver {
 
 // The file of the set's first volume, or file unchanged when its name follows
 // neither scheme or already is the first volume. The result may not exist.
-TOVANI_EXPORT std::filesystem::path firstVolume(const std::filesystem::path& file);
+[[nodiscard]] TOVANI_EXPORT std::filesystem::path firstVolume(const std::filesystem::path& file);
 
 // The first volume's file name for a volume's file name (last component only):
 // NAME.partN.rar keeps the width of N and becomes NAME.part0…1.rar; NAME.r00 to
 // NAME.z99 become NAME.rar (NAME.RAR when the letter is upper case). Matching
 // ignores ASCII letter case and keeps the case of the name; NAME may hold any
 // character, line breaks included. Any other name gives nullopt.
-TOVANI_EXPORT std::optional<std::string> firstVolumeName(std::string_view fileName);
+[[nodiscard]] TOVANI_EXPORT std::optional<std::string> firstVolumeName(std::string_view fileName);
 
 // The file name of the volume that follows fileName, as the library names it:
 // NAME.partN.rar counts N up, keeping its width until it overflows (part9 →
 // part10); NAME.rar is followed by NAME.r00, NAME.r99 by NAME.s00, up to
 // NAME.z99. Any other name, and NAME.z99, give nullopt.
-TOVANI_EXPORT std::optional<std::string> nextVolumeName(std::string_view fileName);
+[[nodiscard]] TOVANI_EXPORT std::optional<std::string> nextVolumeName(std::string_view fileName);
 
 // volume, then each following volume of its set that exists, in order, up to
 // the first one that does not. These are the only files a reading of the set
 // that starts at volume may use.
-TOVANI_EXPORT std::vector<std::filesystem::path> volumesFrom(const std::filesystem::path& volume);
+[[nodiscard]] TOVANI_EXPORT std::vector<std::filesystem::path> volumesFrom(
+    const std::filesystem::path& volume);
 
 }  // namespace tovani::VolumeResolver

@@ -59,17 +59,21 @@ void removeOpened(const DirectoryHandle& destination, const std::string& name,
     if (workspace.identity(identity) != 0) {
         return;
     }
+    // Removing is best effort here: a workspace that stays behind is swept
+    // by the next job in the destination (removeAbandoned).
     if (standsFor(destination, name, identity)) {
-        destination.removeDirectory(name);
+        (void)destination.removeDirectory(name);
         return;
     }
     // Renamed by someone else: the empty directory is found by what it is,
     // never by the name that now stands for something else.
     std::vector<std::string> names;
-    destination.names(names);
+    if (destination.names(names) != 0) {
+        return;
+    }
     for (const std::string& other : names) {
         if (standsFor(destination, other, identity)) {
-            destination.removeDirectory(other);
+            (void)destination.removeDirectory(other);
             return;
         }
     }
@@ -80,7 +84,9 @@ void removeOpened(const DirectoryHandle& destination, const std::string& name,
 void Workspace::removeAbandoned(const DirectoryHandle& destination) noexcept {
     try {
         std::vector<std::string> names;
-        destination.names(names);
+        if (destination.names(names) != 0) {
+            return;
+        }
         for (const std::string& name : names) {
             if (!name.starts_with(namePrefix)) {
                 continue;

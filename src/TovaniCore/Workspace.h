@@ -24,8 +24,8 @@ public:
     // Removes this user's workspaces in destination that no running job
     // holds, then makes a new directory ".extract-<UUID>" (mode 0700) inside
     // it, opens and locks it. Throws destinationNotWritable(destinationPath).
-    static Workspace create(const DirectoryHandle& destination,
-                            const std::filesystem::path& destinationPath);
+    [[nodiscard]] static Workspace create(const DirectoryHandle& destination,
+                                          const std::filesystem::path& destinationPath);
 
     // Empties the workspace through its own descriptor, then removes its
     // directory from the destination only if the name still stands for it.
@@ -43,7 +43,7 @@ public:
 
     // Whether the destination's entry of this name is still this very
     // directory, not renamed away nor replaced by anything else.
-    bool isInPlace() const noexcept;
+    [[nodiscard]] bool isInPlace() const noexcept;
 
     // Removes the workspaces in destination that belong to this user and
     // that no live job holds locked. Never reports failure.

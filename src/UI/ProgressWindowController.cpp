@@ -60,22 +60,17 @@ void makeSecondary(QLabel* label) {
 
 }  // namespace
 
-ProgressWindowController::ProgressWindowController(QObject* parent, Clock clock)
+ProgressWindowController::ProgressWindowController(QObject* parent, Clock clock,
+                                                   std::unique_ptr<DelayTimer> appearanceTimer)
     : QObject(parent),
       clock_(clock ? std::move(clock) : Clock([] { return std::chrono::steady_clock::now(); })),
-      window_(std::make_unique<ProgressWindow>()) {
+      window_(std::make_unique<ProgressWindow>()),
+      // Owned by the controller, so it cannot fire once the controller is gone.
+      appearanceTimer_(appearanceTimer ? std::move(appearanceTimer) : makeDelayTimer()) {
     window_->setObjectName("progressWindow");
     window_->setWindowTitle(QCoreApplication::applicationName());
     window_->setAttribute(Qt::WA_ShowWithoutActivating);
     window_->setAttribute(Qt::WA_DeleteOnClose, false);
-
-    appearanceTimer_ = new QTimer(this);
-    appearanceTimer_->setObjectName("appearanceTimer");
-    appearanceTimer_->setSingleShot(true);
-    appearanceTimer_->setInterval(appearanceDelayMs);
-    // The timer is a child of the controller, so it cannot fire once the
-    // controller is gone.
-    connect(appearanceTimer_, &QTimer::timeout, this, &ProgressWindowController::appear);
 
     buildContent();
     // Dialogs opened while the window is up stay above it.
@@ -191,7 +186,7 @@ void ProgressWindowController::begin(const QString& archiveName, std::int64_t po
     if (window_->isVisible() || appearanceTimer_->isActive() || waitingBehind_) {
         return;
     }
-    appearanceTimer_->start();
+    appearanceTimer_->start(appearanceDelay, [this] { appear(); });
 }
 
 void ProgressWindowController::update(const ExtractionProgress& progress) {

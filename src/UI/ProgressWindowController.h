@@ -25,11 +25,11 @@
 #include <memory>
 
 #include "TovaniCore/ExtractionProgress.h"
+#include "UI/DelayTimer.h"
 
 class QLabel;
 class QProgressBar;
 class QPushButton;
-class QTimer;
 class QWidget;
 
 namespace tovani {
@@ -40,14 +40,16 @@ class ProgressWindowController : public QObject {
 public:
     // Scale of the determinate bar: its value is the fraction done times this.
     static constexpr int barScale = 1000;
-    static constexpr int appearanceDelayMs = 1000;
+    static constexpr std::chrono::milliseconds appearanceDelay{1000};
     // How long a job has to run before the time left is estimated.
     static constexpr std::chrono::seconds estimateAfter{2};
 
     using Clock = std::function<std::chrono::steady_clock::time_point()>;
 
-    // Without a clock the steady clock is used; tests pass their own.
-    explicit ProgressWindowController(QObject* parent = nullptr, Clock clock = {});
+    // Without a clock the steady clock is used, without a timer for the
+    // appearance delay a real one; tests pass their own.
+    explicit ProgressWindowController(QObject* parent = nullptr, Clock clock = {},
+                                      std::unique_ptr<DelayTimer> appearanceTimer = nullptr);
     ~ProgressWindowController() override;
 
     // What to do when the user cancels; called on the main thread, once per
@@ -99,7 +101,7 @@ private:
     QLabel* countLabel_ = nullptr;
     QProgressBar* progressBar_ = nullptr;
     QPushButton* cancelButton_ = nullptr;
-    QTimer* appearanceTimer_ = nullptr;
+    std::unique_ptr<DelayTimer> appearanceTimer_;
 };
 
 }  // namespace tovani

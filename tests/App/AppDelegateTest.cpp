@@ -16,6 +16,7 @@
 #include "App/QueueTestSupport.h"
 #include "Messages/ErrorMessage.h"
 #include "Settings/SettingsWindowController.h"
+#include "support/PatternedBytes.h"
 #include "support/RarTool.h"
 #include "support/TempDirectory.h"
 
@@ -24,21 +25,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-
-// The idle delay as measured on a busy machine: never early, rarely much late.
-constexpr double earliestQuit = 1.9;
-constexpr double latestQuit = 3.5;
-
-// Bytes that stored volumes keep as they are.
-std::string payload(std::size_t size) {
-    std::string data(size, '\0');
-    std::uint32_t state = 2024;
-    for (char& c : data) {
-        state = state * 1103515245u + 12345u;
-        c = static_cast<char>(state >> 24);
-    }
-    return data;
-}
 
 // A directory whose contents can be read but not written, even by root: a
 // read-only bind mount of `source`, or for other users a mode without write
@@ -85,16 +71,12 @@ TEST_F(AppDelegateTest, LaunchWithoutArchivesShowsSettingsAndQuitsTwoSecondsAfte
     SettingsWindowController* settingsWindow = app.delegate->settingsWindowIfMade();
     ASSERT_NE(settingsWindow, nullptr);
     EXPECT_TRUE(settingsWindow->window()->isVisible());
+    // No delay runs while the window is up, however long it stays.
     EXPECT_FALSE(app.delegate->isIdleCheckPending());
-    QTest::qWait(2500);
-    EXPECT_EQ(app.quitCount, 0);
 
-    const Clock::time_point closed = Clock::now();
     settingsWindow->window()->close();
-    ASSERT_TRUE(app.waitForQuit());
-    const double waited = secondsBetween(closed, app.quitAt);
-    EXPECT_GE(waited, earliestQuit);
-    EXPECT_LE(waited, latestQuit);
+    EXPECT_EQ(app.quitCount, 0);
+    ASSERT_TRUE(app.elapseIdleDelay());
     EXPECT_EQ(app.log, (Log{"quit"}));
 }
 
@@ -106,10 +88,9 @@ TEST_F(AppDelegateTest, LaunchWithAnArchiveExtractsWithoutSettingsAndQuitsTwoSec
     app.delegate->didFinishLaunching();
     EXPECT_EQ(app.delegate->settingsWindowIfMade(), nullptr);
 
-    ASSERT_TRUE(app.waitForQuit());
-    const double waited = secondsBetween(app.delegate->lastIdle, app.quitAt);
-    EXPECT_GE(waited, earliestQuit);
-    EXPECT_LE(waited, latestQuit);
+    ASSERT_TRUE(app.waitForIdle());
+    EXPECT_EQ(app.quitCount, 0);
+    ASSERT_TRUE(app.elapseIdleDelay());
     EXPECT_FALSE(app.delegate->progressWindow().window()->isVisible());
     EXPECT_EQ(readFile(dir / "a.txt"), "alpha");
     EXPECT_EQ(app.log, (Log{"start a.rar 1/1", "finish a.rar", "idle", "quit"}));
@@ -126,14 +107,13 @@ TEST_F(AppDelegateTest, SecondOpenWithinTheDelayCancelsThePendingQuitAndStartsAt
     ASSERT_TRUE(app.waitForIdle());
     EXPECT_TRUE(app.delegate->isIdleCheckPending());
 
-    QTest::qWait(1200);
     app.delegate->open({second});
+    EXPECT_FALSE(app.delegate->isIdleCheckPending());
     ASSERT_TRUE(app.waitForIdle(2));
-    // The first batch's check would have fired by now.
-    QTest::qWait(1200);
+    // The delay starts again, in full, from the second batch's end.
+    EXPECT_TRUE(app.delegate->isIdleCheckPending());
     EXPECT_EQ(app.quitCount, 0);
-    ASSERT_TRUE(app.waitForQuit());
-    EXPECT_GE(secondsBetween(app.delegate->lastIdle, app.quitAt), earliestQuit);
+    ASSERT_TRUE(app.elapseIdleDelay());
     EXPECT_EQ(app.log, (Log{"start a.rar 1/1", "finish a.rar", "idle", "start b.rar 1/1",
                             "finish b.rar", "idle", "quit"}));
 }
@@ -147,10 +127,12 @@ TEST_F(AppDelegateTest, SettingsShownWhileExtractingKeepTheAppOpenUntilClosed) {
     app.delegate->reopen();
     ASSERT_TRUE(app.waitForIdle());
 
-    QTest::qWait(2500);
+    // The delay runs out while the window is up: the app stays.
+    app.idleTimer->elapse();
     EXPECT_EQ(app.quitCount, 0);
     app.delegate->settingsWindowIfMade()->window()->close();
-    ASSERT_TRUE(app.waitForQuit());
+    ASSERT_TRUE(app.elapseIdleDelay());
+    EXPECT_EQ(app.quitCount, 1);
 }
 
 TEST_F(AppDelegateTest, CancellingShowsNoAlertAndNeitherTrashesNorRevealsWhileTheNextJobRuns) {
@@ -182,7 +164,7 @@ TEST_F(AppDelegateTest, CancellingShowsNoAlertAndNeitherTrashesNorRevealsWhileTh
 }
 
 TEST_F(AppDelegateTest, TrashTakesEveryVolumeAndGoesOnPastOneThatCannotBeMoved) {
-    makeTree(dir / "src", {{"set.bin", payload(50000)}});
+    makeTree(dir / "src", {{"set.bin", patterned(50000)}});
     const fs::path first =
         rar(dir / "src", (dir / "set.rar").string(), {"-m0", "-v20k"}, {"set.bin"});
     ASSERT_EQ(volumeFiles(first).size(), 3u);
@@ -195,7 +177,7 @@ TEST_F(AppDelegateTest, TrashTakesEveryVolumeAndGoesOnPastOneThatCannotBeMoved) 
     EXPECT_EQ(app.log,
               (Log{"start set.part1.rar 1/1", "finish set.part1.rar", "trash set.part1.rar",
                    "trash set.part2.rar", "trash set.part3.rar", "idle"}));
-    EXPECT_EQ(readFile(dir / "set.bin"), payload(50000));
+    EXPECT_EQ(readFile(dir / "set.bin"), patterned(50000));
 }
 
 TEST_F(AppDelegateTest, SkippedEntriesAlertComesBeforeTrashAndThenReveal) {
@@ -246,8 +228,9 @@ TEST_F(AppDelegateTest, ArchiveOpenedWhileAnAlertIsUpStartsOnceItIsDismissed) {
     AppHarness app(dir.path());
     app.duringAlert = [&] {
         app.delegate->open({plain});
-        // The alert's own event loop runs while the user reads it.
-        QTest::qWait(300);
+        // The alert's own event loop runs while the user reads it: whatever
+        // the open posted is handled, yet nothing starts.
+        QCoreApplication::processEvents();
     };
     app.delegate->willFinishLaunching();
     app.delegate->open({broken});
@@ -353,10 +336,13 @@ TEST_F(AppDelegateTest, QuittingWaitsWhileANotificationCanStillBeClicked) {
     app.delegate->willFinishLaunching();
     app.delegate->open({archive});
     ASSERT_TRUE(app.waitForIdle());
-    QTest::qWait(AppDelegate::idleDelay.count() + 500);
+    ASSERT_TRUE(app.elapseIdleDelay());
     EXPECT_EQ(app.quitCount, 0);
+    // Asked again one delay later.
+    EXPECT_TRUE(app.delegate->isIdleCheckPending());
     app.notificationAwaited = false;
-    EXPECT_TRUE(app.waitForQuit());
+    ASSERT_TRUE(app.elapseIdleDelay());
+    EXPECT_EQ(app.quitCount, 1);
 }
 
 TEST_F(AppDelegateTest, TerminationCancelsTheRunningJobDropsTheRestAndQuitsOnce) {
@@ -372,7 +358,9 @@ TEST_F(AppDelegateTest, TerminationCancelsTheRunningJobDropsTheRestAndQuitsOnce)
     app.delegate->open({locked, plain});
     ASSERT_TRUE(app.waitForIdle());
     app.delegate->open({plain});  // too late: nothing starts any more
-    QTest::qWait(AppDelegate::idleDelay.count() + 500);
+    // Nor does the idle delay running out quit a second time.
+    app.idleTimer->elapse();
+    QCoreApplication::processEvents();
     EXPECT_EQ(app.log, (Log{"start locked.rar 1/2", "password locked.rar", "quit",
                             "finish locked.rar", "idle"}));
     EXPECT_EQ(

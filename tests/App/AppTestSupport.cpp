@@ -1,5 +1,7 @@
 #include "App/AppTestSupport.h"
 
+#include <gtest/gtest.h>
+
 #include <QFile>
 #include <QString>
 
@@ -47,7 +49,6 @@ void ObservedDelegate::didFinish(ExtractionQueue& queue, const fs::path& archive
 void ObservedDelegate::didBecomeIdle(ExtractionQueue& queue) {
     log_.push_back("idle");
     ++idleCount;
-    lastIdle = Clock::now();
     AppDelegate::didBecomeIdle(queue);
 }
 
@@ -87,7 +88,11 @@ AppHarness::AppHarness(const fs::path& directory, std::set<std::string> failingT
     hooks.quit = [this] {
         log.push_back("quit");
         ++quitCount;
-        quitAt = Clock::now();
+    };
+    hooks.makeIdleTimer = [this] {
+        auto timer = std::make_unique<ManualDelayTimer>();
+        idleTimer = timer.get();
+        return timer;
     };
     delegate = std::make_unique<ObservedDelegate>(
         *settings, std::make_unique<RecordingFileManager>(log, std::move(failingTrash)),
@@ -98,16 +103,17 @@ AppHarness::~AppHarness() {
     delegate.reset();
 }
 
-bool AppHarness::waitForQuit(std::chrono::milliseconds timeout) {
-    return queue::waitFor([this] { return quitCount > 0; }, timeout);
+bool AppHarness::elapseIdleDelay() {
+    if (!queue::waitFor([this] { return idleTimer->isActive(); })) {
+        return false;
+    }
+    EXPECT_EQ(idleTimer->delay(), AppDelegate::idleDelay);
+    idleTimer->elapse();
+    return true;
 }
 
 bool AppHarness::waitForIdle(int count) {
     return queue::waitFor([this, count] { return delegate->idleCount >= count; });
-}
-
-double secondsBetween(Clock::time_point from, Clock::time_point to) {
-    return std::chrono::duration<double>(to - from).count();
 }
 
 fs::path singleFileArchive(const fs::path& directory, const std::string& name,

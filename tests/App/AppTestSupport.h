@@ -6,7 +6,8 @@
 //   app.settings->setMoveArchiveToTrash(true);
 //   app.delegate->willFinishLaunching();
 //   app.delegate->open({archive});
-//   ASSERT_TRUE(app.waitForQuit());
+//   ASSERT_TRUE(app.waitForIdle());
+//   ASSERT_TRUE(app.elapseIdleDelay());   // the app quits now
 //   EXPECT_EQ(app.log, (Log{"start a.rar 1/1", "trash a.rar", "idle", "quit"}));
 #pragma once
 
@@ -23,10 +24,10 @@
 #include "App/FileManagerActions.h"
 #include "App/Notifier.h"
 #include "Settings/AppSettings.h"
+#include "support/ManualDelayTimer.h"
 
 namespace tovani::testing {
 
-using Clock = std::chrono::steady_clock;
 using Log = std::vector<std::string>;
 
 // Records each call as "trash NAME" or "reveal NAME"; files named in
@@ -78,7 +79,6 @@ public:
 
     std::vector<ExtractionOptions> finishedOptions;
     int idleCount = 0;
-    Clock::time_point lastIdle;
 
 private:
     Log& log_;
@@ -92,8 +92,10 @@ struct AppHarness {
                         std::set<std::string> failingTrash = {});
     ~AppHarness();
 
-    bool waitForQuit(std::chrono::milliseconds timeout = std::chrono::seconds(30));
     bool waitForIdle(int count = 1);
+    // Lets the idle delay run out once it is running, after checking that it
+    // is the app's delay; false when it never starts.
+    bool elapseIdleDelay();
 
     Log log;
     std::unique_ptr<AppSettings> settings;
@@ -104,16 +106,14 @@ struct AppHarness {
     // Runs for a password question; absent answers "no password".
     std::function<std::optional<std::string>(const PasswordRequest&)> onPassword;
     int quitCount = 0;
-    Clock::time_point quitAt;
+    // The delegate's idle delay, which runs out only when the test says.
+    ManualDelayTimer* idleTimer = nullptr;
     // Notifications, kept apart from the log.
     std::vector<RecordingNotifier::Sent> notifications;
     // What the notifier answers when asked whether an action may still come.
     bool notificationAwaited = false;
     std::unique_ptr<ObservedDelegate> delegate;
 };
-
-// Seconds from `from` to `to`.
-double secondsBetween(Clock::time_point from, Clock::time_point to);
 
 // NAME.rar in directory, holding NAME.txt with the contents (made in a
 // sources directory beside it).

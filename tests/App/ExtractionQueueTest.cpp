@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <set>
 #include <string>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "App/QueueTestSupport.h"
+#include "support/PatternedBytes.h"
 #include "support/RarTool.h"
 #include "support/TempDirectory.h"
 
@@ -20,6 +22,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+using testing::patterned;
 using testing::TempDirectory;
 using Log = std::vector<std::string>;
 
@@ -29,53 +32,12 @@ ExtractionOptions inFolder(const fs::path&) {
     return options;
 }
 
-// Bytes that stored volumes keep as they are.
-std::string payload(std::size_t size) {
-    std::string data(size, '\0');
-    std::uint32_t state = 12345;
-    for (char& c : data) {
-        state = state * 1103515245u + 12345u;
-        c = static_cast<char>(state >> 24);
-    }
-    return data;
-}
-
-// Spins without serving the event loop, as a busy main thread would.
-template <class Condition>
-bool spinUntil(Condition condition) {
-    const auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
-}
-
-class ExtractionQueueTest : public ::testing::Test {
-protected:
-    void SetUp() override { testing::queue::ensureApplication(); }
-
-    // NAME.rar in dir, holding the single file NAME.txt.
-    fs::path makeArchive(const std::string& name, const std::string& contents,
-                         std::vector<std::string> switches = {"-m0"}) {
-        testing::makeTree(sources.path(), {{name + ".txt", contents}});
-        return testing::rar(sources.path(), (dir / (name + ".rar")).string(), std::move(switches),
-                            {name + ".txt"});
-    }
-
-    bool waitForIdle(int count = 1) {
-        return testing::queue::waitFor([&] { return delegate.idleCount >= count; });
-    }
-
-    TempDirectory dir;
-    TempDirectory sources;
-    testing::queue::RecordingDelegate delegate;
-};
+using ExtractionQueueTest = testing::queue::QueueFixture;
+using testing::queue::slowOneFileEngine;
+using testing::queue::spinUntil;
 
 TEST_F(ExtractionQueueTest, VolumesOfOneSetAndRepeatsBecomeOneJob) {
-    const std::string contents = payload(50000);
+    const std::string contents = patterned(50000);
     testing::makeTree(sources.path(), {{"set.txt", contents}});
     const fs::path first =
         testing::rar(sources.path(), (dir / "set.rar").string(), {"-m0", "-v20k"}, {"set.txt"});
@@ -97,7 +59,7 @@ TEST_F(ExtractionQueueTest, VolumesOfOneSetAndRepeatsBecomeOneJob) {
 }
 
 TEST_F(ExtractionQueueTest, ALaterVolumeWithoutTheFirstIsOneJobReportingThatPartMissing) {
-    testing::makeTree(sources.path(), {{"set.txt", payload(50000)}});
+    testing::makeTree(sources.path(), {{"set.txt", patterned(50000)}});
     const fs::path first =
         testing::rar(sources.path(), (dir / "set.rar").string(), {"-m0", "-v20k"}, {"set.txt"});
     const std::vector<fs::path> volumes = testing::volumeFiles(first);
@@ -247,27 +209,13 @@ TEST_F(ExtractionQueueTest, CancelAllEndsTheRunningJobAndDropsTheWaitingOnes) {
 
 TEST_F(ExtractionQueueTest, CancelWhileWritingStopsAtNextChunk) {
     testing::writeFile(dir / "x.rar", "");
-    auto engine = std::make_shared<testing::queue::ScriptedEngine>();
-    engine->onList = [](const fs::path& archive, const std::optional<std::string>&) {
-        return testing::queue::oneFileListing(archive, "x.bin", 1'000'000);
-    };
     std::atomic<int> chunksAfterCancelRequest = 0;
     std::atomic<bool> cancelRequested = false;
-    engine->onExtract = [&](const fs::path&, const std::optional<std::string>&,
-                            ArchiveEntrySink& into) {
-        const ArchiveEntry entry =
-            testing::queue::oneFileListing("", "x.bin", 1'000'000).entries[0];
-        into.begin(entry);
-        const std::byte chunk[1] = {std::byte{1}};
-        for (int i = 0; i < 20000; ++i) {
-            if (cancelRequested) {
-                ++chunksAfterCancelRequest;
-            }
-            into.write(chunk);
-            std::this_thread::sleep_for(1ms);
+    auto engine = slowOneFileEngine([&] {
+        if (cancelRequested) {
+            ++chunksAfterCancelRequest;
         }
-        into.finish(entry);
-    };
+    });
     ExtractionQueue queue([engine] { return engine; });
     queue.setDelegate(&delegate);
     delegate.onReport = [&](ExtractionQueue& q, const ExtractionProgress&) {
@@ -292,7 +240,7 @@ TEST_F(ExtractionQueueTest, FirstAndCompletingReportsAlwaysReachDelegate) {
     engine->onExtract = [](const fs::path&, const std::optional<std::string>&,
                            ArchiveEntrySink& into) {
         const ArchiveEntry entry = testing::queue::oneFileListing("", "x.bin", 1000).entries[0];
-        into.begin(entry);
+        EXPECT_TRUE(into.begin(entry));
         const std::vector<std::byte> chunk(100, std::byte{7});
         for (int i = 0; i < 10; ++i) {
             into.write(chunk);
@@ -378,106 +326,6 @@ TEST_F(ExtractionQueueTest, WithoutDelegateJobsRunAndPasswordsAreAbsent) {
     ASSERT_TRUE(testing::queue::waitFor([&] { return queue.isIdle(); }));
     EXPECT_EQ(testing::directoryNames(dir.path()),
               (std::set<std::string>{"a.rar", "a.txt", "p.rar"}));
-}
-
-TEST_F(ExtractionQueueTest, DestroyedDelegateIsNoLongerCalled) {
-    makeArchive("p", "hidden", {"-m0", "-hpsecret"});
-    makeArchive("a", "alpha");
-    ExtractionQueue queue;
-    auto gone = std::make_unique<testing::queue::RecordingDelegate>();
-    gone->passwordAnswers = {"secret"};
-    queue.setDelegate(gone.get());
-    queue.add({dir / "p.rar", dir / "a.rar"}, testing::queue::defaultOptions);
-    EXPECT_EQ(gone->log, (Log{"start p.rar 1/2"}));
-    gone.reset();
-    EXPECT_EQ(queue.delegate(), nullptr);
-
-    ASSERT_TRUE(testing::queue::waitFor([&] { return queue.isIdle(); }));
-    // Its password answer was never asked for: the encrypted archive is cancelled.
-    EXPECT_EQ(testing::directoryNames(dir.path()),
-              (std::set<std::string>{"a.rar", "a.txt", "p.rar"}));
-}
-
-TEST_F(ExtractionQueueTest, DestroyedWhileAskingForPasswordEndsWithoutAsking) {
-    testing::writeFile(dir / "x.rar", "");
-    auto engine = std::make_shared<testing::queue::ScriptedEngine>();
-    std::atomic<int> listings = 0;
-    engine->onList = [&](const fs::path&, const std::optional<std::string>&) -> ArchiveListing {
-        ++listings;
-        throw ExtractionError::passwordRequired();
-    };
-    engine->onExtract = [](const fs::path&, const std::optional<std::string>&, ArchiveEntrySink&) {
-    };
-    auto queue = std::make_unique<ExtractionQueue>([engine] { return engine; });
-    queue->setDelegate(&delegate);
-    delegate.passwordAnswers = {"secret"};
-    queue->add({dir / "x.rar"}, testing::queue::defaultOptions);
-    ASSERT_TRUE(spinUntil([&] { return listings > 0; }));
-    std::this_thread::sleep_for(50ms);  // the worker now waits for the main thread
-
-    const auto before = std::chrono::steady_clock::now();
-    queue.reset();
-    EXPECT_LT(std::chrono::steady_clock::now() - before, 5s);
-    testing::queue::waitFor([] { return false; }, 100ms);
-
-    EXPECT_EQ(delegate.log, (Log{"start x.rar 1/1"}));
-    EXPECT_EQ(listings, 1);
-}
-
-TEST_F(ExtractionQueueTest, DestroyedWhileWritingCancelsJob) {
-    testing::writeFile(dir / "x.rar", "");
-    auto engine = std::make_shared<testing::queue::ScriptedEngine>();
-    engine->onList = [](const fs::path& archive, const std::optional<std::string>&) {
-        return testing::queue::oneFileListing(archive, "x.bin", 1'000'000);
-    };
-    std::atomic<int> chunks = 0;
-    std::atomic<bool> stopped = false;
-    engine->onExtract = [&](const fs::path&, const std::optional<std::string>&,
-                            ArchiveEntrySink& into) {
-        const ArchiveEntry entry =
-            testing::queue::oneFileListing("", "x.bin", 1'000'000).entries[0];
-        into.begin(entry);
-        const std::byte chunk[1] = {std::byte{1}};
-        try {
-            for (int i = 0; i < 20000; ++i) {
-                into.write(chunk);
-                ++chunks;
-                std::this_thread::sleep_for(1ms);
-            }
-        } catch (const ExtractionError& error) {
-            stopped = error == ExtractionError::cancelled();
-            throw;
-        }
-        into.finish(entry);
-    };
-    auto queue = std::make_unique<ExtractionQueue>([engine] { return engine; });
-    queue->setDelegate(&delegate);
-    queue->add({dir / "x.rar"}, testing::queue::defaultOptions);
-    ASSERT_TRUE(spinUntil([&] { return chunks > 0; }));
-
-    queue.reset();
-    testing::queue::waitFor([] { return false; }, 100ms);
-
-    EXPECT_TRUE(stopped);
-    EXPECT_LT(chunks, 20000);
-    EXPECT_EQ(delegate.log, (Log{"start x.rar 1/1"}));
-    EXPECT_TRUE(delegate.reports.empty());
-    EXPECT_EQ(testing::directoryNames(dir.path()), (std::set<std::string>{"x.rar"}));
-}
-
-TEST_F(ExtractionQueueTest, DestroyedWithRealPasswordQuestionPending) {
-    makeArchive("p", "hidden", {"-m0", "-hpsecret"});
-    auto queue = std::make_unique<ExtractionQueue>();
-    queue->setDelegate(&delegate);
-    delegate.passwordAnswers = {"secret"};
-    queue->add({dir / "p.rar"}, testing::queue::defaultOptions);
-    std::this_thread::sleep_for(300ms);  // listing has asked by now, or soon will
-
-    queue.reset();
-    testing::queue::waitFor([] { return false; }, 100ms);
-
-    EXPECT_EQ(delegate.log, (Log{"start p.rar 1/1"}));
-    EXPECT_EQ(testing::directoryNames(dir.path()), (std::set<std::string>{"p.rar"}));
 }
 
 }  // namespace

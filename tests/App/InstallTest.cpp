@@ -38,11 +38,6 @@ Installed install(const fs::path& prefix, const QString& dataDirs) {
     return result;
 }
 
-std::string readFile(const fs::path& path) {
-    QFile file(QFile::decodeName(path.c_str()));
-    return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : std::string();
-}
-
 TEST(Install, IntoAFolderTheDesktopReadsRefreshesItsDesktopDatabase) {
     TempDirectory dir;
     const fs::path prefix = dir / "prefix";

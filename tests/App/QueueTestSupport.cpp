@@ -2,6 +2,9 @@
 
 #include <QApplication>
 #include <QtTest/QTest>
+#include <thread>
+
+#include "support/RarTool.h"
 
 namespace tovani::testing::queue {
 
@@ -101,6 +104,52 @@ ArchiveListing oneFileListing(const std::filesystem::path& archive, const std::s
     listing.entries.push_back(entry);
     listing.files.push_back(archive);
     return listing;
+}
+
+std::shared_ptr<ScriptedEngine> slowOneFileEngine(
+    std::function<void()> beforeByte, std::function<void(const ExtractionError&)> onStopped) {
+    auto engine = std::make_shared<ScriptedEngine>();
+    engine->onList = [](const std::filesystem::path& archive, const std::optional<std::string>&) {
+        return oneFileListing(archive, "x.bin", 1'000'000);
+    };
+    engine->onExtract = [beforeByte, onStopped](const std::filesystem::path&,
+                                                const std::optional<std::string>&,
+                                                ArchiveEntrySink& into) {
+        const ArchiveEntry entry = oneFileListing("", "x.bin", 1'000'000).entries[0];
+        EXPECT_TRUE(into.begin(entry));
+        const std::byte chunk[1] = {std::byte{1}};
+        try {
+            for (int i = 0; i < 20000; ++i) {
+                beforeByte();
+                into.write(chunk);
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+        } catch (const ExtractionError& error) {
+            onStopped(error);
+            throw;
+        }
+        into.finish(entry);
+    };
+    return engine;
+}
+
+bool spinUntil(const std::function<bool()>& condition) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+std::filesystem::path QueueFixture::makeArchive(const std::string& name,
+                                                const std::string& contents,
+                                                std::vector<std::string> switches) {
+    makeTree(sources.path(), {{name + ".txt", contents}});
+    return rar(sources.path(), (dir / (name + ".rar")).string(), std::move(switches),
+               {name + ".txt"});
 }
 
 }  // namespace tovani::testing::queue

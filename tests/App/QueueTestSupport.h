@@ -16,15 +16,19 @@
 #include <deque>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include <QObject>
 
 #include "App/ExtractionQueue.h"
 #include "App/ExtractionQueueDelegate.h"
 #include "TovaniCore/ArchiveEngine.h"
+#include "support/TempDirectory.h"
 
 namespace tovani::testing::queue {
 
@@ -97,6 +101,36 @@ public:
 // A listing of one stored file of the given size, as a plain archive has.
 ArchiveListing oneFileListing(const std::filesystem::path& archive, const std::string& path,
                               std::uint64_t size);
+
+// An engine whose one file, x.bin, is written a byte a millisecond (20,000
+// bytes at most), long enough to be stopped midway. `beforeByte` runs before
+// each write; `onStopped` sees the error that stops the writing.
+std::shared_ptr<ScriptedEngine> slowOneFileEngine(
+    std::function<void()> beforeByte,
+    std::function<void(const ExtractionError&)> onStopped = [](const ExtractionError&) {});
+
+// Spins without serving the event loop, as a busy main thread would; false
+// when the condition is not met within 10 s.
+bool spinUntil(const std::function<bool()>& condition);
+
+// A fresh directory per test with archives made in it, and a recording
+// delegate: `using ExtractionQueueTest = queue::QueueFixture;`.
+class QueueFixture : public ::testing::Test {
+protected:
+    void SetUp() override { ensureApplication(); }
+
+    // NAME.rar in dir, holding the single file NAME.txt.
+    std::filesystem::path makeArchive(const std::string& name, const std::string& contents,
+                                      std::vector<std::string> switches = {"-m0"});
+
+    bool waitForIdle(int count = 1) {
+        return waitFor([&] { return delegate.idleCount >= count; });
+    }
+
+    TempDirectory dir;
+    TempDirectory sources;
+    RecordingDelegate delegate;
+};
 
 }  // namespace tovani::testing::queue
 

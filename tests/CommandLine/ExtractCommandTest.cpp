@@ -1,8 +1,6 @@
 // ostrel-extract as a user meets it: exit status, output paths on standard
 // output, one "ARCHIVE: TITLE DETAIL" line per failure on standard error.
 #include <gtest/gtest.h>
-#include <sys/mount.h>
-
 #include <QString>
 
 #include "CommandLine/ToolProcess.h"
@@ -11,6 +9,7 @@
 #include "support/RarTool.h"
 #include "support/RarWriter.h"
 #include "support/TempDirectory.h"
+#include "support/Tmpfs.h"
 
 namespace tovani::testing {
 namespace {
@@ -162,10 +161,9 @@ TEST_F(ExtractCommandTest, DiskThatRunsOutOfSpaceMidwayIsNamedAsSuch) {
     // A file system with room for the bytes but for only a few files: the
     // space check passes and creating the files fails with ENOSPC.
     const fs::path small = dir / "small";
-    fs::create_directory(small);
-    if (::mount("tmpfs", small.c_str(), "tmpfs", 0, "size=4m,nr_inodes=6") != 0) {
+    Tmpfs tmpfs(small, "size=4m,nr_inodes=6");
+    if (!tmpfs.mounted())
         GTEST_SKIP() << "cannot mount here";
-    }
     std::vector<StoredEntry> entries;
     for (int i = 0; i < 20; ++i) {
         entries.push_back(StoredEntry::file("many/f" + std::to_string(i), "x"));
@@ -173,7 +171,6 @@ TEST_F(ExtractCommandTest, DiskThatRunsOutOfSpaceMidwayIsNamedAsSuch) {
     writeRar5(dir / "many.rar", entries);
     ToolProcess::Result run = this->run({"--destination", "small", "many.rar"});
     const std::set<std::string> left = directoryNames(small);
-    ::umount2(small.c_str(), MNT_DETACH);
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(run.err,

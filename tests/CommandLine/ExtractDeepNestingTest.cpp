@@ -2,13 +2,12 @@
 // makes 200,000 folders. ostrel-extract keeps nothing per folder: its peak
 // memory stays small and does not grow with the number of folders.
 #include <gtest/gtest.h>
-#include <sys/mount.h>
-
 #include <cstdio>
 
 #include "CommandLine/ToolProcess.h"
 #include "support/RarWriter.h"
 #include "support/TempDirectory.h"
+#include "support/Tmpfs.h"
 
 namespace tovani::testing {
 namespace {
@@ -29,27 +28,12 @@ std::vector<StoredEntry> nestedFolders(int chains) {
     return entries;
 }
 
-// A memory-backed volume for the test's own directory, where 200,000
-// folders are made and removed in seconds rather than minutes of disk
-// writes; the disk itself serves when mounting is not allowed.
-class MemoryVolume {
-public:
-    explicit MemoryVolume(const fs::path& at) : at_(at) {
-        mounted_ = ::mount("tmpfs", at.c_str(), "tmpfs", 0, "mode=0700") == 0;
-    }
-    ~MemoryVolume() {
-        if (mounted_)
-            ::umount2(at_.c_str(), MNT_DETACH);
-    }
-
-private:
-    fs::path at_;
-    bool mounted_ = false;
-};
-
 TEST(ExtractDeepNestingTest, TwoHundredThousandNestedFoldersInFlatMemory) {
     TempDirectory dir;
-    MemoryVolume volume(dir.path());
+    // A memory-backed volume for the test's own directory, where 200,000
+    // folders are made and removed in seconds rather than minutes of disk
+    // writes; the disk itself serves when mounting is not allowed.
+    Tmpfs memory(dir.path(), "mode=0700");
     writeRar5(dir / "few.rar", nestedFolders(20));
     writeRar5(dir / "many.rar", nestedFolders(402));
     const ToolProcess::Result few = ToolProcess::run({"--quiet", "few.rar"}, dir.path());
@@ -86,7 +70,8 @@ std::vector<StoredEntry> manyFiles(int count) {
 // kept for it: the peak does not grow with the number of entries.
 TEST(ExtractDeepNestingTest, FortyThousandFilesInFlatMemory) {
     TempDirectory dir;
-    MemoryVolume volume(dir.path());
+    // On a memory-backed volume too, as above.
+    Tmpfs memory(dir.path(), "mode=0700");
     writeRar5(dir / "few.rar", manyFiles(2'000));
     writeRar5(dir / "many.rar", manyFiles(40'000));
     const ToolProcess::Result few = ToolProcess::run({"--quiet", "few.rar"}, dir.path());

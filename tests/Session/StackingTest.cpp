@@ -16,6 +16,7 @@
 #include "UI/PasswordPrompt.h"
 #include "UI/ProgressWindowController.h"
 #include "XSession.h"
+#include "support/ManualDelayTimer.h"
 
 namespace tovani::testing {
 namespace {
@@ -68,9 +69,12 @@ protected:
         if (!XSession::ready()) {
             GTEST_SKIP() << "no X session (Xvfb, openbox)";
         }
-        progress = std::make_unique<ProgressWindowController>();
-        // Due at once rather than after a second: the order is what counts.
-        progress->findChild<QTimer*>("appearanceTimer")->setInterval(10);
+        // The window is due when the test says rather than after a second:
+        // the order is what counts.
+        auto timer = std::make_unique<ManualDelayTimer>();
+        appearance = timer.get();
+        progress = std::make_unique<ProgressWindowController>(
+            nullptr, ProgressWindowController::Clock{}, std::move(timer));
     }
     void TearDown() override {
         if (progress) {
@@ -78,6 +82,7 @@ protected:
         }
     }
 
+    ManualDelayTimer* appearance = nullptr;
     std::unique_ptr<ProgressWindowController> progress;
 };
 
@@ -87,8 +92,8 @@ TEST_F(StackingTest, APromptOpenedBeforeTheProgressWindowIsDueStaysOnTopWithTheF
     whenModal([&](QDialog& prompt) {
         const unsigned long id = idOf(prompt);
         focused = XSession::waitUntil([&] { return XSession::activeWindow() == id; });
-        // The window's time came while the prompt is up.
-        XSession::waitUntil([&] { return !progress->isAppearancePending(); });
+        // The window's time comes while the prompt is up.
+        appearance->elapse();
         QTest::qWait(200);  // room for a wrong raise to reach the window manager
         appeared = progress->window()->isVisible() && stackPosition(idOf(*progress->window())) >= 0;
         coveredAfterward = stackPosition(idOf(*progress->window())) > stackPosition(id) ||
@@ -105,6 +110,7 @@ TEST_F(StackingTest, APromptOpenedBeforeTheProgressWindowIsDueStaysOnTopWithTheF
 
 TEST_F(StackingTest, APromptOverAVisibleProgressWindowStaysAboveItEvenWhenItIsRaised) {
     progress->begin("a.rar", 1, 2);
+    appearance->elapse();
     const unsigned long window = idOf(*progress->window());
     ASSERT_TRUE(XSession::waitUntil([&] { return stackPosition(window) >= 0; }));
 
@@ -142,6 +148,7 @@ TEST_F(StackingTest, DISABLED_RenderPromptOverProgressWindow) {
     progress->update({.completedBytes = 0,
                       .totalBytes = 48'000'000,
                       .currentPath = "Holiday Photos/IMG_0001.jpg"});
+    appearance->elapse();
     ASSERT_TRUE(XSession::waitUntil([&] { return stackPosition(idOf(*progress->window())) >= 0; }));
     whenModal([&](QDialog& prompt) {
         XSession::waitUntil([&] { return XSession::activeWindow() == idOf(prompt); });

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <QCoreApplication>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTest>
@@ -300,7 +301,15 @@ TEST_F(DefaultAppStatusTest, RequestOutlivesTheStatusThatMadeIt) {
     // Gone without waiting for its query; the request completes by itself
     // and its refresh is dropped.
     QTRY_VERIFY_WITH_TIMEOUT(fs::exists(marker), kWaitMs);
-    QTest::qWait(100);
+    // The request's process is the application's until its end has been
+    // handled; then it is deleted.
+    EXPECT_TRUE(QTest::qWaitFor(
+        [] {
+            return QCoreApplication::instance()
+                ->findChildren<QProcess*>(Qt::FindDirectChildrenOnly)
+                .isEmpty();
+        },
+        kWaitMs));
 }
 
 }  // namespace

@@ -1,17 +1,14 @@
 #include "Settings/SettingsWindowController.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
-#include <QDir>
 #include <QFile>
-#include <QFontDatabase>
 #include <QLabel>
-#include <QPlainTextEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
@@ -25,36 +22,21 @@
 #include "Settings/AppSettings.h"
 #include "Settings/DefaultAppStatus.h"
 #include "Settings/SettingsView.h"
+#include "Settings/SettingsWindowHarness.h"
 #include "support/TempDirectory.h"
 
 namespace tovani {
 namespace {
 
+using testing::ensureApplication;
+using testing::FakeXdgMime;
+using testing::kAppId;
+using testing::kWaitMs;
 using testing::readFile;
+using testing::SettingsWindowTest;
 using testing::TempDirectory;
 using testing::writeFile;
 namespace fs = std::filesystem;
-
-constexpr int kWaitMs = 15000;
-const QString kAppId = QStringLiteral("org.ostrel.Ostrel.desktop");
-
-// Widgets need a QApplication, and it must be the process's first application
-// object: the other tests of this program make a QCoreApplication lazily, so
-// the QApplication is made before any test runs.
-QApplication* ensureApplication() {
-    if (QCoreApplication::instance() == nullptr) {
-        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
-            qputenv("QT_QPA_PLATFORM", "offscreen");
-        }
-        static int argc = 1;
-        static char name[] = "SettingsTests";
-        static char* argv[] = {name, nullptr};
-        new QApplication(argc, argv);
-        QCoreApplication::setApplicationName(QStringLiteral("Ostrel"));
-        QCoreApplication::setApplicationVersion(QStringLiteral("1.0.0"));
-    }
-    return qobject_cast<QApplication*>(QCoreApplication::instance());
-}
 
 class ApplicationEnvironment : public ::testing::Environment {
 public:
@@ -62,104 +44,6 @@ public:
 };
 [[maybe_unused]] ::testing::Environment* const applicationEnvironment =
     ::testing::AddGlobalTestEnvironment(new ApplicationEnvironment);
-
-// A stand-in for xdg-mime: "query" prints the contents of the file "answer"
-// (the handler's desktop id), "default" records itself in "requests" and
-// makes its id the answer. Every run is appended to "runs".
-class FakeXdgMime {
-public:
-    explicit FakeXdgMime(const fs::path& directory) : directory_(directory) {
-        const fs::path script = directory / "xdg-mime";
-        writeFile(script,
-                  "#!/bin/sh\n"
-                  "cd \"$(dirname \"$0\")\"\n"
-                  "echo \"$*\" >> runs\n"
-                  "case \"$1\" in\n"
-                  "  query) cat answer 2>/dev/null ;;\n"
-                  "  default) echo \"$*\" >> requests; echo \"$2\" > answer ;;\n"
-                  "esac\n");
-        chmod(script.c_str(), 0755);
-    }
-
-    QString program() const { return QString::fromStdString((directory_ / "xdg-mime").string()); }
-    void answer(const std::string& desktopId) {
-        writeFile(directory_ / "answer", desktopId + "\n");
-    }
-    std::string requests() const {
-        return fs::exists(directory_ / "requests") ? readFile(directory_ / "requests") : "";
-    }
-
-private:
-    fs::path directory_;
-};
-
-class SettingsWindowTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        ensureApplication();
-        // Handler names are looked up among private desktop files only.
-        savedDataHome_ = qgetenv("XDG_DATA_HOME");
-        savedDataDirs_ = qgetenv("XDG_DATA_DIRS");
-        qputenv("XDG_DATA_HOME", QByteArray::fromStdString((dir_ / "data").string()));
-        qputenv("XDG_DATA_DIRS", QByteArray::fromStdString((dir_ / "system").string()));
-        writeFile(dir_ / "data/applications/archive-viewer.desktop",
-                  "[Desktop Entry]\nType=Application\nName=Archive Viewer\nExec=av %F\n");
-    }
-    void TearDown() override {
-        controller_.reset();
-        settings_.reset();
-        qputenv("XDG_DATA_HOME", savedDataHome_);
-        qputenv("XDG_DATA_DIRS", savedDataDirs_);
-    }
-
-    QString settingsFile() const {
-        return QString::fromStdString((dir_ / "settings.conf").string());
-    }
-
-    // A controller over a settings file in the test directory, asking the
-    // given program for the default handler; waits for the first answer.
-    SettingsWindowController& makeController(const QString& program) {
-        settings_ = std::make_unique<AppSettings>(settingsFile());
-        auto* status = new DefaultAppStatus(kAppId, program);
-        QSignalSpy refreshed(status, &DefaultAppStatus::refreshed);
-        controller_ = std::make_unique<SettingsWindowController>(*settings_, status);
-        EXPECT_TRUE(refreshed.wait(kWaitMs));
-        return *controller_;
-    }
-    SettingsWindowController& makeController(FakeXdgMime& tool) {
-        return makeController(tool.program());
-    }
-
-    static bool waitForRefresh(DefaultAppStatus& status) {
-        QSignalSpy refreshed(&status, &DefaultAppStatus::refreshed);
-        return refreshed.wait(kWaitMs);
-    }
-
-    static QStringList itemTexts(const QComboBox* box) {
-        QStringList texts;
-        for (int i = 0; i < box->count(); ++i) {
-            texts << box->itemText(i);
-        }
-        return texts;
-    }
-
-    static QStringList labelTexts(const QWidget* root) {
-        QStringList texts;
-        for (const QLabel* label : root->findChildren<QLabel*>()) {
-            texts << label->text();
-        }
-        return texts;
-    }
-
-    TempDirectory dir_;
-    FakeXdgMime tool_{dir_.path()};
-    std::unique_ptr<AppSettings> settings_;
-    std::unique_ptr<SettingsWindowController> controller_;
-
-private:
-    QByteArray savedDataHome_;
-    QByteArray savedDataDirs_;
-};
 
 TEST_F(SettingsWindowTest, ShowsTheThreeSectionsWithTheirTexts) {
     SettingsWindowController& controller = makeController(tool_);
@@ -333,91 +217,18 @@ TEST_F(SettingsWindowTest, BecomingActiveRefreshesTheStatus) {
 
     tool_.answer(kAppId.toStdString());
     QSignalSpy refreshed(&controller.defaultApp(), &DefaultAppStatus::refreshed);
+    // A refresh starts its query at once, as a child process of the status.
+    const auto queries = [&] {
+        return controller.defaultApp().findChildren<QProcess*>(Qt::FindDirectChildrenOnly).size();
+    };
+    const auto before = queries();
     emit qGuiApp->applicationStateChanged(Qt::ApplicationInactive);
-    QTest::qWait(200);
-    EXPECT_EQ(refreshed.count(), 0);
+    EXPECT_EQ(queries(), before);
 
     emit qGuiApp->applicationStateChanged(Qt::ApplicationActive);
+    EXPECT_EQ(queries(), before + 1);
     ASSERT_TRUE(refreshed.wait(kWaitMs));
     EXPECT_EQ(controller.view()->statusTitle()->text(), "Ostrel opens .rar files.");
-}
-
-// The licence file of the UnRAR source the library is built from.
-QString installedLicense() {
-    QFile file(QString::fromUtf8(OSTREL_UNRAR_LICENSE_PATH));
-    if (!file.open(QIODevice::ReadOnly)) {
-        return {};
-    }
-    return QString::fromUtf8(file.readAll());
-}
-
-TEST_F(SettingsWindowTest, AcknowledgementsShowTheUnrarLicenceVerbatim) {
-    SettingsWindowController& controller = makeController(tool_);
-    SettingsView& view = *controller.view();
-    controller.show();
-
-    QTest::mouseClick(view.acknowledgementsButton(), Qt::LeftButton);
-    AcknowledgementsView* sheet = view.acknowledgements();
-    ASSERT_TRUE(view.showsAcknowledgements());
-    ASSERT_TRUE(sheet->isVisible());
-    EXPECT_EQ(sheet->size(), QSize(560, 460));
-    EXPECT_EQ(sheet->windowModality(), Qt::WindowModal);
-    EXPECT_TRUE(labelTexts(sheet).contains("Acknowledgements"));
-    EXPECT_TRUE(
-        labelTexts(sheet).contains("RAR archives are unpacked with the UnRAR source code "
-                                   "by Varnholt, used under the following license."));
-
-    const QString license = installedLicense();
-    ASSERT_FALSE(license.isEmpty()) << "no UnRAR licence file installed";
-    EXPECT_EQ(AcknowledgementsView::license(), license);
-    EXPECT_EQ(sheet->licenseView()->toPlainText(), license);
-    EXPECT_TRUE(sheet->licenseView()->isReadOnly());
-    EXPECT_TRUE(sheet->licenseView()->textInteractionFlags() & Qt::TextSelectableByMouse);
-    // What the app asks for, not what the machine's fonts resolve it to.
-    const QFont font = sheet->licenseView()->font();
-    EXPECT_TRUE(font.fixedPitch());
-    EXPECT_EQ(font.styleHint(), QFont::TypeWriter);
-    EXPECT_EQ(font.families(), QFontDatabase::systemFont(QFontDatabase::FixedFont).families());
-
-    QTest::mouseClick(sheet->doneButton(), Qt::LeftButton);
-    EXPECT_FALSE(sheet->isVisible());
-    EXPECT_FALSE(view.showsAcknowledgements());
-    EXPECT_TRUE(controller.window()->isVisible());
-}
-
-TEST_F(SettingsWindowTest, ReturnDismissesTheAcknowledgements) {
-    SettingsWindowController& controller = makeController(tool_);
-    SettingsView& view = *controller.view();
-    AcknowledgementsView* sheet = view.acknowledgements();
-    controller.show();
-
-    // Wherever the focus is in the sheet: on "Done", or in the licence text.
-    for (QWidget* focus : {static_cast<QWidget*>(sheet->doneButton()),
-                           static_cast<QWidget*>(sheet->licenseView())}) {
-        view.showAcknowledgements();
-        ASSERT_TRUE(sheet->isVisible());
-        QTest::keyClick(focus, Qt::Key_Return);
-        EXPECT_FALSE(sheet->isVisible()) << focus->objectName().toStdString();
-        EXPECT_FALSE(view.showsAcknowledgements());
-    }
-}
-
-TEST_F(SettingsWindowTest, ClosingTheWindowEndsTheSheetAndItOpensAgain) {
-    SettingsWindowController& controller = makeController(tool_);
-    SettingsView& view = *controller.view();
-    AcknowledgementsView* sheet = view.acknowledgements();
-    controller.show();
-    view.showAcknowledgements();
-    ASSERT_TRUE(sheet->isVisible());
-
-    controller.window()->close();
-    EXPECT_FALSE(sheet->isVisible());
-    EXPECT_FALSE(view.showsAcknowledgements());
-
-    controller.show();
-    QTest::mouseClick(view.acknowledgementsButton(), Qt::LeftButton);
-    EXPECT_TRUE(sheet->isVisible());
-    EXPECT_EQ(sheet->licenseView()->toPlainText(), AcknowledgementsView::license());
 }
 
 TEST_F(SettingsWindowTest, AboutIsReachableFromTheWindowWithoutAMenuBar) {
@@ -460,17 +271,17 @@ TEST_F(SettingsWindowTest, DISABLED_RenderForReview) {
     SettingsWindowController& controller = makeController(tool_);
     controller.show();
     ASSERT_TRUE(waitForRefresh(controller.defaultApp()));
-    QTest::qWait(100);
+    QCoreApplication::processEvents();
     EXPECT_TRUE(controller.window()->grab().save(pictures + "/settings-other.png"));
 
     tool_.answer(kAppId.toStdString());
     controller.show();
     ASSERT_TRUE(waitForRefresh(controller.defaultApp()));
-    QTest::qWait(100);
+    QCoreApplication::processEvents();
     EXPECT_TRUE(controller.window()->grab().save(pictures + "/settings.png"));
 
     controller.view()->showAcknowledgements();
-    QTest::qWait(100);
+    QCoreApplication::processEvents();
     EXPECT_TRUE(
         controller.view()->acknowledgements()->grab().save(pictures + "/acknowledgements.png"));
 
@@ -479,12 +290,12 @@ TEST_F(SettingsWindowTest, DISABLED_RenderForReview) {
     Translations::install(QLocale(QLocale::German, QLocale::Germany));
     SettingsWindowController& german = makeController(tool_);
     german.show();
-    QTest::qWait(100);
+    QCoreApplication::processEvents();
     EXPECT_TRUE(german.window()->grab().save(pictures + "/settings-de.png"));
     tool_.answer("archive-viewer.desktop");
     german.show();
     ASSERT_TRUE(waitForRefresh(german.defaultApp()));
-    QTest::qWait(100);
+    QCoreApplication::processEvents();
     EXPECT_TRUE(german.window()->grab().save(pictures + "/settings-other-de.png"));
     for (QTranslator* translator : qApp->findChildren<QTranslator*>()) {
         QCoreApplication::removeTranslator(translator);

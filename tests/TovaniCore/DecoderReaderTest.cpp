@@ -203,9 +203,10 @@ TEST(DecoderReader, NothingIsReadAfterTheAnswer) {
     Stream stream;
     stream.opened().finished().opened();
     DecoderReader reader(sourceOf(stream.bytes), false);
-    reader.next();
-    reader.next();
-    EXPECT_THROW(reader.next(), DecoderFault);
+    // The first answer and its end are read past; what they hold is tested above.
+    (void)reader.next();
+    (void)reader.next();
+    EXPECT_THROW((void)reader.next(), DecoderFault);
 }
 
 }  // namespace

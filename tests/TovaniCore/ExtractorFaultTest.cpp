@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
-#include <sys/mount.h>
 #include <unistd.h>
 
 #include <fcntl.h>
@@ -15,41 +14,16 @@
 #include <fstream>
 
 #include "TovaniCore/ExtractorHarness.h"
-#include "TovaniCore/Workspace.h"
+#include "support/PatternedBytes.h"
 #include "support/RarTool.h"
 #include "support/RarWriter.h"
+#include "support/Tmpfs.h"
 
 namespace tovani::testing {
 namespace {
 
 namespace fs = std::filesystem;
 using E = ExtractionError;
-
-// A small tmpfs of its own, unmounted again at the end of the test.
-class Tmpfs {
-public:
-    Tmpfs(const fs::path& at, const std::string& size) : at_(at) {
-        fs::create_directories(at);
-        const std::string data = "size=" + size + ",mode=0755";
-        mounted_ = ::mount("tmpfs", at.c_str(), "tmpfs", 0, data.c_str()) == 0;
-    }
-    ~Tmpfs() {
-        if (mounted_)
-            ::umount2(at_.c_str(), MNT_DETACH);
-    }
-    Tmpfs(const Tmpfs&) = delete;
-    Tmpfs& operator=(const Tmpfs&) = delete;
-
-    bool mounted() const { return mounted_; }
-    bool remount(bool readOnly) const {
-        const unsigned long flags = MS_REMOUNT | (readOnly ? MS_RDONLY : 0);
-        return ::mount("tmpfs", at_.c_str(), "tmpfs", flags, nullptr) == 0;
-    }
-
-private:
-    fs::path at_;
-    bool mounted_ = false;
-};
 
 // Writes to file until the file system holding it is full.
 void fillUp(const fs::path& file) {
@@ -58,16 +32,6 @@ void fillUp(const fs::path& file) {
     while (out.write(block.data(), static_cast<std::streamsize>(block.size()))) {
         out.flush();
     }
-}
-
-std::string patterned(std::size_t size, unsigned seed) {
-    std::string data(size, '\0');
-    std::uint32_t state = seed * 2654435761u + 1;
-    for (char& c : data) {
-        state = state * 1103515245u + 12345u;
-        c = static_cast<char>(state >> 24);
-    }
-    return data;
 }
 
 // One extraction through the given engine, with no handlers; the result or
@@ -91,24 +55,11 @@ DirectOutcome extractWith(std::shared_ptr<const ArchiveEngine> engine, const fs:
     return outcome;
 }
 
-std::set<std::string> workspacesIn(const fs::path& directory) {
-    std::set<std::string> found;
-    for (const std::string& name : directoryNames(directory)) {
-        if (name.starts_with(Workspace::namePrefix))
-            found.insert(name);
-    }
-    return found;
-}
-
-class ExtractorFault : public ::testing::Test {
-protected:
-    ExtractorHarness h;
-    const fs::path& dir = h.dir;
-};
+using ExtractorFault = ExtractorFixture;
 
 TEST_F(ExtractorFault, DiskFillsUpWhileAFileIsWritten) {
     const fs::path small = dir / "small";
-    Tmpfs tmpfs(small, "1m");
+    Tmpfs tmpfs(small, "size=1m,mode=0755");
     if (!tmpfs.mounted())
         GTEST_SKIP() << "cannot mount here";
     writeRar5(dir / "fill.rar", {StoredEntry::file("first.txt", "small"),
@@ -215,7 +166,7 @@ bool allWritten(const ExtractorHarness& h) {
 
 TEST_F(ExtractorFault, DestinationTurnsReadOnlyBeforeTheRename) {
     const fs::path small = dir / "small";
-    Tmpfs tmpfs(small, "1m");
+    Tmpfs tmpfs(small, "size=1m,mode=0755");
     if (!tmpfs.mounted())
         GTEST_SKIP() << "cannot mount here";
     writeRar5(dir / "ro.rar", {StoredEntry::file("ro.txt", "data")});
@@ -224,7 +175,7 @@ TEST_F(ExtractorFault, DestinationTurnsReadOnlyBeforeTheRename) {
     handlers.progress = [&](const ExtractionProgress& progress) { h.reports.push_back(progress); };
     handlers.isCancelled = [&] {
         if (allWritten(h) && !remounted) {
-            remounted = tmpfs.remount(true);
+            remounted = tmpfs.remount(Tmpfs::readOnly);
         }
         return false;
     };

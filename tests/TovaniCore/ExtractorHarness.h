@@ -23,6 +23,7 @@
 
 #include "TovaniCore/Extractor.h"
 #include "TovaniCore/RarEngine.h"
+#include "TovaniCore/Workspace.h"
 #include "support/TempDirectory.h"
 
 namespace tovani::testing {
@@ -157,6 +158,25 @@ inline std::set<std::string> treeOf(const std::filesystem::path& root) {
         items.insert(name);
     }
     return items;
+}
+
+// A fresh harness for each test, its directory at hand as `dir`:
+//   using ExtractorTest = ExtractorFixture;
+//   TEST_F(ExtractorTest, ...) { Outcome outcome = h.extract(dir / "a.rar"); }
+class ExtractorFixture : public ::testing::Test {
+protected:
+    ExtractorHarness h;
+    const std::filesystem::path& dir = h.dir;
+};
+
+// The names of the workspaces a directory holds (those of dead jobs too).
+inline std::set<std::string> workspacesIn(const std::filesystem::path& directory) {
+    std::set<std::string> found;
+    for (const std::string& name : directoryNames(directory)) {
+        if (name.starts_with(Workspace::namePrefix))
+            found.insert(name);
+    }
+    return found;
 }
 
 }  // namespace tovani::testing

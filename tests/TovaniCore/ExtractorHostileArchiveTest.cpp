@@ -8,6 +8,7 @@
 #include <fstream>
 
 #include "TovaniCore/ExtractorHarness.h"
+#include "support/PatternedBytes.h"
 #include "support/RarTool.h"
 #include "support/RarWriter.h"
 
@@ -16,16 +17,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using E = ExtractionError;
-
-std::string patterned(std::size_t size, unsigned seed) {
-    std::string data(size, '\0');
-    std::uint32_t state = seed * 2654435761u + 1;
-    for (char& c : data) {
-        state = state * 1103515245u + 12345u;
-        c = static_cast<char>(state >> 24);
-    }
-    return data;
-}
 
 // Text that compresses, so that a flipped byte lands in compressed data.
 std::string prose(std::size_t size) {
@@ -57,11 +48,7 @@ const std::string kDeepFolders = [] {
     return path;
 }();
 
-class HostileArchive : public ::testing::Test {
-protected:
-    ExtractorHarness h;
-    const fs::path& dir = h.dir;
-};
+using HostileArchive = ExtractorFixture;
 
 TEST_F(HostileArchive, LongNamesCutIntoOneAreRefusedBeforeAnythingIsWritten) {
     // Both names share their first 1,023 characters, all the library's name

@@ -5,9 +5,7 @@
 // stops.
 #include <gtest/gtest.h>
 #include <sys/file.h>
-#include <sys/mount.h>
 #include <sys/stat.h>
-#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <fcntl.h>
@@ -18,6 +16,7 @@
 #include "TovaniCore/Workspace.h"
 #include "support/OtherUser.h"
 #include "support/RarWriter.h"
+#include "support/Tmpfs.h"
 
 namespace tovani::testing {
 namespace {
@@ -25,11 +24,7 @@ namespace {
 namespace fs = std::filesystem;
 using E = ExtractionError;
 
-class PlacementAttack : public ::testing::Test {
-protected:
-    ExtractorHarness h;
-    const fs::path& dir = h.dir;
-};
+using PlacementAttack = ExtractorFixture;
 
 TEST_F(PlacementAttack, SingleLinkIsNeverMovedOutBesideTheUsersFiles) {
     // Alone in the destination, "report.pdf -> .ssh/id_rsa" would point at
@@ -64,37 +59,8 @@ TEST_F(PlacementAttack, SingleHiddenItemIsNeverMovedOutAsConfiguration) {
     EXPECT_EQ(named.output(), dir / "ssh");
 }
 
-// A small tmpfs of its own, unmounted again at the end of the test.
-class SmallVolume {
-public:
-    SmallVolume(const fs::path& at, const char* size) : at_(at) {
-        fs::create_directories(at);
-        const std::string data = std::string("size=") + size + ",mode=0777";
-        mounted_ = ::mount("tmpfs", at.c_str(), "tmpfs", 0, data.c_str()) == 0;
-    }
-    ~SmallVolume() {
-        if (mounted_)
-            ::umount2(at_.c_str(), MNT_DETACH);
-    }
-    bool mounted() const { return mounted_; }
-    std::uint64_t available() const {
-        struct statvfs figures {};
-        ::statvfs(at_.c_str(), &figures);
-        return std::uint64_t{figures.f_bavail} * figures.f_frsize;
-    }
-    std::uint64_t block() const {
-        struct statvfs figures {};
-        ::statvfs(at_.c_str(), &figures);
-        return figures.f_frsize;
-    }
-
-private:
-    fs::path at_;
-    bool mounted_ = false;
-};
-
 TEST_F(PlacementAttack, FoldersDeclaringNoBytesCannotFillTheVolume) {
-    SmallVolume small(dir / "small", "1m");
+    Tmpfs small(dir / "small", "size=1m,mode=0777");
     if (!small.mounted())
         GTEST_SKIP() << "cannot mount here";
     // Ten entries of 0 bytes whose paths imply 1000 folders in all.
@@ -109,12 +75,12 @@ TEST_F(PlacementAttack, FoldersDeclaringNoBytesCannotFillTheVolume) {
     writeRar5(dir / "deep.rar", entries);
     Outcome outcome = h.extract(dir / "deep.rar", ExtractionOptions{false, dir / "small"});
     // Five files and 1000 folders, one block each.
-    EXPECT_EQ(outcome.error(), E::insufficientSpace(1005 * small.block(), small.available()));
+    EXPECT_EQ(outcome.error(), E::insufficientSpace(1005 * small.blockSize(), small.available()));
     EXPECT_EQ(h.engine->extracts, 0);
 }
 
 TEST_F(PlacementAttack, CopiesDeclaringNoBytesCountTheirSourceAndCannotFillTheVolume) {
-    SmallVolume small(dir / "small", "1m");
+    Tmpfs small(dir / "small", "size=1m,mode=0777");
     if (!small.mounted())
         GTEST_SKIP() << "cannot mount here";
     const std::string data(300 << 10, 'x');

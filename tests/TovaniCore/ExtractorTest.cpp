@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -11,6 +10,7 @@
 #include "support/OtherUser.h"
 #include "support/RarTool.h"
 #include "support/RarWriter.h"
+#include "support/Tmpfs.h"
 
 namespace tovani::testing {
 namespace {
@@ -18,11 +18,7 @@ namespace {
 namespace fs = std::filesystem;
 using E = ExtractionError;
 
-class ExtractorTest : public ::testing::Test {
-protected:
-    ExtractorHarness h;
-    const fs::path& dir = h.dir;
-};
+using ExtractorTest = ExtractorFixture;
 
 TEST_F(ExtractorTest, SingleTopLevelFolderComesOutUnderItsOwnName) {
     makeTree(dir / "src", {{"Photos/a.jpg", "a"}, {"Photos/sub/b.jpg", "bb"}});
@@ -271,26 +267,9 @@ TEST_F(ExtractorTest, ProvenanceAttributeMarksEverythingExtracted) {
 
 // Root ignores permission bits, so an unwritable destination is made real
 // with a read-only mount.
-class ReadOnlyMount {
-public:
-    explicit ReadOnlyMount(const fs::path& at) : at_(at) {
-        fs::create_directories(at);
-        mounted_ = ::mount("tmpfs", at.c_str(), "tmpfs", MS_RDONLY, "size=1m") == 0;
-    }
-    ~ReadOnlyMount() {
-        if (mounted_)
-            ::umount(at_.c_str());
-    }
-    bool mounted() const { return mounted_; }
-
-private:
-    fs::path at_;
-    bool mounted_ = false;
-};
-
 TEST_F(ExtractorTest, UnwritableDestinationFailsBeforeListing) {
     writeRar5(dir / "a.rar", {StoredEntry::file("a", "1")});
-    ReadOnlyMount readOnly(dir / "ro");
+    Tmpfs readOnly(dir / "ro", "size=1m", Tmpfs::readOnly);
     if (!readOnly.mounted())
         GTEST_SKIP() << "cannot mount here";
     Outcome outcome = h.extract(dir / "a.rar", ExtractionOptions{false, dir / "ro"});
@@ -300,15 +279,13 @@ TEST_F(ExtractorTest, UnwritableDestinationFailsBeforeListing) {
 
 TEST_F(ExtractorTest, TooLittleSpaceFailsWithBothFigures) {
     const fs::path small = dir / "small";
-    fs::create_directories(small);
-    if (::mount("tmpfs", small.c_str(), "tmpfs", 0, "size=256k") != 0) {
+    Tmpfs tmpfs(small, "size=256k");
+    if (!tmpfs.mounted())
         GTEST_SKIP() << "cannot mount here";
-    }
     makeTree(dir / "src", {{"zeros.bin", std::string(1 << 20, '\0')}});
     fs::path archive = rar(dir / "src", (dir / "zeros.rar").string(), {}, {"zeros.bin"});
     const std::uint64_t available = FileSystemPlatform::availableCapacity(small);
     Outcome outcome = h.extract(archive, ExtractionOptions{false, small});
-    ::umount(small.c_str());
     EXPECT_EQ(outcome.error(), E::insufficientSpace(1 << 20, available));
     EXPECT_EQ(h.engine->extracts, 0);
 }

@@ -22,11 +22,11 @@ TEST_F(StagingWriterAttack, SymlinkThenFileThroughIt) {
     make();
     sendEmpty(directoryEntry("sub"));
     sendEmpty(symlinkEntry("d", "sub"));
-    EXPECT_EQ(errorOf([&] { writer().begin(fileEntry("d/x")); }),
+    EXPECT_EQ(errorOf([&] { (void)writer().begin(fileEntry("d/x")); }),
               ExtractionError::unsafePath("d/x"));
-    EXPECT_EQ(errorOf([&] { writer().begin(directoryEntry("d/e")); }),
+    EXPECT_EQ(errorOf([&] { (void)writer().begin(directoryEntry("d/e")); }),
               ExtractionError::unsafePath("d/e"));
-    EXPECT_EQ(errorOf([&] { writer().begin(symlinkEntry("d/l", "x")); }),
+    EXPECT_EQ(errorOf([&] { (void)writer().begin(symlinkEntry("d/l", "x")); }),
               ExtractionError::unsafePath("d/l"));
     EXPECT_TRUE(directoryNames(root / "sub").empty());
 }
@@ -69,9 +69,9 @@ TEST_F(StagingWriterAttack, LinkChainsThatClimbOutAreRefused) {
               (std::vector<SkippedEntry>{{"par", unsafe}, {"dir/l2", unsafe}, {"dir/l3", unsafe}}));
     EXPECT_EQ(fs::read_symlink(root / "cur"), ".");
     EXPECT_EQ(fs::read_symlink(root / "dir" / "l1"), "..");
-    EXPECT_EQ(errorOf([&] { writer().begin(fileEntry("cur/x")); }),
+    EXPECT_EQ(errorOf([&] { (void)writer().begin(fileEntry("cur/x")); }),
               ExtractionError::unsafePath("cur/x"));
-    EXPECT_EQ(errorOf([&] { writer().begin(fileEntry("dir/l1/x")); }),
+    EXPECT_EQ(errorOf([&] { (void)writer().begin(fileEntry("dir/l1/x")); }),
               ExtractionError::unsafePath("dir/l1/x"));
     EXPECT_EQ(directoryNames(workspace.path()), (std::set<std::string>{"Stage"}));
 }
@@ -80,7 +80,7 @@ TEST_F(StagingWriterAttack, DirectoryEntryOverExtractedSymlink) {
     make();
     sendEmpty(directoryEntry("real"));
     sendEmpty(symlinkEntry("alias", "real"));
-    EXPECT_EQ(errorOf([&] { writer().begin(directoryEntry("alias", 0777)); }),
+    EXPECT_EQ(errorOf([&] { (void)writer().begin(directoryEntry("alias", 0777)); }),
               ExtractionError::unsafePath("alias"));
     writer().finalizeDirectories();
     EXPECT_EQ(modeOf(root / "real"), 0755u & ~FileSystemPlatform::processUmask());
@@ -142,7 +142,7 @@ TEST_F(StagingWriterAttack, RewriteOfHardLinkedNameDoesNotWriteThroughTheSharedI
 TEST_F(StagingWriterAttack, EntryPathsThatLeaveTheRoot) {
     make();
     for (const char* path : {"../x", "/etc/x", "a/../../x", "", "."}) {
-        EXPECT_EQ(errorOf([&] { writer().begin(fileEntry(path)); }),
+        EXPECT_EQ(errorOf([&] { (void)writer().begin(fileEntry(path)); }),
                   ExtractionError::unsafePath(path))
             << path;
     }

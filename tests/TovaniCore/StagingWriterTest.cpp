@@ -151,15 +151,15 @@ TEST_F(StagingWriterTest, EntriesThatCollideWithOtherKindsAreUnsafe) {
     make();
     sendEmpty(directoryEntry("dir"));
     send(fileEntry("file"), "x");
-    EXPECT_EQ(errorOf([&] { writer().begin(fileEntry("dir")); }),
+    EXPECT_EQ(errorOf([&] { (void)writer().begin(fileEntry("dir")); }),
               ExtractionError::unsafePath("dir"));
-    EXPECT_EQ(errorOf([&] { writer().begin(directoryEntry("file")); }),
+    EXPECT_EQ(errorOf([&] { (void)writer().begin(directoryEntry("file")); }),
               ExtractionError::unsafePath("file"));
-    EXPECT_EQ(errorOf([&] { writer().begin(fileEntry("file/inner")); }),
+    EXPECT_EQ(errorOf([&] { (void)writer().begin(fileEntry("file/inner")); }),
               ExtractionError::unsafePath("file/inner"));
-    EXPECT_EQ(errorOf([&] { writer().begin(symlinkEntry("dir", "file")); }),
+    EXPECT_EQ(errorOf([&] { (void)writer().begin(symlinkEntry("dir", "file")); }),
               ExtractionError::unsafePath("dir"));
-    EXPECT_EQ(errorOf([&] { writer().begin(fileEntry("a/../b")); }),
+    EXPECT_EQ(errorOf([&] { (void)writer().begin(fileEntry("a/../b")); }),
               ExtractionError::unsafePath("a/../b"));
 }
 
@@ -197,9 +197,9 @@ TEST_F(StagingWriterTest, HardLinksAndCopiesToWhatIsNotARegularFile) {
     sendEmpty(directoryEntry("dir"));
     send(fileEntry("file"), "x");
     sendEmpty(symlinkEntry("link", "file"));
-    EXPECT_EQ(errorOf([&] { writer().begin(hardLinkEntry("h1", "missing")); }),
+    EXPECT_EQ(errorOf([&] { (void)writer().begin(hardLinkEntry("h1", "missing")); }),
               ExtractionError::damaged("h1"));
-    EXPECT_EQ(errorOf([&] { writer().begin(copyEntry("c1", "dir/missing")); }),
+    EXPECT_EQ(errorOf([&] { (void)writer().begin(copyEntry("c1", "dir/missing")); }),
               ExtractionError::damaged("c1"));
     sendEmpty(hardLinkEntry("h2", "link"));
     sendEmpty(hardLinkEntry("h3", "dir"));
@@ -267,7 +267,8 @@ TEST_F(StagingWriterTest, CancellationAtAChunkKeepsTheFileOpenUntilTheWriterGoes
     EXPECT_EQ(errorOf([&] { writer().write(std::as_bytes(std::span(chunk.data(), 4))); }),
               ExtractionError::cancelled());
     EXPECT_EQ(openDescriptorCount(), descriptorsBefore + 1);
-    EXPECT_EQ(errorOf([&] { writer().begin(fileEntry("next")); }), ExtractionError::cancelled());
+    EXPECT_EQ(errorOf([&] { (void)writer().begin(fileEntry("next")); }),
+              ExtractionError::cancelled());
 
     destroyWriter();
     // The file and the writer's own hold on its root are closed.
@@ -279,9 +280,9 @@ TEST_F(StagingWriterTest, CancellationAtAChunkKeepsTheFileOpenUntilTheWriterGoes
 TEST_F(StagingWriterTest, WriteFailuresReportThePathInsideTheArchive) {
     make();
     const std::string longName(300, 'n');
-    EXPECT_EQ(errorOf([&] { writer().begin(fileEntry("docs/" + longName)); }),
+    EXPECT_EQ(errorOf([&] { (void)writer().begin(fileEntry("docs/" + longName)); }),
               ExtractionError::writeFailed("docs/" + longName, ENAMETOOLONG));
-    EXPECT_EQ(errorOf([&] { writer().begin(fileEntry("deep/" + longName + "/x")); }),
+    EXPECT_EQ(errorOf([&] { (void)writer().begin(fileEntry("deep/" + longName + "/x")); }),
               ExtractionError::writeFailed("deep/" + longName, ENAMETOOLONG));
     EXPECT_TRUE(fs::is_directory(root / "docs"));
 }

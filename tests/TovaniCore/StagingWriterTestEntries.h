@@ -2,7 +2,7 @@
 // fixture that owns a writer over a fresh staging root, and a scoped umask.
 //
 //   StagingWriterFixture: make(); send(fileEntry("a/b.txt", 0644), "data");
-//   EXPECT_EQ(errorOf([&] { writer().begin(fileEntry("../x")); }),
+//   EXPECT_EQ(errorOf([&] { (void)writer().begin(fileEntry("../x")); }),
 //             ExtractionError::unsafePath("../x"));
 #pragma once
 
@@ -100,6 +100,8 @@ inline std::optional<std::string> attributeOf(const std::filesystem::path& path,
     return std::string(value, static_cast<std::size_t>(size));
 }
 
+// The error the action throws, if any. Actions that are expected to throw
+// discard what the call would return: it never returns.
 template <class Action>
 std::optional<ExtractionError> errorOf(Action&& action) {
     try {

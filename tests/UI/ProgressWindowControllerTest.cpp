@@ -4,19 +4,18 @@
 
 #include <QCloseEvent>
 #include <QDialog>
-#include <QElapsedTimer>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSpontaneKeyEvent>
 #include <QTest>
-#include <QTimer>
 #include <QWindow>
 
 #include "UI/DockPresence.h"
 #include "UI/ElidedLabel.h"
 #include "UI/RunModal.h"
 #include "UiTestSupport.h"
+#include "support/ManualDelayTimer.h"
 
 namespace tovani {
 namespace {
@@ -27,7 +26,10 @@ class ProgressWindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
         testing::ensureApplication();
-        controller = std::make_unique<ProgressWindowController>();
+        auto timer = std::make_unique<testing::ManualDelayTimer>();
+        appearance = timer.get();
+        controller = std::make_unique<ProgressWindowController>(
+            nullptr, ProgressWindowController::Clock{}, std::move(timer));
         controller->setOnCancel([this] { ++cancels; });
     }
 
@@ -38,13 +40,15 @@ protected:
     bool barIsIndeterminate() { return bar().minimum() == 0 && bar().maximum() == 0; }
     double barFraction() { return double(bar().value()) / bar().maximum(); }
 
-    // Starts a job and waits until the appearance delay has brought the window up.
+    // Starts a job and lets the appearance delay run out.
     void beginShown(const QString& name, std::int64_t position, std::int64_t total) {
         controller->begin(name, position, total);
-        ASSERT_TRUE(QTest::qWaitFor([this] { return window().isVisible(); },
-                                    ProgressWindowController::appearanceDelayMs + 5000));
+        appearance->elapse();
+        ASSERT_TRUE(window().isVisible());
     }
 
+    // The controller's appearance delay, which runs out when the test says.
+    testing::ManualDelayTimer* appearance = nullptr;
     std::unique_ptr<ProgressWindowController> controller;
     int cancels = 0;
 };
@@ -66,20 +70,14 @@ TEST_F(ProgressWindowTest, WindowIsFixedWidthTitledWithoutCloseControl) {
 
 TEST_F(ProgressWindowTest, AppearsOnlyAfterOneSecondWithoutTakingFocus) {
     DockPresence::refresh();
-    QElapsedTimer clock;
-    clock.start();
     controller->begin("a.rar", 1, 1);
-    QTest::qWait(700);
-    // On a busy machine the wait may overrun the deadline; only judge in time.
-    if (clock.elapsed() < 950) {
-        EXPECT_FALSE(window().isVisible());
-        EXPECT_TRUE(controller->isAppearancePending());
-        EXPECT_EQ(DockPresence::activationPolicy(), ActivationPolicy::accessory);
-    }
+    EXPECT_EQ(appearance->delay(), ProgressWindowController::appearanceDelay);
+    EXPECT_FALSE(window().isVisible());
+    EXPECT_TRUE(controller->isAppearancePending());
+    EXPECT_EQ(DockPresence::activationPolicy(), ActivationPolicy::accessory);
 
-    ASSERT_TRUE(QTest::qWaitFor([this] { return window().isVisible(); }, 5000));
-    // A coarse timer, as Qt's default is, may fire up to 5% early.
-    EXPECT_GE(clock.elapsed(), ProgressWindowController::appearanceDelayMs * 95 / 100);
+    appearance->elapse();
+    EXPECT_TRUE(window().isVisible());
     EXPECT_FALSE(controller->isAppearancePending());
     EXPECT_EQ(DockPresence::activationPolicy(), ActivationPolicy::regular);
     testing::savePicture(window(), "progress-indeterminate");
@@ -91,9 +89,9 @@ TEST_F(ProgressWindowTest, AppearsOnlyAfterOneSecondWithoutTakingFocus) {
 
 TEST_F(ProgressWindowTest, LaterJobsKeepTheFirstDeadline) {
     controller->begin("a.rar", 1, 2);
-    QTest::qWait(600);
     controller->begin("b.rar", 2, 2);
-    QTest::qWait(600);
+    EXPECT_EQ(appearance->starts(), 1);
+    appearance->elapse();
     EXPECT_TRUE(window().isVisible());
     EXPECT_EQ(text("titleLabel"), "Extracting “b.rar”");
     EXPECT_EQ(text("countLabel"), "2 of 2");
@@ -103,7 +101,7 @@ TEST_F(ProgressWindowTest, FinishWhilePendingNeverShowsTheWindow) {
     controller->begin("a.rar", 1, 1);
     controller->finish();
     EXPECT_FALSE(controller->isAppearancePending());
-    QTest::qWait(ProgressWindowController::appearanceDelayMs + 200);
+    appearance->elapse();
     EXPECT_FALSE(window().isVisible());
     EXPECT_EQ(DockPresence::activationPolicy(), ActivationPolicy::accessory);
 }
@@ -118,12 +116,12 @@ TEST_F(ProgressWindowTest, AJobThatEndedIsNoLongerDueButTheNextOneIs) {
 }
 
 TEST_F(ProgressWindowTest, NeverComesUpOverADialogAndComesUpOnceItIsGone) {
-    controller->findChild<QTimer*>("appearanceTimer")->setInterval(10);
     controller->begin("a.rar", 1, 1);
     bool shownOverDialog = true;
     testing::onNextModal([&](QWidget& dialog) {
-        EXPECT_TRUE(QTest::qWaitFor([&] { return !controller->isAppearancePending(); }));
-        QTest::qWait(50);
+        appearance->elapse();
+        EXPECT_FALSE(controller->isAppearancePending());
+        QCoreApplication::processEvents();
         shownOverDialog = window().isVisible();
         qobject_cast<QDialog*>(&dialog)->reject();
     });
@@ -292,7 +290,8 @@ TEST_F(ProgressWindowTest, LongTitleIsShortenedInTheMiddleNotWidened) {
     const QString path = QString("deep/folder/").repeated(20) + "file.txt";
     beginShown(name, 12, 345);
     controller->update({.completedBytes = 2, .totalBytes = 3, .currentPath = path.toStdString()});
-    QTest::qWait(50);
+    // The labels elide once the layout they were given has been applied.
+    QCoreApplication::processEvents();
     EXPECT_EQ(window().width(), 440);
     auto* title = window().findChild<ElidedLabel*>("titleLabel");
     auto* detail = window().findChild<ElidedLabel*>("detailLabel");

@@ -25,10 +25,10 @@ TEST(Screenshot, DISABLED_ProgressAtStartAndMidWay) {
     progress.begin("Holiday Photos.part1.rar", 2, 3);
     progress.update(ExtractionProgress{0, 48'000'000, "Holiday Photos/IMG_0001.jpg"});
     progress.window()->show();
-    QTest::qWait(100);
+    QCoreApplication::processEvents();
     savePicture(*progress.window(), "progress-start");
     progress.update(ExtractionProgress{29'000'000, 48'000'000, "Holiday Photos/IMG_0117.jpg"});
-    QTest::qWait(100);
+    QCoreApplication::processEvents();
     savePicture(*progress.window(), "progress-midway");
     progress.finish();
 }
@@ -44,7 +44,7 @@ TEST(Screenshot, DISABLED_FailureAlerts) {
     };
     for (const auto& [error, name] : failures) {
         onNextModal([name = name](QWidget& alert) {
-            QTest::qWait(50);
+            QCoreApplication::processEvents();
             savePicture(alert, name);
             clickButton(alert, "OK");
         });
