@@ -101,9 +101,12 @@ void XSession::SetUp() {
     new QApplication(argc, argv);
     QCoreApplication::setApplicationName("Ostrel");
     QCoreApplication::setApplicationVersion("1.0.0");
-    // The window manager is up once it names its check window.
+    // The window manager is up once it names its check window and keeps the
+    // stacking list: it names the check window early in its start, and a
+    // window mapped before it has finished starting may never be managed.
     sessionReady = waitUntil([] {
-        return !windowIds(xprop({"-root", "_NET_SUPPORTING_WM_CHECK"})).empty();
+        return !windowIds(xprop({"-root", "_NET_SUPPORTING_WM_CHECK"})).empty() &&
+               xprop({"-root", "_NET_CLIENT_LIST_STACKING"}).contains("(WINDOW)");
     });
     sessionEnvironment = QProcessEnvironment::systemEnvironment();
 }
