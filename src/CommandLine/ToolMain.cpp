@@ -1,0 +1,61 @@
+#include "CommandLine/ToolMain.h"
+
+#include <signal.h>
+
+#include <atomic>
+#include <cstdio>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "CommandLine/CommandLineOptions.h"
+#include "CommandLine/ExtractCommand.h"
+
+namespace tovani::ToolMain {
+
+namespace {
+
+std::atomic<bool> interrupted{false};
+// The first signal that stopped the run; the exit status reports it.
+volatile sig_atomic_t stoppedBy = 0;
+
+void onInterrupt(int signal) {
+    if (stoppedBy == 0) {
+        stoppedBy = signal;
+    }
+    interrupted.store(true);
+}
+
+// Ctrl-C, a closed terminal (SIGHUP) and kill or timeout (SIGTERM) all
+// cancel the running extraction, which removes its workspace before the
+// tool exits; without SA_RESTART a pending password read returns at once
+// and declines.
+void installInterruptHandler() {
+    struct sigaction action {};
+    action.sa_handler = onInterrupt;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0;
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        sigaction(signal, &action, nullptr);
+    }
+}
+
+}  // namespace
+
+int run(int argc, char** argv, std::shared_ptr<const ArchiveEngine> engine) {
+    const std::vector<std::string> arguments(argv + 1, argv + argc);
+    const auto options = CommandLineOptions::parse(arguments);
+    if (!options) {
+        std::fputs(CommandLineOptions::usage, stderr);
+        return 2;
+    }
+    installInterruptHandler();
+    const int status = ExtractCommand(*options, interrupted, std::move(engine)).run();
+    // As a shell reports a process a signal ended: 128 plus its number.
+    if (status == ExtractCommand::interruptedStatus && stoppedBy != 0) {
+        return 128 + stoppedBy;
+    }
+    return status;
+}
+
+}  // namespace tovani::ToolMain
