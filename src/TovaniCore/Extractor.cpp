@@ -14,7 +14,6 @@
 #include "TovaniCore/DirectoryHandle.h"
 #include "TovaniCore/FileSystemPlatform.h"
 #include "TovaniCore/PasswordSupplier.h"
-#include "TovaniCore/PathSanitizer.h"
 #include "TovaniCore/SpaceRequirement.h"
 #include "TovaniCore/StagingWriter.h"
 #include "TovaniCore/VolumeResolver.h"
@@ -61,7 +60,7 @@ struct ListingFacts {
             return;
         }
         try {
-            PathSanitizer::components(entry.path);
+            // The tally judges the path first; an unsafe one counts nothing.
             space.add(entry);
         } catch (const ExtractionError& error) {
             unsafePath = error;

@@ -29,7 +29,8 @@ public:
     // A blockSize of 0 counts sizes alone.
     explicit Tally(std::uint64_t blockSize);
 
-    // The entry's path must have passed PathSanitizer::components.
+    // Judges the entry's path with PathSanitizer::components before counting
+    // anything, and throws its error for an unsafe one.
     void add(const ArchiveEntry& entry);
     // Saturates at 2^64 - 1.
     std::uint64_t bytes() const;

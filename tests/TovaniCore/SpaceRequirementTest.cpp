@@ -5,6 +5,8 @@
 #include <limits>
 #include <vector>
 
+#include "TovaniCore/ExtractionError.h"
+
 namespace tovani {
 namespace {
 
@@ -47,6 +49,18 @@ TEST(SpaceRequirement, ACopyTakesTheSizeOfTheLatestFileOfItsSourceName) {
     const std::vector<ArchiveEntry> grown = {file("a", 10), file("a", 1000),
                                              entry("copy", ArchiveEntry::Copy{"a"})};
     EXPECT_EQ(SpaceRequirement::bytes(grown, 512), (1 + 2 + 2) * 512u);
+}
+
+TEST(SpaceRequirement, TallyRefusesAnUnsafePathWithoutCountingIt) {
+    SpaceRequirement::Tally tally(512);
+    tally.add(file("a/one", 1000));
+    try {
+        tally.add(file("../../outside/two", 1000));
+        ADD_FAILURE() << "an unsafe path was counted";
+    } catch (const ExtractionError& error) {
+        EXPECT_EQ(error, ExtractionError::unsafePath("../../outside/two"));
+    }
+    EXPECT_EQ(tally.bytes(), (2 + 1) * 512u);
 }
 
 TEST(SpaceRequirement, HugeDeclaredSizesSaturate) {
