@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  clang-format
+  clang-format git
   cmake ninja-build g++ make pkg-config clang libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   rar
