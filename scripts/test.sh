@@ -16,6 +16,14 @@ cmake -S "$root" -B "$build" -G Ninja -DOSTREL_WERROR=ON >/dev/null
 cmake --build "$build" -j "$jobs"
 ctest --test-dir "$build" --output-on-failure -j "$jobs"
 
+echo "== build with Unix Makefiles"
+# CMake's default generator must build the project too (configure and build
+# only; the tests ran above).
+make_build=${OSTREL_MAKE_BUILD_DIR:-$root/build-make}
+cmake -S "$root" -B "$make_build" -G "Unix Makefiles" -DOSTREL_WERROR=ON \
+  -DOSTREL_BUILD_TESTS=OFF >/dev/null
+cmake --build "$make_build" -j "$jobs" >/dev/null
+
 echo "== build and test with sanitizers"
 asan=${OSTREL_ASAN_BUILD_DIR:-$root/build-asan}
 cmake -S "$root" -B "$asan" -G Ninja -DOSTREL_WERROR=ON -DOSTREL_SANITIZE=ON \
