@@ -18,7 +18,7 @@ packages=(
   attr e2fsprogs util-linux procps
   qt6-translations-l10n
   openbox
-  x11-utils
+  x11-utils xdotool
   libseccomp-dev
 )
 

@@ -8,7 +8,6 @@
 #include <QWidget>
 #include <stdexcept>
 
-#include "Messages/ErrorMessage.h"
 #include "Settings/AppSettings.h"
 #include "Settings/SettingsWindowController.h"
 #include "UI/DockPresence.h"
@@ -232,34 +231,22 @@ void AppDelegate::handleSuccess(const fs::path& archive, const ExtractionResult&
 }
 
 void AppDelegate::notifyOutcome(const fs::path& archive, const ExtractionOutcome& outcome) {
-    if (!notifier_) {
+    // A failure has its alert, which says all; a second word about it in a
+    // notification would only repeat it.
+    const ExtractionResult* result = outcome.result();
+    if (!notifier_ || result == nullptr) {
         return;
     }
     const QString name = QFile::decodeName(archive.filename().c_str());
-    if (const ExtractionResult* result = outcome.result()) {
-        QPointer<AppDelegate> self(this);
-        const fs::path output = result->output();
-        notifier_->notify(tr("Extracted “%1”").arg(name), [self, output] {
-            if (self) {
-                self->fileManager_->reveal(output);
-            }
-        });
-        return;
-    }
-    // A cancellation is the user's own doing and stays silent; any other
-    // failure is named here too, in case its alert opened out of sight.
-    try {
-        std::rethrow_exception(outcome.error());
-    } catch (const ExtractionError& failure) {
-        if (failure == ExtractionError::cancelled()) {
-            return;
+    const fs::path output = result->output();
+    // Where the files went is what a user asks first.
+    const QString folder = QFile::decodeName(output.parent_path().filename().c_str());
+    QPointer<AppDelegate> self(this);
+    notifier_->notify(tr("Extracted “%1”").arg(name), tr("in %1").arg(folder), [self, output] {
+        if (self) {
+            self->fileManager_->reveal(output);
         }
-        notifier_->notify(errorMessage(failure, name).title, {});
-    } catch (const std::exception& failure) {
-        notifier_->notify(errorMessage(failure, name).title, {});
-    } catch (...) {
-        notifier_->notify(errorMessage(std::runtime_error("unknown error"), name).title, {});
-    }
+    });
 }
 
 void AppDelegate::handleFailure(ExtractionQueue& queue, const fs::path& archive,

@@ -4,7 +4,7 @@
 // actionLifetime; without a service (or a bus) nothing happens.
 //
 //   DesktopNotifier notifier;  // session bus
-//   notifier.notify("Extracted “movie.rar”", [&] { files.reveal(output); });
+//   notifier.notify("Extracted “movie.rar”", "in Downloads", [&] { files.reveal(output); });
 //   DesktopNotifier probe(QDBusConnection::connectToBus(address, "test"));
 #pragma once
 
@@ -34,8 +34,12 @@ public:
     DesktopNotifier();
     explicit DesktopNotifier(QDBusConnection bus);
 
-    void notify(const QString& summary, std::function<void()> onShow) override;
+    void notify(const QString& summary, const QString& body, std::function<void()> onShow) override;
     bool awaitsAction() const override;
+
+signals:
+    // The service has said whether it reads markup.
+    void capabilitiesKnown();
 
 private slots:
     void actionInvoked(uint id, const QString& action);
@@ -47,6 +51,10 @@ private:
     std::map<uint, std::function<void()>> actions_;
     // Calls sent whose id is not known yet.
     int unanswered_ = 0;
+    // Whether the service reads the body as markup; until it has said, it is
+    // taken to, as nearly every service does, so a name is escaped rather
+    // than rendered.
+    bool bodyMarkup_ = true;
 };
 
 }  // namespace tovani

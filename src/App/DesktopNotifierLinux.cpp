@@ -26,9 +26,22 @@ DesktopNotifier::DesktopNotifier(QDBusConnection bus) : bus_(std::move(bus)) {
                  SLOT(actionInvoked(uint, QString)));
     bus_.connect(service, objectPath, interface, QStringLiteral("NotificationClosed"), this,
                  SLOT(notificationClosed(uint, uint)));
+    const QDBusMessage capabilities = QDBusMessage::createMethodCall(
+        service, objectPath, interface, QStringLiteral("GetCapabilities"));
+    auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(capabilities, callTimeoutMs), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this,
+            [this](QDBusPendingCallWatcher* finished) {
+                finished->deleteLater();
+                const QDBusPendingReply<QStringList> reply = *finished;
+                if (!reply.isError()) {
+                    bodyMarkup_ = reply.value().contains(QStringLiteral("body-markup"));
+                    emit capabilitiesKnown();
+                }
+            });
 }
 
-void DesktopNotifier::notify(const QString& summary, std::function<void()> onShow) {
+void DesktopNotifier::notify(const QString& summary, const QString& body,
+                             std::function<void()> onShow) {
     if (!bus_.isConnected()) {
         return;
     }
@@ -42,10 +55,10 @@ void DesktopNotifier::notify(const QString& summary, std::function<void()> onSho
     hints.insert(QStringLiteral("desktop-entry"), QStringLiteral(OSTREL_APP_ID));
     QDBusMessage call =
         QDBusMessage::createMethodCall(service, objectPath, interface, QStringLiteral("Notify"));
-    // The summary is plain text by the protocol; the body, which servers may
-    // read as markup, stays empty so that no name is ever rendered.
+    // The summary is plain text by the protocol; the body is markup where the
+    // service says so, and a name in it must never be rendered.
     call << QCoreApplication::applicationName() << uint(0) << QStringLiteral(OSTREL_APP_ID)
-         << summary << QString() << actions << hints << int(-1);
+         << summary << (bodyMarkup_ ? body.toHtmlEscaped() : body) << actions << hints << int(-1);
     ++unanswered_;
     auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(call, callTimeoutMs), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this,

@@ -41,7 +41,9 @@ public:
                      QObject* parent = nullptr);
     ~DefaultAppStatus() override;
 
-    // False until a refresh has read that this application is the default.
+    // False until a refresh has read that this application is the default:
+    // the recorded desktop file is this app's id and its Exec= starts this
+    // very program.
     bool isDefault() const { return isDefault_; }
     // The name of the application that is the default when it is another one
     // (its desktop file's Name=, else its desktop file id without

@@ -4,6 +4,7 @@
 // xdg-mime; handlers are named by their desktop entries.
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QPointer>
 
 #include "Settings/DesktopEntry.h"
@@ -77,7 +78,13 @@ void DefaultAppStatus::startNextRequest() {
 }
 
 void DefaultAppStatus::apply(const QString& handlerId) {
-    const bool isDefault = !handlerId.isEmpty() && handlerId == desktopId_;
+    // The record names a desktop file; only one that starts this very program
+    // is this app. A file left by another copy, or one whose program cannot
+    // start, must never pass for it.
+    const bool isDefault =
+        !handlerId.isEmpty() && handlerId == desktopId_ &&
+        DesktopEntry::program(DesktopEntry::findFile(handlerId)) ==
+            QFileInfo(QCoreApplication::applicationFilePath()).canonicalFilePath();
     setIsDefault(isDefault);
     if (isDefault || handlerId.isEmpty()) {
         setCurrentHandlerName(QString());

@@ -4,6 +4,7 @@
 //
 //   QString file = DesktopEntry::findFile("org.gnome.FileRoller.desktop");
 //   QString name = DesktopEntry::name(file);  // "Archive Manager", or empty
+//   QString exe = DesktopEntry::program(file);  // "/usr/bin/file-roller", or empty
 #pragma once
 
 #include <QString>
@@ -26,5 +27,14 @@ QString findFile(const QString& desktopId);
 // escapes of string values resolved; empty text when the file cannot be read
 // or has none.
 QString name(const QString& filePath);
+
+// The untranslated value of key in the file's [Desktop Entry] group, with
+// the escapes of string values resolved; empty text when there is none.
+QString value(const QString& filePath, const QString& key);
+
+// The program that the file's Exec= starts, found through PATH when it is
+// named without a folder, as the canonical path of an existing executable
+// file; empty text when there is none.
+QString program(const QString& filePath);
 
 }  // namespace tovani::DesktopEntry

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QStandardPaths>
 
 namespace tovani::DesktopEntry {
 
@@ -112,6 +113,10 @@ QString findFile(const QString& desktopId) {
 }
 
 QString name(const QString& filePath) {
+    return value(filePath, QStringLiteral("Name"));
+}
+
+QString value(const QString& filePath, const QString& key) {
     if (filePath.isEmpty()) {
         return {};
     }
@@ -133,11 +138,33 @@ QString name(const QString& filePath) {
             continue;
         }
         const qsizetype equals = line.indexOf(QLatin1Char('='));
-        if (equals > 0 && line.left(equals).trimmed() == QStringLiteral("Name")) {
+        if (equals > 0 && line.left(equals).trimmed() == key) {
             return unescape(line.mid(equals + 1).trimmed());
         }
     }
     return {};
+}
+
+QString program(const QString& filePath) {
+    const QString exec = value(filePath, QStringLiteral("Exec"));
+    // The first argument, which the specification lets be quoted.
+    QString first;
+    if (exec.startsWith(QLatin1Char('"'))) {
+        const qsizetype end = exec.indexOf(QLatin1Char('"'), 1);
+        first = end < 0 ? QString() : exec.mid(1, end - 1);
+    } else {
+        first = exec.section(QLatin1Char(' '), 0, 0, QString::SectionSkipEmpty);
+    }
+    if (first.isEmpty()) {
+        return {};
+    }
+    const QString found =
+        QDir::isAbsolutePath(first) ? first : QStandardPaths::findExecutable(first);
+    const QFileInfo info(found);
+    if (found.isEmpty() || !info.isFile() || !info.isExecutable()) {
+        return {};
+    }
+    return info.canonicalFilePath();
 }
 
 }  // namespace tovani::DesktopEntry

@@ -261,6 +261,10 @@
         <source>Extracted “%1”</source>
         <translation>„%1“ entpackt</translation>
     </message>
+    <message>
+        <source>in %1</source>
+        <translation>in %1</translation>
+    </message>
 </context>
 <context>
     <name>tovani::DesktopNotifier</name>

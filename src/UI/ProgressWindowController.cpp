@@ -69,7 +69,6 @@ ProgressWindowController::ProgressWindowController(QObject* parent, Clock clock,
       appearanceTimer_(appearanceTimer ? std::move(appearanceTimer) : makeDelayTimer()) {
     window_->setObjectName("progressWindow");
     window_->setWindowTitle(QCoreApplication::applicationName());
-    window_->setAttribute(Qt::WA_ShowWithoutActivating);
     window_->setAttribute(Qt::WA_DeleteOnClose, false);
 
     buildContent();
@@ -119,7 +118,15 @@ void ProgressWindowController::buildContent() {
     cancelButton_->setShortcut(QKeySequence(Qt::Key_Escape));
     cancelButton_->setAutoDefault(false);
     cancelButton_->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
-    cancelButton_->setToolTip(tr("Shift-click to cancel the remaining archives as well."));
+    const QString cancelAllHint = tr("Shift-click to cancel the remaining archives as well.");
+    cancelButton_->setToolTip(cancelAllHint);
+    cancelButton_->setAccessibleDescription(cancelAllHint);
+    // Shown under the figures while other archives wait, so that nobody has
+    // to hover to learn it.
+    hintLabel_ = new QLabel(cancelAllHint, window);
+    hintLabel_->setTextFormat(Qt::PlainText);
+    makeSecondary(hintLabel_);
+    hintLabel_->setVisible(false);
     cancelButton_->installEventFilter(this);
     connect(cancelButton_, &QPushButton::clicked, this, [this] {
         const Qt::KeyboardModifiers modifiers = clickModifiers_ | QApplication::keyboardModifiers();
@@ -137,6 +144,7 @@ void ProgressWindowController::buildContent() {
     detailLabel_->setObjectName("detailLabel");
     figuresLabel_->setObjectName("figuresLabel");
     countLabel_->setObjectName("countLabel");
+    hintLabel_->setObjectName("hintLabel");
     progressBar_->setObjectName("progressBar");
     cancelButton_->setObjectName("cancelButton");
 
@@ -157,10 +165,15 @@ void ProgressWindowController::buildContent() {
     stack->addWidget(titleLabel_);
     stack->addLayout(progressRow);
     stack->addLayout(detailRow);
+    stack->addWidget(hintLabel_);
 
+    fitHeight();
+}
+
+void ProgressWindowController::fitHeight() {
     // The width is fixed; the height is what the content needs. The labels
     // never ask for more width, so long texts are shortened instead.
-    window->setFixedSize(windowWidth, stack->sizeHint().height());
+    window_->setFixedSize(windowWidth, window_->layout()->sizeHint().height());
 }
 
 void ProgressWindowController::setOnCancel(std::function<void()> onCancel) {
@@ -179,6 +192,12 @@ void ProgressWindowController::begin(const QString& archiveName, std::int64_t po
     detailLabel_->clear();
     figuresLabel_->clear();
     countLabel_->setText(total >= 2 ? tr("%1 of %2").arg(position).arg(total) : QString());
+    const bool othersWait = position < total;
+    if (hintLabel_->isVisibleTo(window_.get()) != othersWait) {
+        hintLabel_->setVisible(othersWait);
+        window_->layout()->invalidate();
+        fitHeight();
+    }
     cancelButton_->setEnabled(true);
     // A range of 0..0 is the indeterminate, animated bar.
     progressBar_->setRange(0, 0);
@@ -270,9 +289,13 @@ void ProgressWindowController::appear() {
         }
         return;
     }
-    // Comes to the front without taking the focus from what the user is doing.
+    // The user asked for this job (a double-click, mostly), so the window takes
+    // the keyboard focus, Escape included; the window manager still decides
+    // by the launch's startup id what a window asked for may take. An open
+    // dialog keeps it: the window waited above until it was gone.
     window_->show();
     window_->raise();
+    window_->activateWindow();
     DockPresence::refresh();
 }
 

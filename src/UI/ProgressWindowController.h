@@ -81,6 +81,7 @@ protected:
 
 private:
     void buildContent();
+    void fitHeight();
     void appear();
     void cancel();
     void cancelAll();
@@ -99,6 +100,7 @@ private:
     QLabel* detailLabel_ = nullptr;
     QLabel* figuresLabel_ = nullptr;
     QLabel* countLabel_ = nullptr;
+    QLabel* hintLabel_ = nullptr;
     QProgressBar* progressBar_ = nullptr;
     QPushButton* cancelButton_ = nullptr;
     std::unique_ptr<DelayTimer> appearanceTimer_;

@@ -49,12 +49,14 @@ class RecordingNotifier : public Notifier {
 public:
     struct Sent {
         std::string summary;
+        std::string body;
         std::function<void()> onShow;
     };
     RecordingNotifier(std::vector<Sent>& sent, const bool& awaiting)
         : sent_(sent), awaiting_(awaiting) {}
-    void notify(const QString& summary, std::function<void()> onShow) override {
-        sent_.push_back({summary.toStdString(), std::move(onShow)});
+    void notify(const QString& summary, const QString& body,
+                std::function<void()> onShow) override {
+        sent_.push_back({summary.toStdString(), body.toStdString(), std::move(onShow)});
     }
     bool awaitsAction() const override { return awaiting_; }
 

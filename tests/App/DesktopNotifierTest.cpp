@@ -19,8 +19,14 @@ class FakeNotificationServer : public QDBusVirtualObject {
 public:
     QString introspect(const QString&) const override { return {}; }
     bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override {
-        if (message.interface() != DesktopNotifier::interface ||
-            message.member() != QStringLiteral("Notify")) {
+        if (message.interface() != DesktopNotifier::interface) {
+            return false;
+        }
+        if (message.member() == QStringLiteral("GetCapabilities")) {
+            connection.send(message.createReply(QVariant::fromValue(capabilities)));
+            return true;
+        }
+        if (message.member() != QStringLiteral("Notify")) {
             return false;
         }
         calls.append(message.arguments());
@@ -35,6 +41,7 @@ public:
     }
 
     QList<QVariantList> calls;
+    QStringList capabilities{QStringLiteral("actions"), QStringLiteral("body-markup")};
 };
 
 class DesktopNotifierTest : public ::testing::Test {
@@ -57,8 +64,8 @@ TEST_F(DesktopNotifierTest, NotifiesWithPlainSummaryAndRunsShowItOnlyForItsOwnNo
 
     DesktopNotifier notifier(bus.connect(QStringLiteral("app")));
     int shown = 0;
-    notifier.notify("Extracted “<b>a</b>.rar”", [&] { ++shown; });
-    notifier.notify("“b.rar” is damaged.", {});
+    notifier.notify("Extracted “<b>a</b>.rar”", "in <i>x</i> & y", [&] { ++shown; });
+    notifier.notify("“b.rar” is damaged.", "", {});
     EXPECT_TRUE(notifier.awaitsAction());
     ASSERT_TRUE(queue::waitFor([&] { return fake.calls.size() == 2; }));
 
@@ -66,8 +73,8 @@ TEST_F(DesktopNotifierTest, NotifiesWithPlainSummaryAndRunsShowItOnlyForItsOwnNo
     ASSERT_EQ(first.size(), 8);
     EXPECT_EQ(first[0].toString(), QCoreApplication::applicationName());
     EXPECT_EQ(first[3].toString(), "Extracted “<b>a</b>.rar”");
-    // Nothing goes where a server would read markup.
-    EXPECT_EQ(first[4].toString(), "");
+    // A server that reads markup gets the body escaped: no name is rendered.
+    EXPECT_EQ(first[4].toString(), "in &lt;i&gt;x&lt;/i&gt; &amp; y");
     EXPECT_EQ(first[5].toStringList(),
               QStringList({"default", "Show in File Manager", "show", "Show in File Manager"}));
     EXPECT_EQ(fake.calls[1][5].toStringList(), QStringList());
@@ -85,13 +92,29 @@ TEST_F(DesktopNotifierTest, NotifiesWithPlainSummaryAndRunsShowItOnlyForItsOwnNo
     service.unregisterObject(DesktopNotifier::objectPath);
 }
 
+TEST_F(DesktopNotifierTest, AServerWithoutMarkupGetsTheBodyAsItIs) {
+    QDBusConnection service = bus.connect(QStringLiteral("fake-notifications-plain"));
+    FakeNotificationServer fake;
+    fake.capabilities = {QStringLiteral("actions")};
+    ASSERT_TRUE(service.registerService(DesktopNotifier::service));
+    ASSERT_TRUE(service.registerVirtualObject(DesktopNotifier::objectPath, &fake));
+    DesktopNotifier notifier(bus.connect(QStringLiteral("app-plain")));
+    bool known = false;
+    QObject::connect(&notifier, &DesktopNotifier::capabilitiesKnown, [&] { known = true; });
+    ASSERT_TRUE(queue::waitFor([&] { return known; }));
+    notifier.notify("Extracted “a.rar”", "in R&D", {});
+    ASSERT_TRUE(queue::waitFor([&] { return !fake.calls.isEmpty(); }));
+    EXPECT_EQ(fake.calls[0][4].toString(), "in R&D");
+    service.unregisterObject(DesktopNotifier::objectPath);
+}
+
 TEST_F(DesktopNotifierTest, AClosedNotificationIsNoLongerAwaited) {
     QDBusConnection service = bus.connect(QStringLiteral("fake-notifications-2"));
     FakeNotificationServer fake;
     ASSERT_TRUE(service.registerService(DesktopNotifier::service));
     ASSERT_TRUE(service.registerVirtualObject(DesktopNotifier::objectPath, &fake));
     DesktopNotifier notifier(bus.connect(QStringLiteral("app-2")));
-    notifier.notify("Extracted “a.rar”", [] {});
+    notifier.notify("Extracted “a.rar”", "", [] {});
     ASSERT_TRUE(queue::waitFor([&] { return !fake.calls.isEmpty(); }));
     fake.emitSignal(service, "NotificationClosed", {uint(7), uint(1)});
     EXPECT_TRUE(queue::waitFor([&] { return !notifier.awaitsAction(); }));
@@ -100,11 +123,11 @@ TEST_F(DesktopNotifierTest, AClosedNotificationIsNoLongerAwaited) {
 
 TEST_F(DesktopNotifierTest, WithoutAServiceNothingHappensAndNothingIsAwaited) {
     DesktopNotifier notifier(bus.connect(QStringLiteral("lonely")));
-    notifier.notify("Extracted “a.rar”", [] { ADD_FAILURE() << "no action can come"; });
+    notifier.notify("Extracted “a.rar”", "", [] { ADD_FAILURE() << "no action can come"; });
     EXPECT_TRUE(queue::waitFor([&] { return !notifier.awaitsAction(); }));
 
     DesktopNotifier unconnected(QDBusConnection(QStringLiteral("no such connection")));
-    unconnected.notify("Extracted “a.rar”", [] {});
+    unconnected.notify("Extracted “a.rar”", "", [] {});
     EXPECT_FALSE(unconnected.awaitsAction());
 }
 

@@ -148,6 +148,58 @@ TEST_P(TerminatedMidExtraction, CancelsTheJobRemovesItsWorkspaceAndExitsCleanly)
     EXPECT_EQ(directoryNames(folder), (std::set<std::string>{"big.rar"}));
 }
 
+// The app's decoders, found through the kernel's list of each thread's children.
+std::vector<pid_t> decodersOf(pid_t app) {
+    std::vector<pid_t> found;
+    std::error_code error;
+    for (const fs::directory_entry& task :
+         fs::directory_iterator("/proc/" + std::to_string(app) + "/task", error)) {
+        std::ifstream children(task.path() / "children");
+        for (pid_t child; children >> child;) {
+            std::ifstream comm("/proc/" + std::to_string(child) + "/comm");
+            std::string name;
+            if (std::getline(comm, name) && name == "ostrel-decoder") {
+                found.push_back(child);
+            }
+        }
+    }
+    return found;
+}
+
+TEST_F(AppProcessTest, EscapeOnTheProgressWindowCancelsWithoutAClickFirst) {
+    TempDirectory dir;
+    const fs::path archive = bigArchive(dir.path());
+    const fs::path folder = archive.parent_path();
+    start({QFile::decodeName(archive.c_str())});
+    const pid_t pid = static_cast<pid_t>(app.processId());
+
+    // The extraction's decoder is held still, so the job outlives the
+    // window's appearance and the key surely arrives mid-way.
+    std::vector<pid_t> decoders;
+    ASSERT_TRUE(XSession::waitUntil(
+        [&] { return !workspacesIn(folder).empty() && !(decoders = decodersOf(pid)).empty(); },
+        30000));
+    for (const pid_t decoder : decoders) {
+        ::kill(decoder, SIGSTOP);
+    }
+    unsigned long window = 0;
+    const bool focused = XSession::waitUntil(
+        [&] { return (window = windowTitled("Ostrel")) && XSession::activeWindow() == window; },
+        10000);
+    if (focused) {
+        // To whatever has the keyboard focus, as a key press of the user's.
+        QProcess::execute("xdotool", {"key", "Escape"});
+    }
+    for (const pid_t decoder : decoders) {
+        ::kill(decoder, SIGCONT);
+    }
+    ASSERT_TRUE(focused) << "the progress window never took the focus";
+
+    EXPECT_TRUE(exitsCleanly());
+    EXPECT_TRUE(workspacesIn(folder).empty());
+    EXPECT_EQ(directoryNames(folder), (std::set<std::string>{"big.rar"}));
+}
+
 INSTANTIATE_TEST_SUITE_P(Signals, TerminatedMidExtraction, ::testing::Values(SIGTERM, SIGHUP),
                          [](const ::testing::TestParamInfo<int>& info) {
                              return std::string(info.param == SIGTERM ? "SIGTERM" : "SIGHUP");

@@ -77,11 +77,16 @@ protected:
     void SetUp() override { testing::ensureCoreApplication(); }
 
     // A launchable desktop entry; xdg-mime ignores defaults whose Exec it
-    // cannot find.
+    // cannot find. Ostrel's own starts this very program.
     void installDesktopFile(const fs::path& applications, const std::string& relativePath,
-                            const std::string& name) {
+                            const std::string& name, std::string exec = {}) {
+        if (exec.empty()) {
+            exec = relativePath == "org.ostrel.Ostrel.desktop"
+                       ? QCoreApplication::applicationFilePath().toStdString()
+                       : "true";
+        }
         writeFile(applications / relativePath,
-                  "[Desktop Entry]\nType=Application\nName=" + name + "\nExec=true %F\n");
+                  "[Desktop Entry]\nType=Application\nName=" + name + "\nExec=" + exec + " %F\n");
     }
     void recordDefault(const std::string& desktopId) {
         writeFile(dir / "config/mimeapps.list",
@@ -116,6 +121,20 @@ TEST_F(DefaultAppStatusTest, ThisAppAsDefaultHasNoHandlerName) {
     ASSERT_TRUE(waitForRefresh(status));
     EXPECT_TRUE(status.isDefault());
     EXPECT_EQ(status.currentHandlerName(), QString());
+}
+
+// Ostrel's desktop file id is recorded, but the file does not start this app.
+TEST_F(DefaultAppStatusTest, ThisAppsIdStartingAnotherOrNoProgramIsNotThisApp) {
+    const std::string self = QCoreApplication::applicationFilePath().toStdString();
+    for (const std::string& exec :
+         {std::string("/nonexistent/ostrel"), std::string("ostrel-not-on-the-path"),
+          std::string("true"), "\"" + self + "-copy\"", (dir / "home").string()}) {
+        installDesktopFile(home, "org.ostrel.Ostrel.desktop", "Ostrel", exec);
+        recordDefault("org.ostrel.Ostrel.desktop");
+        DefaultAppStatus status;
+        ASSERT_TRUE(waitForRefresh(status));
+        EXPECT_FALSE(status.isDefault()) << exec;
+    }
 }
 
 TEST_F(DefaultAppStatusTest, AnotherAppAsDefaultIsNamedFromItsDesktopFile) {

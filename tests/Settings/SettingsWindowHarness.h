@@ -89,6 +89,10 @@ protected:
         qputenv("XDG_DATA_DIRS", QByteArray::fromStdString((dir_ / "system").string()));
         writeFile(dir_ / "data/applications/archive-viewer.desktop",
                   "[Desktop Entry]\nType=Application\nName=Archive Viewer\nExec=av %F\n");
+        // This app's own, which starts this very program.
+        writeFile(dir_ / "data/applications" / kAppId.toStdString(),
+                  "[Desktop Entry]\nType=Application\nName=Ostrel\nExec=" +
+                      QCoreApplication::applicationFilePath().toStdString() + " %F\n");
     }
     void TearDown() override {
         controller_.reset();

@@ -64,11 +64,12 @@ TEST_F(ProgressWindowTest, WindowIsFixedWidthTitledWithoutCloseControl) {
     EXPECT_FALSE(flags.testFlag(Qt::WindowCloseButtonHint));
     EXPECT_FALSE(flags.testFlag(Qt::WindowMinimizeButtonHint));
     EXPECT_FALSE(flags.testFlag(Qt::WindowMaximizeButtonHint));
-    EXPECT_TRUE(window().testAttribute(Qt::WA_ShowWithoutActivating));
+    // The user asked for the job: the window may take the focus.
+    EXPECT_FALSE(window().testAttribute(Qt::WA_ShowWithoutActivating));
     EXPECT_FALSE(window().isVisible());
 }
 
-TEST_F(ProgressWindowTest, AppearsOnlyAfterOneSecondWithoutTakingFocus) {
+TEST_F(ProgressWindowTest, AppearsOnlyAfterOneSecond) {
     DockPresence::refresh();
     controller->begin("a.rar", 1, 1);
     EXPECT_EQ(appearance->delay(), ProgressWindowController::appearanceDelay);
@@ -204,12 +205,22 @@ TEST_F(ProgressWindowTest, BeginResetsTextsAndCountsTheBatch) {
     controller->update({.completedBytes = 5, .totalBytes = 10, .currentPath = "x/y.txt"});
     EXPECT_EQ(text("detailLabel"), "x/y.txt");
 
+    const auto* hint = window().findChild<QWidget*>("hintLabel");
+    ASSERT_NE(hint, nullptr);
+    EXPECT_FALSE(hint->isVisibleTo(&window()));
+    const int alone = window().height();
     for (int position = 1; position <= 3; ++position) {
         controller->begin("set.part1.rar", position, 3);
         EXPECT_EQ(text("countLabel"), QString("%1 of 3").arg(position));
         EXPECT_EQ(text("detailLabel"), "");
         EXPECT_TRUE(barIsIndeterminate());
+        // The Shift-click hint shows, without hovering, while others wait.
+        EXPECT_EQ(hint->isVisibleTo(&window()), position < 3);
+        EXPECT_EQ(window().height() > alone, position < 3);
     }
+    EXPECT_EQ(text("hintLabel"), "Shift-click to cancel the remaining archives as well.");
+    EXPECT_EQ(window().findChild<QWidget*>("cancelButton")->accessibleDescription(),
+              text("hintLabel"));
     controller->finish();
 }
 
