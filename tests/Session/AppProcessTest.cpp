@@ -4,6 +4,10 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusVirtualObject>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
@@ -198,6 +202,63 @@ TEST_F(AppProcessTest, EscapeOnTheProgressWindowCancelsWithoutAClickFirst) {
     EXPECT_TRUE(exitsCleanly());
     EXPECT_TRUE(workspacesIn(folder).empty());
     EXPECT_EQ(directoryNames(folder), (std::set<std::string>{"big.rar"}));
+}
+
+// The session's notification service: keeps what it is sent.
+class NotificationRecorder : public QDBusVirtualObject {
+public:
+    QString introspect(const QString&) const override { return {}; }
+    bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override {
+        if (message.member() == QStringLiteral("GetCapabilities")) {
+            connection.send(message.createReply(
+                QVariant(QStringList{QStringLiteral("actions"), QStringLiteral("body-markup")})));
+            return true;
+        }
+        if (message.member() != QStringLiteral("Notify")) {
+            return false;
+        }
+        sent.append(message.arguments());
+        connection.send(message.createReply(QVariant::fromValue(uint(sent.size()))));
+        return true;
+    }
+    QList<QVariantList> sent;
+};
+
+TEST_F(AppProcessTest, AQuickFailureIsOneAlertAloneAndAQuickSuccessNotifiesWhereItWent) {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    NotificationRecorder notifications;
+    ASSERT_TRUE(bus.registerService(QStringLiteral("org.freedesktop.Notifications")));
+    ASSERT_TRUE(bus.registerVirtualObject(QStringLiteral("/org/freedesktop/Notifications"),
+                                          &notifications));
+    TempDirectory dir;
+    const fs::path folder = dir / "Downloads";
+    fs::create_directories(folder);
+    writeFile(folder / "broken.rar", "no archive at all");
+
+    start({QFile::decodeName((folder / "broken.rar").c_str())});
+    unsigned long alert = 0;
+    ASSERT_TRUE(XSession::waitUntil([&] { return (alert = windowTitled("Ostrel")); }, 20000));
+    ::kill(static_cast<pid_t>(app.processId()), SIGTERM);
+    EXPECT_TRUE(exitsCleanly());
+    // Whatever the app sent reached the bus before it went away; one round
+    // trip through the bus lets it arrive here.
+    (void)bus.interface()->registeredServiceNames();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(notifications.sent.isEmpty()) << "a failure has its alert and nothing more";
+
+    writeFile(dir / "sources/recipes.txt", "flour, water, salt");
+    rar(dir / "sources", (folder / "Recipes.rar").string(), {}, {"recipes.txt"});
+    start({QFile::decodeName((folder / "Recipes.rar").c_str())});
+    ASSERT_TRUE(XSession::waitUntil([&] { return !notifications.sent.isEmpty(); }, 20000));
+    const QVariantList& success = notifications.sent.front();
+    EXPECT_EQ(success.value(3).toString(), "Extracted “Recipes.rar”");
+    EXPECT_EQ(success.value(4).toString(), "in Downloads");
+    EXPECT_TRUE(fs::exists(folder / "recipes.txt"));
+    ::kill(static_cast<pid_t>(app.processId()), SIGTERM);
+    EXPECT_TRUE(exitsCleanly());
+    EXPECT_EQ(notifications.sent.size(), 1);
+    bus.unregisterObject(QStringLiteral("/org/freedesktop/Notifications"));
+    bus.unregisterService(QStringLiteral("org.freedesktop.Notifications"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Signals, TerminatedMidExtraction, ::testing::Values(SIGTERM, SIGHUP),
