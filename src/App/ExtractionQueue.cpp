@@ -115,7 +115,7 @@ void ExtractionQueue::startNextIfPossible() {
     }
     Job job = std::move(pending_.front());
     pending_.pop_front();
-    auto cancellation = std::make_shared<CancellationFlag>();
+    auto cancellation = std::make_shared<Cancellation>();
     current_ = Current{job, cancellation};
     ++startedCount_;
     const QPointer<ExtractionQueue> self(this);
@@ -127,8 +127,7 @@ void ExtractionQueue::startNextIfPossible() {
     }
 }
 
-void ExtractionQueue::submit(const Job& job,
-                             const std::shared_ptr<CancellationFlag>& cancellation) {
+void ExtractionQueue::submit(const Job& job, const std::shared_ptr<Cancellation>& cancellation) {
     const QPointer<ExtractionQueue> queue(this);
     QObject* courier = courier_.get();
     EngineFactory engineFactory = engineFactory_;
@@ -152,7 +151,7 @@ void ExtractionQueue::submit(const Job& job,
                 [queue, cancellation, progress] { deliverProgress(queue, cancellation, progress); },
                 Qt::QueuedConnection);
         };
-        handlers.isCancelled = [cancellation] { return cancellation->isCancelled(); };
+        handlers.cancellation = cancellation.get();
 
         std::optional<ExtractionOutcome> outcome;
         try {
@@ -185,7 +184,7 @@ std::optional<std::string> ExtractionQueue::answerPassword(const QPointer<Extrac
 }
 
 void ExtractionQueue::deliverProgress(const QPointer<ExtractionQueue>& queue,
-                                      const std::shared_ptr<CancellationFlag>& cancellation,
+                                      const std::shared_ptr<Cancellation>& cancellation,
                                       const ExtractionProgress& progress) {
     ExtractionQueue* self = alive(queue);
     // The flag's identity tells whether the report's own job still runs.

@@ -266,7 +266,7 @@ TEST_F(ExtractionQueueTest, ReportOfEndedJobIsDropped) {
     makeArchive("b", "beta");
     ExtractionQueue queue;
     queue.setDelegate(&delegate);
-    std::shared_ptr<CancellationFlag> firstJob;
+    std::shared_ptr<Cancellation> firstJob;
     delegate.onStart = [&](ExtractionQueue& q, std::int64_t position) {
         if (position == 1) {
             firstJob = ExtractionQueueProbe::currentFlag(q);
