@@ -1,6 +1,6 @@
 // A job whose decoder is blocked on a pipe in place of a volume: the pipe
 // is swapped in while the job asks for its password (the listing has read
-// every part by then), so the extraction's real decoder blocks in a read.
+// every part by then), so the extraction's real decoder blocks opening it.
 // Cancel ends that job within a second and the queue goes on to the next
 // archive; SIGTERM ends the app within a second. The decoder is killed and
 // reaped, and the folder gains nothing but the next archive's output.

@@ -1,8 +1,9 @@
 // ostrel-extract with a pipe in place of a volume. Present from the start,
 // the pipe is refused by name and the next archive runs. Swapped in while the
-// tool asks for the password, it leaves the decoder blocked in a read; then
+// tool asks for the password, it leaves the decoder blocked opening it; then
 // Ctrl-C and SIGTERM still end the tool within a second, as that signal, with
-// its decoder killed and reaped and nothing left in the folder.
+// its decoder killed and reaped and nothing left in the folder; so does a
+// closed terminal (SIGHUP).
 #include <signal.h>
 
 #include <gtest/gtest.h>
@@ -61,9 +62,10 @@ TEST_F(ExtractStuckDecoderTest, APipeInPlaceOfAVolumeIsRefusedByNameAndTheNextAr
     EXPECT_EQ(run.out, (dir / "later.txt").string() + "\n");
 }
 
-TEST_F(ExtractStuckDecoderTest, CtrlCAndTerminateEndTheToolWithinASecondWhileItsDecoderIsBlocked) {
+TEST_F(ExtractStuckDecoderTest,
+       CtrlCHangUpAndTerminateEndTheToolWithinASecondWhileItsDecoderIsBlocked) {
     makeArchives({"-psecret"});
-    for (const int signal : {SIGINT, SIGTERM}) {
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
         SCOPED_TRACE(signal);
         const std::string part2 = readFile(dir / "x.part2.rar");
         {
@@ -82,12 +84,25 @@ TEST_F(ExtractStuckDecoderTest, CtrlCAndTerminateEndTheToolWithinASecondWhileIts
             EXPECT_EQ(run.exitCode, 128 + signal);
             EXPECT_EQ(run.out, "");
             EXPECT_TRUE(isGone(decoder)) << "the decoder lives on";
-            // Ctrl-C and SIGTERM stop the batch: later.rar is not started.
+            // Every signal stops the batch: later.rar is not started.
             EXPECT_EQ(directoryNames(dir.path()), archives);
         }
         fs::remove(dir / "x.part2.rar");
         writeFile(dir / "x.part2.rar", part2);
     }
+}
+
+TEST_F(ExtractStuckDecoderTest, CtrlCAtThePasswordPromptEndsTheToolWithinASecond) {
+    makeArchives({"-psecret"});
+    ToolProcess tool({"x.part1.rar", "later.rar"}, dir.path(), true, true);
+    ASSERT_TRUE(tool.awaitOnTerminal("Password: "));
+    const auto sent = Clock::now();
+    tool.signal(SIGINT);
+    ToolProcess::Result run = tool.wait();
+    EXPECT_LT(Clock::now() - sent, 1s);
+    EXPECT_EQ(run.exitCode, 128 + SIGINT);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(directoryNames(dir.path()), archives);
 }
 
 }  // namespace
