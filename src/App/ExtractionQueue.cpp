@@ -44,9 +44,7 @@ ExtractionQueue::ExtractionQueue(EngineFactory engineFactory, QObject* parent)
 
 ExtractionQueue::~ExtractionQueue() {
     closing_ = true;
-    if (current_) {
-        current_->cancellation->cancel();
-    }
+    cancelCurrent();
     worker_->quit();
     // The running job may be waiting for a password question sent to the
     // courier; nothing else serves this thread's events now, so serve the
@@ -86,7 +84,7 @@ void ExtractionQueue::add(const std::vector<fs::path>& archives, const OptionsFo
 }
 
 void ExtractionQueue::cancelCurrent() {
-    if (current_) {
+    if (current_ && current_->cancellation) {
         current_->cancellation->cancel();
     }
 }
@@ -115,16 +113,34 @@ void ExtractionQueue::startNextIfPossible() {
     }
     Job job = std::move(pending_.front());
     pending_.pop_front();
-    auto cancellation = std::make_shared<Cancellation>();
+    // Without a descriptor left for its cancellation the job cannot run
+    // safely; it then fails as it starts, and the queue goes on.
+    std::shared_ptr<Cancellation> cancellation;
+    std::exception_ptr cannotStart;
+    try {
+        cancellation = std::make_shared<Cancellation>();
+    } catch (const std::system_error&) {
+        cannotStart = std::current_exception();
+    }
     current_ = Current{job, cancellation};
     ++startedCount_;
     const QPointer<ExtractionQueue> self(this);
     if (ExtractionQueueDelegate* receiver = delegate()) {
         receiver->didStart(*this, job.archive, startedCount_, totalCount_);
     }
-    if (alive(self)) {
-        submit(job, cancellation);
+    if (!alive(self)) {
+        return;
     }
+    if (cannotStart) {
+        QMetaObject::invokeMethod(
+            courier_.get(),
+            [self, job, outcome = ExtractionOutcome::failure(cannotStart)] {
+                finish(self, job, outcome);
+            },
+            Qt::QueuedConnection);
+        return;
+    }
+    submit(job, cancellation);
 }
 
 void ExtractionQueue::submit(const Job& job, const std::shared_ptr<Cancellation>& cancellation) {

@@ -93,6 +93,7 @@ private:
     };
     struct Current {
         Job job;
+        // Null only for a job that failed as it started.
         std::shared_ptr<Cancellation> cancellation;
     };
     friend class ExtractionQueueProbe;  // lets tests replay a late progress report
