@@ -79,8 +79,9 @@ TEST_F(ExtractStuckDecoderTest,
 
             const auto sent = Clock::now();
             tool.signal(signal);
-            ToolProcess::Result run = tool.wait();
+            ASSERT_TRUE(tool.endsWithin(5s)) << "the tool hangs";
             EXPECT_LT(Clock::now() - sent, 1s);
+            ToolProcess::Result run = tool.wait();
             EXPECT_EQ(run.exitCode, 128 + signal);
             EXPECT_EQ(run.out, "");
             EXPECT_TRUE(isGone(decoder)) << "the decoder lives on";
@@ -98,8 +99,9 @@ TEST_F(ExtractStuckDecoderTest, CtrlCAtThePasswordPromptEndsTheToolWithinASecond
     ASSERT_TRUE(tool.awaitOnTerminal("Password: "));
     const auto sent = Clock::now();
     tool.signal(SIGINT);
-    ToolProcess::Result run = tool.wait();
+    ASSERT_TRUE(tool.endsWithin(5s)) << "the tool hangs";
     EXPECT_LT(Clock::now() - sent, 1s);
+    ToolProcess::Result run = tool.wait();
     EXPECT_EQ(run.exitCode, 128 + SIGINT);
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(directoryNames(dir.path()), archives);

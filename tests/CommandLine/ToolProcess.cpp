@@ -132,6 +132,17 @@ void ToolProcess::drainTerminal() {
     }
 }
 
+bool ToolProcess::endsWithin(std::chrono::milliseconds timeout) {
+    return waitUntil(
+        [&] {
+            siginfo_t info{};
+            return reaped_ || (::waitid(P_PID, static_cast<id_t>(pid_), &info,
+                                        WEXITED | WNOHANG | WNOWAIT) == 0 &&
+                               info.si_pid == pid_);
+        },
+        timeout);
+}
+
 ToolProcess::Result ToolProcess::wait() {
     Result result;
     if (terminalMaster_ >= 0)

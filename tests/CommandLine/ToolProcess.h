@@ -51,6 +51,9 @@ public:
     bool awaitOnTerminal(const std::string& text);
     void type(const std::string& text) const;
 
+    // True once the process has ended (it is not reaped yet); false when it
+    // still runs after the timeout.
+    bool endsWithin(std::chrono::milliseconds timeout);
     // Reaps the process (once) and collects what it wrote.
     Result wait();
 
