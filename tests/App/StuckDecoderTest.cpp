@@ -21,6 +21,7 @@
 #include "App/QueueTestSupport.h"
 #include "App/TerminationSignals.h"
 #include "support/BlockingVolume.h"
+#include "support/PatternedBytes.h"
 #include "support/ProcessTree.h"
 #include "support/RarTool.h"
 #include "support/TempDirectory.h"
@@ -32,20 +33,10 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-std::string noise(std::size_t size) {
-    std::string bytes(size, '\0');
-    std::uint32_t state = 3;
-    for (char& byte : bytes) {
-        state = state * 1103515245u + 12345u;
-        byte = static_cast<char>(state >> 16);
-    }
-    return bytes;
-}
-
 // x.part1.rar … x.part3.rar in folder, movie.bin encrypted with "secret".
 fs::path makeLockedSet(const fs::path& folder) {
     TempDirectory sources;
-    makeTree(sources.path(), {{"movie.bin", noise(300'000)}});
+    makeTree(sources.path(), {{"movie.bin", patterned(300'000)}});
     return rar(sources.path(), (folder / "x.rar").string(), {"-m0", "-v100k", "-psecret"},
                {"movie.bin"});
 }

@@ -14,6 +14,7 @@
 
 #include "CommandLine/ToolProcess.h"
 #include "support/BlockingVolume.h"
+#include "support/PatternedBytes.h"
 #include "support/ProcessTree.h"
 #include "support/RarTool.h"
 #include "support/TempDirectory.h"
@@ -25,22 +26,12 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-std::string noise(std::size_t size) {
-    std::string bytes(size, '\0');
-    std::uint32_t state = 5;
-    for (char& byte : bytes) {
-        state = state * 1103515245u + 12345u;
-        byte = static_cast<char>(state >> 16);
-    }
-    return bytes;
-}
-
 class ExtractStuckDecoderTest : public ::testing::Test {
 protected:
     // x.part1.rar … x.part3.rar holding movie.bin (made with the switches),
     // and later.rar holding later.txt.
     void makeArchives(std::vector<std::string> switches) {
-        makeTree(dir / "src", {{"movie.bin", noise(300'000)}, {"later.txt", "l"}});
+        makeTree(dir / "src", {{"movie.bin", patterned(300'000)}, {"later.txt", "l"}});
         switches.insert(switches.end(), {"-m0", "-v100k"});
         rar(dir / "src", (dir / "x.rar").string(), switches, {"movie.bin"});
         rar(dir / "src", (dir / "later.rar").string(), {}, {"later.txt"});

@@ -14,6 +14,7 @@
 
 #include "TovaniCore/ExtractorHarness.h"
 #include "support/OtherUser.h"
+#include "support/PatternedBytes.h"
 #include "support/RarTool.h"
 
 namespace tovani::testing {
@@ -22,16 +23,6 @@ namespace {
 namespace fs = std::filesystem;
 using E = ExtractionError;
 using Reason = E::VolumeUnreadable::Reason;
-
-std::string noise(std::size_t size) {
-    std::string bytes(size, '\0');
-    std::uint32_t state = 7;
-    for (char& byte : bytes) {
-        state = state * 1103515245u + 12345u;
-        byte = static_cast<char>(state >> 16);
-    }
-    return bytes;
-}
 
 // A listening socket bound at path, as another program would leave one.
 void makeSocket(const fs::path& path) {
@@ -48,7 +39,7 @@ protected:
     // x.part1.rar … x.part3.rar with one file across them; the contents of
     // part 2 are kept to restore it.
     fs::path makeSet() {
-        makeTree(dir / "src", {{"movie.bin", noise(300'000)}});
+        makeTree(dir / "src", {{"movie.bin", patterned(300'000)}});
         const fs::path first =
             rar(dir / "src", (dir / "x.rar").string(), {"-m0", "-v100k"}, {"movie.bin"});
         fs::remove_all(dir / "src");

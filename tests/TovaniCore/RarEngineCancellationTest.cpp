@@ -16,6 +16,7 @@
 
 #include "TovaniCore/RarEngine.h"
 #include "support/BlockingVolume.h"
+#include "support/PatternedBytes.h"
 #include "support/ProcessTree.h"
 #include "support/RarRecordingSink.h"
 #include "support/RarTool.h"
@@ -32,17 +33,6 @@ using testing::RecordingSink;
 using testing::TempDirectory;
 
 constexpr auto kPromptly = 1s;
-
-// Incompressible, so that -m0 volumes split it.
-std::string noise(std::size_t size) {
-    std::string bytes(size, '\0');
-    std::uint32_t state = 99;
-    for (char& byte : bytes) {
-        state = state * 1103515245u + 12345u;
-        byte = static_cast<char>(state >> 16);
-    }
-    return bytes;
-}
 
 // Runs the engine call on a thread of its own; its error, or none.
 std::future<std::optional<ExtractionError>> start(std::function<void()> call) {
@@ -80,7 +70,7 @@ class RarEngineCancellation : public ::testing::Test {
 protected:
     // x.part1.rar … x.part3.rar with one file across them.
     fs::path makeSet() {
-        testing::makeTree(dir / "src", {{"movie.bin", noise(300'000)}});
+        testing::makeTree(dir / "src", {{"movie.bin", testing::patterned(300'000)}});
         const fs::path first =
             testing::rar(dir / "src", (dir / "x.rar").string(), {"-m0", "-v100k"}, {"movie.bin"});
         fs::remove_all(dir / "src");
