@@ -207,10 +207,14 @@ private:
 }  // namespace
 
 ArchiveListing InProcessRarEngine::list(const fs::path& archive,
-                                        const std::optional<std::string>& password) const {
+                                        const std::optional<std::string>& password,
+                                        const Cancellation& cancellation) const {
     Session session(archive, false, password);
     std::vector<ArchiveEntry> entries;
     while (std::optional<ArchiveEntry> entry = session.readEntry()) {
+        if (cancellation.isCancelled()) {
+            throw ExtractionError::cancelled();
+        }
         entries.push_back(std::move(*entry));
         session.skipEntry(entries.back());
     }
@@ -222,10 +226,13 @@ ArchiveListing InProcessRarEngine::list(const fs::path& archive,
 }
 
 void InProcessRarEngine::extract(const fs::path& archive,
-                                 const std::optional<std::string>& password,
-                                 ArchiveEntrySink& into) const {
+                                 const std::optional<std::string>& password, ArchiveEntrySink& into,
+                                 const Cancellation& cancellation) const {
     Session session(archive, true, password);
     while (std::optional<ArchiveEntry> entry = session.readEntry()) {
+        if (cancellation.isCancelled()) {
+            throw ExtractionError::cancelled();
+        }
         if (into.begin(*entry) && entry->isFile()) {
             session.extractEntry(*entry, into);
         } else {

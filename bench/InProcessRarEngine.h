@@ -3,10 +3,11 @@
 // exists for the benchmark only (ostrel-extract-inprocess), to measure what
 // the confined decoder costs or saves; it is never installed. It admits the
 // same volumes and maps the bridge's statuses to the same errors as
-// RarEngine, and holds no state between calls.
+// RarEngine, and holds no state between calls. Running in this process, it
+// can only check its cancellation between entries, not wake a blocked read.
 //
 //   auto engine = std::make_shared<const InProcessRarEngine>();
-//   int status = ExtractCommand(options, interrupted, engine).run();
+//   int status = ExtractCommand(options, stop, engine).run();
 #pragma once
 
 #include "TovaniCore/ArchiveEngine.h"
@@ -16,9 +17,11 @@ namespace tovani {
 class InProcessRarEngine final : public ArchiveEngine {
 public:
     ArchiveListing list(const std::filesystem::path& archive,
-                        const std::optional<std::string>& password) const override;
+                        const std::optional<std::string>& password,
+                        const Cancellation& cancellation = Cancellation::never()) const override;
     void extract(const std::filesystem::path& archive, const std::optional<std::string>& password,
-                 ArchiveEntrySink& into) const override;
+                 ArchiveEntrySink& into,
+                 const Cancellation& cancellation = Cancellation::never()) const override;
 };
 
 }  // namespace tovani

@@ -8,6 +8,7 @@ set(tovani_core_public_headers
     ArchiveEntrySink.h
     ArchiveInfo.h
     ArchiveListing.h
+    Cancellation.h
     Export.h
     ExtractionError.h
     ExtractionHandlers.h

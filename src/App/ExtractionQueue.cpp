@@ -44,9 +44,7 @@ ExtractionQueue::ExtractionQueue(EngineFactory engineFactory, QObject* parent)
 
 ExtractionQueue::~ExtractionQueue() {
     closing_ = true;
-    if (current_) {
-        current_->cancellation->cancel();
-    }
+    cancelCurrent();
     worker_->quit();
     // The running job may be waiting for a password question sent to the
     // courier; nothing else serves this thread's events now, so serve the
@@ -86,7 +84,7 @@ void ExtractionQueue::add(const std::vector<fs::path>& archives, const OptionsFo
 }
 
 void ExtractionQueue::cancelCurrent() {
-    if (current_) {
+    if (current_ && current_->cancellation) {
         current_->cancellation->cancel();
     }
 }
@@ -115,20 +113,37 @@ void ExtractionQueue::startNextIfPossible() {
     }
     Job job = std::move(pending_.front());
     pending_.pop_front();
-    auto cancellation = std::make_shared<CancellationFlag>();
+    // Without a descriptor left for its cancellation the job cannot run
+    // safely; it then fails as it starts, and the queue goes on.
+    std::shared_ptr<Cancellation> cancellation;
+    std::exception_ptr cannotStart;
+    try {
+        cancellation = std::make_shared<Cancellation>();
+    } catch (const std::system_error&) {
+        cannotStart = std::current_exception();
+    }
     current_ = Current{job, cancellation};
     ++startedCount_;
     const QPointer<ExtractionQueue> self(this);
     if (ExtractionQueueDelegate* receiver = delegate()) {
         receiver->didStart(*this, job.archive, startedCount_, totalCount_);
     }
-    if (alive(self)) {
-        submit(job, cancellation);
+    if (!alive(self)) {
+        return;
     }
+    if (cannotStart) {
+        QMetaObject::invokeMethod(
+            courier_.get(),
+            [self, job, outcome = ExtractionOutcome::failure(cannotStart)] {
+                finish(self, job, outcome);
+            },
+            Qt::QueuedConnection);
+        return;
+    }
+    submit(job, cancellation);
 }
 
-void ExtractionQueue::submit(const Job& job,
-                             const std::shared_ptr<CancellationFlag>& cancellation) {
+void ExtractionQueue::submit(const Job& job, const std::shared_ptr<Cancellation>& cancellation) {
     const QPointer<ExtractionQueue> queue(this);
     QObject* courier = courier_.get();
     EngineFactory engineFactory = engineFactory_;
@@ -152,7 +167,7 @@ void ExtractionQueue::submit(const Job& job,
                 [queue, cancellation, progress] { deliverProgress(queue, cancellation, progress); },
                 Qt::QueuedConnection);
         };
-        handlers.isCancelled = [cancellation] { return cancellation->isCancelled(); };
+        handlers.cancellation = cancellation.get();
 
         std::optional<ExtractionOutcome> outcome;
         try {
@@ -185,7 +200,7 @@ std::optional<std::string> ExtractionQueue::answerPassword(const QPointer<Extrac
 }
 
 void ExtractionQueue::deliverProgress(const QPointer<ExtractionQueue>& queue,
-                                      const std::shared_ptr<CancellationFlag>& cancellation,
+                                      const std::shared_ptr<Cancellation>& cancellation,
                                       const ExtractionProgress& progress) {
     ExtractionQueue* self = alive(queue);
     // The flag's identity tells whether the report's own job still runs.

@@ -33,7 +33,6 @@
 #include <QObject>
 #include <QPointer>
 
-#include "App/CancellationFlag.h"
 #include "App/ExtractionQueueDelegate.h"
 #include "TovaniCore/ArchiveEngine.h"
 
@@ -94,13 +93,14 @@ private:
     };
     struct Current {
         Job job;
-        std::shared_ptr<CancellationFlag> cancellation;
+        // Null only for a job that failed as it started.
+        std::shared_ptr<Cancellation> cancellation;
     };
     friend class ExtractionQueueProbe;  // lets tests replay a late progress report
 
     void setDelegate(QObject* object, ExtractionQueueDelegate* delegate);
     void startNextIfPossible();
-    void submit(const Job& job, const std::shared_ptr<CancellationFlag>& cancellation);
+    void submit(const Job& job, const std::shared_ptr<Cancellation>& cancellation);
 
     // Main-thread ends of the work items' hops; each does nothing once the
     // queue is gone.
@@ -108,7 +108,7 @@ private:
     static std::optional<std::string> answerPassword(const QPointer<ExtractionQueue>& queue,
                                                      const PasswordRequest& request);
     static void deliverProgress(const QPointer<ExtractionQueue>& queue,
-                                const std::shared_ptr<CancellationFlag>& cancellation,
+                                const std::shared_ptr<Cancellation>& cancellation,
                                 const ExtractionProgress& progress);
     static void finish(const QPointer<ExtractionQueue>& queue, const Job& job,
                        const ExtractionOutcome& outcome);

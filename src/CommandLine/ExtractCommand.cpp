@@ -63,7 +63,7 @@ int ExtractCommand::run() {
         if (!extractOne(argument, archive, absolute, filePassword)) {
             anyFailed = true;
         }
-        if (interrupted_.load()) {
+        if (interrupted_.isCancelled()) {
             return interruptedStatus;
         }
     }
@@ -92,7 +92,7 @@ bool ExtractCommand::extractOne(const std::string& argument, const fs::path& arc
     handlers.progress = [&](const ExtractionProgress& progress) {
         line.update(displayName, progress);
     };
-    handlers.isCancelled = [this] { return interrupted_.load(); };
+    handlers.cancellation = &interrupted_;
 
     const Extractor extractor(engine_);
     const QString archiveName = QString::fromStdString(displayName);
@@ -109,7 +109,9 @@ bool ExtractCommand::extractOne(const std::string& argument, const fs::path& arc
         return true;
     } catch (const ExtractionError& error) {
         line.clear();
-        if (error == ExtractionError::cancelled() && interrupted_.load()) {
+        // Ctrl-C reaches the decoder too, which may end the job as damaged
+        // before the handler has run: an interrupted job says nothing.
+        if (interrupted_.isCancelled()) {
             return false;
         }
         if (error == ExtractionError::cancelled() && passwords.wasUnanswered()) {
@@ -122,6 +124,9 @@ bool ExtractCommand::extractOne(const std::string& argument, const fs::path& arc
         return false;
     } catch (const std::exception& error) {
         line.clear();
+        if (interrupted_.isCancelled()) {
+            return false;
+        }
         const ErrorMessage message = errorMessage(error, archiveName);
         printLine(stderr, terminalSafe(argument + ": " +
                                        (message.title + " " + message.detail).toStdString()));

@@ -3,14 +3,16 @@
 // destination); outputs go to standard output, failures to standard error,
 // one line each, with control characters in names shown as escapes.
 //
-//   std::atomic<bool> interrupted{false};
-//   int status = ExtractCommand(options, interrupted).run();  // 0, 1 or 130 (interrupted)
+//   Cancellation stop;  // a signal handler calls stop.cancel()
+//   int status = ExtractCommand(options, stop).run();  // 0, 1 or 130 (interrupted)
+//
+// Once stop is cancelled the running archive ends at once, even while its
+// decoder is blocked, and no further archive starts.
 //
 // The engine is RarEngine unless another is given (the benchmark compares
 // the confined decoder with the library run in this process).
 #pragma once
 
-#include <atomic>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -28,7 +30,7 @@ public:
     static constexpr int interruptedStatus = 130;
 
     ExtractCommand(
-        CommandLineOptions options, const std::atomic<bool>& interrupted,
+        CommandLineOptions options, const Cancellation& interrupted,
         std::shared_ptr<const ArchiveEngine> engine = std::make_shared<const RarEngine>())
         : options_(std::move(options)), interrupted_(interrupted), engine_(std::move(engine)) {}
 
@@ -43,7 +45,7 @@ private:
                                   const std::optional<std::string>& filePassword);
 
     CommandLineOptions options_;
-    const std::atomic<bool>& interrupted_;
+    const Cancellation& interrupted_;
     std::shared_ptr<const ArchiveEngine> engine_;
 };
 

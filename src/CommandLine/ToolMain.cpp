@@ -2,7 +2,6 @@
 
 #include <signal.h>
 
-#include <atomic>
 #include <cstdio>
 #include <string>
 #include <utility>
@@ -15,7 +14,8 @@ namespace tovani::ToolMain {
 
 namespace {
 
-std::atomic<bool> interrupted{false};
+// Made before the handlers are installed; cancel() is async-signal-safe.
+Cancellation* interrupted = nullptr;
 // The first signal that stopped the run; the exit status reports it.
 volatile sig_atomic_t stoppedBy = 0;
 
@@ -23,13 +23,13 @@ void onInterrupt(int signal) {
     if (stoppedBy == 0) {
         stoppedBy = signal;
     }
-    interrupted.store(true);
+    interrupted->cancel();
 }
 
 // Ctrl-C, a closed terminal (SIGHUP) and kill or timeout (SIGTERM) all
-// cancel the running extraction, which removes its workspace before the
-// tool exits; without SA_RESTART a pending password read returns at once
-// and declines.
+// cancel the running extraction, which wakes a wait on a stuck decoder,
+// kills it and removes the workspace before the tool exits; without
+// SA_RESTART a pending password read returns at once and declines.
 void installInterruptHandler() {
     struct sigaction action {};
     action.sa_handler = onInterrupt;
@@ -49,8 +49,10 @@ int run(int argc, char** argv, std::shared_ptr<const ArchiveEngine> engine) {
         std::fputs(CommandLineOptions::usage, stderr);
         return 2;
     }
+    static Cancellation stop;
+    interrupted = &stop;
     installInterruptHandler();
-    const int status = ExtractCommand(*options, interrupted, std::move(engine)).run();
+    const int status = ExtractCommand(*options, stop, std::move(engine)).run();
     // As a shell reports a process a signal ended: 128 plus its number.
     if (status == ExtractCommand::interruptedStatus && stoppedBy != 0) {
         return 128 + stoppedBy;

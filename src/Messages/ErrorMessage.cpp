@@ -70,6 +70,24 @@ ErrorMessage describe(const ExtractionError& error, const QString& archive) {
                                      "folder and try again.")
                                      .arg(fromArchive(c.name));
             },
+            [&](const E::VolumeUnreadable& c) {
+                using Reason = E::VolumeUnreadable::Reason;
+                message.title = Texts::tr("“%1” could not be opened.").arg(archive);
+                switch (c.reason) {
+                    case Reason::notAFile:
+                        message.detail =
+                            Texts::tr("“%1” is a folder, a device or a pipe, not a file.");
+                        break;
+                    case Reason::empty:
+                        message.detail =
+                            Texts::tr("“%1” is empty. Copy or download that part again.");
+                        break;
+                    case Reason::noPermission:
+                        message.detail = Texts::tr("You do not have permission to read “%1”.");
+                        break;
+                }
+                message.detail = message.detail.arg(fromArchive(c.name));
+            },
             [&](const E::InsufficientSpace& c) {
                 message.title =
                     Texts::tr("There is not enough free space to extract “%1”.").arg(archive);

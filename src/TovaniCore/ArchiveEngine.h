@@ -8,7 +8,13 @@
 //   engine.extract("/tmp/a.rar", std::nullopt, mySink);
 //   engine.scan("/tmp/a.rar", std::nullopt, [](const ArchiveEntry& e) { ... });
 //
-// A missing password fails with ExtractionError::passwordRequired(), a
+//   Cancellation stop;  // stop.cancel() from another thread or a signal handler
+//   engine.extract("/tmp/a.rar", std::nullopt, mySink, stop);  // throws cancelled()
+//
+// Each call ends with ExtractionError::cancelled() soon after its
+// cancellation is cancelled, even while the archive's reader is blocked (a
+// pipe in place of a volume, a reader that stopped answering); the default
+// never cancels. A missing password fails with ExtractionError::passwordRequired(), a
 // rejected one with wrongPassword(); extract visits entries in the same order
 // as list reports them; errors thrown by the sink pass through unchanged.
 #pragma once
@@ -22,6 +28,7 @@
 #include "TovaniCore/ArchiveEntrySink.h"
 #include "TovaniCore/ArchiveInfo.h"
 #include "TovaniCore/ArchiveListing.h"
+#include "TovaniCore/Cancellation.h"
 #include "TovaniCore/Export.h"
 #include "TovaniCore/ExtractionError.h"
 #include "TovaniCore/ExtractionHandlers.h"
@@ -38,11 +45,13 @@ public:
     virtual ~ArchiveEngine() = default;
 
     // archive: the file to open (for a set, the volume to open).
+    // Every implementation gives cancellation the same default.
     virtual ArchiveListing list(const std::filesystem::path& archive,
-                                const std::optional<std::string>& password) const = 0;
+                                const std::optional<std::string>& password,
+                                const Cancellation& cancellation = Cancellation::never()) const = 0;
     virtual void extract(const std::filesystem::path& archive,
-                         const std::optional<std::string>& password,
-                         ArchiveEntrySink& into) const = 0;
+                         const std::optional<std::string>& password, ArchiveEntrySink& into,
+                         const Cancellation& cancellation = Cancellation::never()) const = 0;
     // Lists the archive as list() does, but hands each entry to visit as it
     // is read instead of keeping it: the listing returned has no entries, so
     // memory stays flat however many the archive holds. An error visit
@@ -50,8 +59,9 @@ public:
     // list().
     virtual ArchiveListing scan(const std::filesystem::path& archive,
                                 const std::optional<std::string>& password,
-                                const std::function<void(const ArchiveEntry&)>& visit) const {
-        ArchiveListing listing = list(archive, password);
+                                const std::function<void(const ArchiveEntry&)>& visit,
+                                const Cancellation& cancellation = Cancellation::never()) const {
+        ArchiveListing listing = list(archive, password, cancellation);
         for (const ArchiveEntry& entry : listing.entries) {
             visit(entry);
         }

@@ -2,9 +2,11 @@
 
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -108,6 +110,9 @@ DecoderProcess::~DecoderProcess() {
     if (socket_ >= 0) {
         close(socket_);
     }
+    if (exitWatch_ >= 0) {
+        close(exitWatch_);
+    }
     if (pid_ > 0) {
         kill(pid_, SIGKILL);
         while (waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
@@ -115,22 +120,56 @@ DecoderProcess::~DecoderProcess() {
     }
 }
 
-void DecoderProcess::send(std::span<const std::byte> bytes) {
-    while (!bytes.empty()) {
-        const ssize_t sent = ::send(socket_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-        if (sent < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            throw DecoderFault("the decoder does not take its request");
+void DecoderProcess::await(short events, const Cancellation& cancellation) {
+    if (exitWatch_ < 0) {
+        // The decoder is not reaped before the destructor, so its pid cannot
+        // have been reused.
+        exitWatch_ = static_cast<int>(syscall(SYS_pidfd_open, pid_, 0));
+        if (exitWatch_ < 0) {
+            throw ExtractionError::engineFailure();
         }
-        bytes = bytes.subspan(static_cast<std::size_t>(sent));
+    }
+    pollfd waits[] = {
+        {socket_, events, 0}, {exitWatch_, POLLIN, 0}, {cancellation.descriptor(), POLLIN, 0}};
+    // A signal (EINTR) returns to the caller, which checks cancellation first.
+    if (poll(waits, 3, -1) < 0 && errno != EINTR) {
+        throw DecoderFault("waiting for the decoder failed");
+    }
+    if (cancellation.isCancelled() || (waits[2].revents & POLLIN) != 0) {
+        throw ExtractionError::cancelled();
+    }
+    if ((waits[1].revents & POLLIN) != 0) {
+        exited_ = true;
     }
 }
 
-std::size_t DecoderProcess::receive(std::span<std::byte> buffer) {
+void DecoderProcess::send(std::span<const std::byte> bytes, const Cancellation& cancellation) {
+    while (!bytes.empty()) {
+        if (cancellation.isCancelled()) {
+            throw ExtractionError::cancelled();
+        }
+        const ssize_t sent =
+            ::send(socket_, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (sent >= 0) {
+            bytes = bytes.subspan(static_cast<std::size_t>(sent));
+            continue;
+        }
+        if (errno == EINTR) {
+            continue;
+        }
+        if ((errno != EAGAIN && errno != EWOULDBLOCK) || exited_) {
+            throw DecoderFault("the decoder does not take its request");
+        }
+        await(POLLOUT, cancellation);
+    }
+}
+
+std::size_t DecoderProcess::receive(std::span<std::byte> buffer, const Cancellation& cancellation) {
     for (;;) {
-        const ssize_t got = ::recv(socket_, buffer.data(), buffer.size(), 0);
+        if (cancellation.isCancelled()) {
+            throw ExtractionError::cancelled();
+        }
+        const ssize_t got = ::recv(socket_, buffer.data(), buffer.size(), MSG_DONTWAIT);
         if (got >= 0) {
             return static_cast<std::size_t>(got);
         }
@@ -140,7 +179,15 @@ std::size_t DecoderProcess::receive(std::span<std::byte> buffer) {
         if (errno == ECONNRESET) {
             return 0;
         }
-        throw DecoderFault("reading from the decoder failed");
+        if (errno != EAGAIN && errno != EWOULDBLOCK) {
+            throw DecoderFault("reading from the decoder failed");
+        }
+        // Everything the decoder wrote before it exited was already there;
+        // whoever else still holds the socket is not heard.
+        if (exited_) {
+            return 0;
+        }
+        await(POLLIN, cancellation);
     }
 }
 

@@ -4,9 +4,14 @@
 // caller's standard error, and no other descriptor. Destroying the object
 // kills the decoder (SIGKILL) if it still runs and always reaps it.
 //
+// Every wait on the decoder also watches the caller's Cancellation and the
+// decoder's own exit: a cancelled wait throws ExtractionError::cancelled()
+// at once, and once the decoder has exited, what it wrote is still read but
+// the stream then ends, even if a process it left behind holds the socket.
+//
 //   DecoderProcess decoder(DecoderProcess::installedPath());
-//   decoder.send(frame);
-//   std::size_t got = decoder.receive(buffer);  // 0 at the end of the stream
+//   decoder.send(frame, stop);
+//   std::size_t got = decoder.receive(buffer, stop);  // 0 at the end of the stream
 #pragma once
 
 #include <sys/types.h>
@@ -14,6 +19,8 @@
 #include <cstddef>
 #include <filesystem>
 #include <span>
+
+#include "TovaniCore/Cancellation.h"
 
 namespace tovani {
 
@@ -27,11 +34,15 @@ public:
     DecoderProcess(const DecoderProcess&) = delete;
     DecoderProcess& operator=(const DecoderProcess&) = delete;
 
-    // Sends all bytes; throws DecoderFault when the decoder is gone.
-    void send(std::span<const std::byte> bytes);
+    // Sends all bytes; throws DecoderFault when the decoder is gone, and
+    // ExtractionError::cancelled() once cancellation is cancelled.
+    void send(std::span<const std::byte> bytes, const Cancellation& cancellation);
     // Reads what is there, at least one byte, up to buffer.size(); 0 once the
-    // decoder closed its end. Throws DecoderFault on a read error.
-    [[nodiscard]] std::size_t receive(std::span<std::byte> buffer);
+    // decoder closed its end or exited and nothing it wrote is left. Throws
+    // DecoderFault on a read error and ExtractionError::cancelled() once
+    // cancellation is cancelled, checked before every read.
+    [[nodiscard]] std::size_t receive(std::span<std::byte> buffer,
+                                      const Cancellation& cancellation);
 
     // The decoder installed beside this library:
     // <libdir>/<relative path to libexec>/ostrel/ostrel-decoder. The build
@@ -39,8 +50,15 @@ public:
     static std::filesystem::path installedPath();
 
 private:
+    // Blocks until the socket has events, the decoder exited (then sets
+    // exited_) or a signal arrived; throws cancelled() once cancelled.
+    void await(short events, const Cancellation& cancellation);
+
     pid_t pid_ = -1;
     int socket_ = -1;
+    // A pidfd of the decoder, opened on the first wait; readable once it exited.
+    int exitWatch_ = -1;
+    bool exited_ = false;
 };
 
 }  // namespace tovani

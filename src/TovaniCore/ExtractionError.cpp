@@ -32,6 +32,12 @@ std::string describe(const ExtractionError::Case& value) {
                        quoted(out, c.name);
                        out << ')';
                    },
+                   [&](const E::VolumeUnreadable& c) {
+                       out << "volumeUnreadable(name: ";
+                       quoted(out, c.name);
+                       constexpr const char* reasons[] = {"notAFile", "empty", "noPermission"};
+                       out << ", reason: " << reasons[static_cast<int>(c.reason)] << ')';
+                   },
                    [&](const E::InsufficientSpace& c) {
                        out << "insufficientSpace(required: " << c.required
                            << ", available: " << c.available << ')';
@@ -74,6 +80,10 @@ ExtractionError ExtractionError::damaged(std::optional<std::string> entry) {
 }
 ExtractionError ExtractionError::volumeMissing(std::string name) {
     return ExtractionError(VolumeMissing{std::move(name)});
+}
+ExtractionError ExtractionError::volumeUnreadable(std::string name,
+                                                  VolumeUnreadable::Reason reason) {
+    return ExtractionError(VolumeUnreadable{std::move(name), reason});
 }
 ExtractionError ExtractionError::insufficientSpace(std::uint64_t required,
                                                    std::uint64_t available) {

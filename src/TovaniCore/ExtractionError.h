@@ -34,6 +34,14 @@ public:
         std::string name;
         bool operator==(const VolumeMissing&) const = default;
     };
+    // File name (last component only) of a volume that is there but cannot
+    // be read, and why. One that is not a file is never handed to the reader.
+    struct VolumeUnreadable {
+        enum class Reason { notAFile, empty, noPermission };
+        std::string name;
+        Reason reason = Reason::notAFile;
+        bool operator==(const VolumeUnreadable&) const = default;
+    };
     struct InsufficientSpace {
         std::uint64_t required = 0;
         std::uint64_t available = 0;
@@ -80,15 +88,17 @@ public:
         bool operator==(const EngineFailure&) const = default;
     };
 
-    using Case =
-        std::variant<Damaged, VolumeMissing, InsufficientSpace, DestinationNotWritable, UnsafePath,
-                     WriteFailed, CannotOpen, NotAnArchive, PasswordRequired, WrongPassword,
-                     Cancelled, OutOfMemory, UnsupportedFormat, EngineFailure>;
+    using Case = std::variant<Damaged, VolumeMissing, VolumeUnreadable, InsufficientSpace,
+                              DestinationNotWritable, UnsafePath, WriteFailed, CannotOpen,
+                              NotAnArchive, PasswordRequired, WrongPassword, Cancelled, OutOfMemory,
+                              UnsupportedFormat, EngineFailure>;
 
     explicit ExtractionError(Case value);
 
     [[nodiscard]] static ExtractionError damaged(std::optional<std::string> entry);
     [[nodiscard]] static ExtractionError volumeMissing(std::string name);
+    [[nodiscard]] static ExtractionError volumeUnreadable(std::string name,
+                                                          VolumeUnreadable::Reason reason);
     [[nodiscard]] static ExtractionError insufficientSpace(std::uint64_t required,
                                                            std::uint64_t available);
     [[nodiscard]] static ExtractionError destinationNotWritable(std::filesystem::path directory);

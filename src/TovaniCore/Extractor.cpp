@@ -1,5 +1,6 @@
 #include "TovaniCore/Extractor.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -76,13 +77,15 @@ struct ListingFacts {
 };
 
 ListingFacts listWithPasswords(const ArchiveEngine& engine, const fs::path& source,
-                               std::uint64_t blockSize, PasswordSupplier& passwords) {
+                               std::uint64_t blockSize, PasswordSupplier& passwords,
+                               const Cancellation& cancellation) {
     for (;;) {
         // Each try starts the count afresh.
         ListingFacts facts(blockSize);
         try {
-            facts.listing = engine.scan(source, passwords.current(),
-                                        [&](const ArchiveEntry& entry) { facts.add(entry); });
+            facts.listing = engine.scan(
+                source, passwords.current(), [&](const ArchiveEntry& entry) { facts.add(entry); },
+                cancellation);
             return facts;
         } catch (const ExtractionError& error) {
             passwords.answer(error);
@@ -128,7 +131,8 @@ StagedContent stageWithPasswords(const ArchiveEngine& engine, const fs::path& so
             StagingWriter writer(workspace.handle(), rootName, provenance, required,
                                  handlers.progress, handlers.isCancelled);
             CountingSink counter(writer);
-            engine.extract(source, passwords.current(), counter);
+            engine.extract(source, passwords.current(), counter,
+                           handlers.cancellation ? *handlers.cancellation : Cancellation::never());
             if (counter.count() < listedEntries) {
                 throw ExtractionError::damaged(std::nullopt);
             }
@@ -194,7 +198,8 @@ fs::path moveIntoPlace(const Workspace& workspace, const std::string& rootName,
     throw ExtractionError::writeFailed(candidate, error);
 }
 
-// A caller may leave a handler empty: no password, no progress, never cancelled.
+// A caller may leave a handler empty: no password, no progress, never
+// cancelled. The probe answers for both ways of cancelling.
 ExtractionHandlers withDefaults(ExtractionHandlers handlers) {
     if (!handlers.password) {
         handlers.password = [](const PasswordRequest&) { return std::optional<std::string>(); };
@@ -202,10 +207,61 @@ ExtractionHandlers withDefaults(ExtractionHandlers handlers) {
     if (!handlers.progress) {
         handlers.progress = [](const ExtractionProgress&) {};
     }
-    if (!handlers.isCancelled) {
-        handlers.isCancelled = [] { return false; };
-    }
+    handlers.isCancelled = [probe = std::move(handlers.isCancelled),
+                            cancellation = handlers.cancellation] {
+        const bool asked = probe && probe();
+        return asked || (cancellation != nullptr && cancellation->isCancelled());
+    };
     return handlers;
+}
+
+using Unreadable = ExtractionError::VolumeUnreadable::Reason;
+
+// Only regular files reach the reader: a pipe or device in place of a
+// volume would block its reads, and a folder is no volume. stat() opens
+// nothing, so the check itself cannot block on a pipe or wake a device. A
+// volume that is gone by now fails later, as a missing one does.
+void refuseVolumesThatAreNoFiles(const fs::path& source) {
+    for (const fs::path& volume : VolumeResolver::volumesFrom(source)) {
+        struct stat info {};
+        if (::stat(volume.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+            throw ExtractionError::volumeUnreadable(volume.filename().string(),
+                                                    Unreadable::notAFile);
+        }
+    }
+}
+
+// The library blames an empty or unreadable later volume on the one before
+// it ("cannot open", "damaged", "not an archive") or calls it missing. When
+// reading a set fails so, the first later volume that cannot be read is
+// named instead; a failure with every volume readable passes unchanged.
+// Only a failure looks: a stray empty file after a complete set is never read.
+[[noreturn]] void rethrowNamingUnreadableVolume(const fs::path& source,
+                                                const ExtractionError& error) {
+    using E = ExtractionError;
+    if (error.is<E::CannotOpen>() || error.is<E::Damaged>() || error.is<E::NotAnArchive>() ||
+        error.is<E::VolumeMissing>()) {
+        const std::vector<fs::path> volumes = VolumeResolver::volumesFrom(source);
+        for (std::size_t index = 1; index < volumes.size(); ++index) {
+            const fs::path& volume = volumes[index];
+            struct stat info {};
+            if (::stat(volume.c_str(), &info) != 0) {
+                continue;
+            }
+            std::optional<Unreadable> reason;
+            if (!S_ISREG(info.st_mode)) {
+                reason = Unreadable::notAFile;
+            } else if (info.st_size == 0) {
+                reason = Unreadable::empty;
+            } else if (::faccessat(AT_FDCWD, volume.c_str(), R_OK, AT_EACCESS) != 0) {
+                reason = Unreadable::noPermission;
+            }
+            if (reason) {
+                throw E::volumeUnreadable(volume.filename().string(), *reason);
+            }
+        }
+    }
+    throw error;
 }
 
 }  // namespace
@@ -233,9 +289,18 @@ ExtractionResult Extractor::extract(const fs::path& archive, const ExtractionOpt
         available = 0;
     }
 
+    refuseVolumesThatAreNoFiles(source);
+    const Cancellation& cancellation =
+        handlers.cancellation ? *handlers.cancellation : Cancellation::never();
     const std::string sourceName = source.filename().string();
     PasswordSupplier passwords(handlers.password, sourceName);
-    const ListingFacts facts = listWithPasswords(*engine_, source, blockSize, passwords);
+    const ListingFacts facts = [&] {
+        try {
+            return listWithPasswords(*engine_, source, blockSize, passwords, cancellation);
+        } catch (const ExtractionError& error) {
+            rethrowNamingUnreadableVolume(source, error);
+        }
+    }();
     if (facts.listing.info.isVolume && !facts.listing.info.isFirstVolume) {
         throw ExtractionError::volumeMissing(expectedFirstVolumeName(archive));
     }
@@ -251,6 +316,9 @@ ExtractionResult Extractor::extract(const fs::path& archive, const ExtractionOpt
     if (facts.anyEncrypted) {
         passwords.ensurePassword();
     }
+    if (handlers.isCancelled()) {
+        throw ExtractionError::cancelled();
+    }
 
     Workspace workspace = Workspace::create(destinationHandle, destination);
     const std::string rootName = DestinationPlanner::folderName(sourceName);
@@ -258,9 +326,14 @@ ExtractionResult Extractor::extract(const fs::path& archive, const ExtractionOpt
         FileSystemPlatform::readAttribute(source, FileSystemPlatform::provenanceAttribute);
 
     // Progress counts the bytes the archive announces, not blocks on disk.
-    StagedContent staged =
-        stageWithPasswords(*engine_, source, workspace, rootName, provenance, facts.unpackedBytes,
-                           facts.count, handlers, passwords);
+    StagedContent staged = [&] {
+        try {
+            return stageWithPasswords(*engine_, source, workspace, rootName, provenance,
+                                      facts.unpackedBytes, facts.count, handlers, passwords);
+        } catch (const ExtractionError& error) {
+            rethrowNamingUnreadableVolume(source, error);
+        }
+    }();
     if (handlers.isCancelled()) {
         throw ExtractionError::cancelled();
     }

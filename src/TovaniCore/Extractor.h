@@ -1,8 +1,10 @@
 // Extractor runs one extraction from start to finish: first volume,
-// writability, listing with password questions, the unsafe-path and
-// free-space checks, staging through a StagingWriter, and placement of the
-// result next to the archive under a name that never replaces anything. It
-// always removes its private workspace before returning.
+// writability, the refusal of volumes that are no file, listing with
+// password questions, the unsafe-path and free-space checks, staging through
+// a StagingWriter, and placement of the result next to the archive under a
+// name that never replaces anything. It always removes its private workspace
+// before returning, and ends with cancelled() soon after the handlers'
+// Cancellation is cancelled, in any stage.
 //
 //   Extractor extractor(std::make_shared<RarEngine>());
 //   ExtractionResult result = extractor.extract(

@@ -91,11 +91,15 @@ ArchiveEntry entryFromRecord(const DecoderProtocol::EntryRecord& record) {
 class DecoderCall {
 public:
     DecoderCall(const std::filesystem::path& program, const fs::path& archive, bool forExtraction,
-                const std::optional<std::string>& password)
+                const std::optional<std::string>& password, const Cancellation& cancellation)
         : archive_(archive),
+          cancellation_(cancellation),
           process_(program),
-          reader_([this](std::span<std::byte> buffer) { return process_.receive(buffer); },
-                  forExtraction) {
+          reader_(
+              [this](std::span<std::byte> buffer) {
+                  return process_.receive(buffer, cancellation_);
+              },
+              forExtraction) {
         DecoderProtocol::Request request;
         request.forExtraction = forExtraction;
         request.password = password;
@@ -111,10 +115,13 @@ public:
             DecoderProtocol::wipe(*request.password);
         }
         try {
-            process_.send(frame);
+            process_.send(frame, cancellation_);
         } catch (const DecoderFault&) {
             DecoderProtocol::wipe(frame);
             throw ExtractionError::damaged(std::nullopt);
+        } catch (...) {
+            DecoderProtocol::wipe(frame);
+            throw;
         }
         DecoderProtocol::wipe(frame);
     }
@@ -158,6 +165,7 @@ public:
 
 private:
     fs::path archive_;
+    const Cancellation& cancellation_;
     DecoderProcess process_;
     DecoderReader reader_;
 };
@@ -170,18 +178,20 @@ fs::path decoderProgram(const std::optional<fs::path>& chosen) {
 
 RarEngine::RarEngine(std::filesystem::path decoder) : decoder_(std::move(decoder)) {}
 
-ArchiveListing RarEngine::list(const fs::path& archive,
-                               const std::optional<std::string>& password) const {
+ArchiveListing RarEngine::list(const fs::path& archive, const std::optional<std::string>& password,
+                               const Cancellation& cancellation) const {
     std::vector<ArchiveEntry> entries;
-    ArchiveListing listing =
-        scan(archive, password, [&](const ArchiveEntry& entry) { entries.push_back(entry); });
+    ArchiveListing listing = scan(
+        archive, password, [&](const ArchiveEntry& entry) { entries.push_back(entry); },
+        cancellation);
     listing.entries = std::move(entries);
     return listing;
 }
 
 ArchiveListing RarEngine::scan(const fs::path& archive, const std::optional<std::string>& password,
-                               const std::function<void(const ArchiveEntry&)>& visit) const {
-    DecoderCall call(decoderProgram(decoder_), archive, false, password);
+                               const std::function<void(const ArchiveEntry&)>& visit,
+                               const Cancellation& cancellation) const {
+    DecoderCall call(decoderProgram(decoder_), archive, false, password, cancellation);
     const ArchiveInfo info = call.open();
     // Only the last entry is kept: a failure while reading it names it.
     std::optional<ArchiveEntry> last;
@@ -202,8 +212,8 @@ ArchiveListing RarEngine::scan(const fs::path& archive, const std::optional<std:
 // sink wants it (a round trip per entry would cost more than the rare entry
 // a sink declines); the data of a declined entry is dropped here.
 void RarEngine::extract(const fs::path& archive, const std::optional<std::string>& password,
-                        ArchiveEntrySink& into) const {
-    DecoderCall call(decoderProgram(decoder_), archive, true, password);
+                        ArchiveEntrySink& into, const Cancellation& cancellation) const {
+    DecoderCall call(decoderProgram(decoder_), archive, true, password, cancellation);
     call.open();
     std::optional<ArchiveEntry> current;
     bool wanted = false;

@@ -22,12 +22,15 @@ public:
     explicit RarEngine(std::filesystem::path decoder);
 
     ArchiveListing list(const std::filesystem::path& archive,
-                        const std::optional<std::string>& password) const override;
+                        const std::optional<std::string>& password,
+                        const Cancellation& cancellation = Cancellation::never()) const override;
     void extract(const std::filesystem::path& archive, const std::optional<std::string>& password,
-                 ArchiveEntrySink& into) const override;
+                 ArchiveEntrySink& into,
+                 const Cancellation& cancellation = Cancellation::never()) const override;
     ArchiveListing scan(const std::filesystem::path& archive,
                         const std::optional<std::string>& password,
-                        const std::function<void(const ArchiveEntry&)>& visit) const override;
+                        const std::function<void(const ArchiveEntry&)>& visit,
+                        const Cancellation& cancellation = Cancellation::never()) const override;
 
 private:
     std::optional<std::filesystem::path> decoder_;

@@ -103,6 +103,18 @@
         <translation>„%1“ konnte nicht gespeichert werden: %2.</translation>
     </message>
     <message>
+        <source>“%1” is a folder, a device or a pipe, not a file.</source>
+        <translation>„%1“ ist ein Ordner, ein Gerät oder eine Pipe, keine Datei.</translation>
+    </message>
+    <message>
+        <source>“%1” is empty. Copy or download that part again.</source>
+        <translation>„%1“ ist leer. Kopieren oder laden Sie diesen Teil erneut herunter.</translation>
+    </message>
+    <message>
+        <source>You do not have permission to read “%1”.</source>
+        <translation>Sie haben keine Berechtigung, „%1“ zu lesen.</translation>
+    </message>
+    <message>
         <source>“%1” could not be opened.</source>
         <translation>„%1“ konnte nicht geöffnet werden.</translation>
     </message>

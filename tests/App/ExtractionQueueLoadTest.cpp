@@ -156,15 +156,16 @@ TEST(ExtractionQueueLoad, ABigFileReachesTheMainThreadAtMostTwentyTimesASecond) 
 // The real engine, recording how many of its calls ever ran at once.
 class OverlapProbe final : public ArchiveEngine {
 public:
-    ArchiveListing list(const fs::path& archive,
-                        const std::optional<std::string>& password) const override {
+    ArchiveListing list(const fs::path& archive, const std::optional<std::string>& password,
+                        const Cancellation& cancellation = Cancellation::never()) const override {
         Entered entered(*this);
-        return engine_.list(archive, password);
+        return engine_.list(archive, password, cancellation);
     }
     void extract(const fs::path& archive, const std::optional<std::string>& password,
-                 ArchiveEntrySink& into) const override {
+                 ArchiveEntrySink& into,
+                 const Cancellation& cancellation = Cancellation::never()) const override {
         Entered entered(*this);
-        engine_.extract(archive, password, into);
+        engine_.extract(archive, password, into, cancellation);
     }
     int mostAtOnce() const { return most_.load(); }
 

@@ -1,5 +1,9 @@
 #include "App/ExtractionQueue.h"
 
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -186,6 +190,39 @@ TEST_F(ExtractionQueueTest, CancelEndsRunningJobAndNextStarts) {
               (std::set<std::string>{"a.rar", "b.rar", "b.txt"}));
 }
 
+TEST_F(ExtractionQueueTest, AJobThatCannotGetItsCancellationFailsAndTheNextRuns) {
+    makeArchive("a", "alpha");
+    makeArchive("b", "beta");
+    ExtractionQueue queue;
+    queue.setDelegate(&delegate);
+    // Every descriptor below a lowered limit is taken while the first job starts.
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    rlimit lowered = saved;
+    lowered.rlim_cur = 512;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &lowered), 0);
+    std::vector<int> taken;
+    for (int fd; (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;) {
+        taken.push_back(fd);
+    }
+    queue.add({dir / "a.rar"}, testing::queue::defaultOptions);
+    for (const int fd : taken) {
+        ::close(fd);
+    }
+    ::setrlimit(RLIMIT_NOFILE, &saved);
+    queue.add({dir / "b.rar"}, testing::queue::defaultOptions);
+
+    ASSERT_TRUE(waitForIdle());
+    ASSERT_EQ(delegate.log.size(), 5u);
+    EXPECT_EQ(delegate.log[0], "start a.rar 1/1");
+    EXPECT_TRUE(delegate.log[1].starts_with("finish a.rar ")) << delegate.log[1];
+    EXPECT_NE(delegate.log[1], "finish a.rar ok");
+    EXPECT_EQ(delegate.log[2], "start b.rar 2/2");
+    EXPECT_EQ(delegate.log[3], "finish b.rar ok");
+    EXPECT_EQ(testing::directoryNames(dir.path()),
+              (std::set<std::string>{"a.rar", "b.rar", "b.txt"}));
+}
+
 TEST_F(ExtractionQueueTest, CancelAllEndsTheRunningJobAndDropsTheWaitingOnes) {
     makeArchive("a", "alpha");
     makeArchive("b", "beta");
@@ -266,7 +303,7 @@ TEST_F(ExtractionQueueTest, ReportOfEndedJobIsDropped) {
     makeArchive("b", "beta");
     ExtractionQueue queue;
     queue.setDelegate(&delegate);
-    std::shared_ptr<CancellationFlag> firstJob;
+    std::shared_ptr<Cancellation> firstJob;
     delegate.onStart = [&](ExtractionQueue& q, std::int64_t position) {
         if (position == 1) {
             firstJob = ExtractionQueueProbe::currentFlag(q);

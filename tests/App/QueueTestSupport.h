@@ -88,12 +88,16 @@ public:
                        ArchiveEntrySink&)>
         onExtract;
 
+    // The script watches no cancellation; the extractor's checks between
+    // steps still apply.
     ArchiveListing list(const std::filesystem::path& archive,
-                        const std::optional<std::string>& password) const override {
+                        const std::optional<std::string>& password,
+                        const Cancellation& = Cancellation::never()) const override {
         return onList(archive, password);
     }
     void extract(const std::filesystem::path& archive, const std::optional<std::string>& password,
-                 ArchiveEntrySink& into) const override {
+                 ArchiveEntrySink& into,
+                 const Cancellation& = Cancellation::never()) const override {
         onExtract(archive, password, into);
     }
 };
@@ -140,11 +144,11 @@ namespace tovani {
 // its job ended (the main thread's FIFO order makes that rare in real runs).
 class ExtractionQueueProbe {
 public:
-    static std::shared_ptr<CancellationFlag> currentFlag(const ExtractionQueue& queue) {
+    static std::shared_ptr<Cancellation> currentFlag(const ExtractionQueue& queue) {
         return queue.current_ ? queue.current_->cancellation : nullptr;
     }
     static void deliverLateProgress(ExtractionQueue& queue,
-                                    const std::shared_ptr<CancellationFlag>& flag,
+                                    const std::shared_ptr<Cancellation>& flag,
                                     const ExtractionProgress& progress) {
         ExtractionQueue::deliverProgress(QPointer<ExtractionQueue>(&queue), flag, progress);
     }

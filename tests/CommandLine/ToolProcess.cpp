@@ -1,6 +1,7 @@
 #include "CommandLine/ToolProcess.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/resource.h>
@@ -35,7 +36,8 @@ int makeCaptureFile(fs::path& path) {
 }  // namespace
 
 ToolProcess::ToolProcess(const std::vector<std::string>& arguments,
-                         const fs::path& workingDirectory, bool errorOnTerminal) {
+                         const fs::path& workingDirectory, bool errorOnTerminal,
+                         bool inputOnTerminal) {
     // Everything the child needs is prepared before fork: between fork and
     // exec only async-signal-safe calls are allowed.
     std::vector<std::string> args{OSTREL_EXTRACT_PATH};
@@ -59,23 +61,24 @@ ToolProcess::ToolProcess(const std::vector<std::string>& arguments,
         if (errFd < 0)
             fail("open pts");
     }
-    const int devNull = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-    if (devNull < 0)
-        fail("open /dev/null");
+    const int input = inputOnTerminal ? ::fcntl(errFd, F_DUPFD_CLOEXEC, 0)
+                                      : ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    if (input < 0)
+        fail("open the standard input");
 
     pid_ = ::fork();
     if (pid_ < 0)
         fail("fork");
     if (pid_ == 0) {
         ::signal(SIGINT, SIG_DFL);
-        if (::dup2(devNull, 0) < 0 || ::dup2(outFd, 1) < 0 || ::dup2(errFd, 2) < 0 ||
+        if (::dup2(input, 0) < 0 || ::dup2(outFd, 1) < 0 || ::dup2(errFd, 2) < 0 ||
             ::chdir(directory.c_str()) != 0) {
             ::_exit(126);
         }
         ::execv(argv[0], argv.data());
         ::_exit(127);
     }
-    ::close(devNull);
+    ::close(input);
     ::close(outFd);
     ::close(errFd);
 }
@@ -97,6 +100,25 @@ void ToolProcess::signal(int number) const {
         ::kill(pid_, number);
 }
 
+bool ToolProcess::awaitOnTerminal(const std::string& text) {
+    return waitUntil([&] {
+        char buffer[4096];
+        pollfd ready{terminalMaster_, POLLIN, 0};
+        if (::poll(&ready, 1, 0) == 1 && (ready.revents & POLLIN) != 0) {
+            const ssize_t count = ::read(terminalMaster_, buffer, sizeof buffer);
+            if (count > 0) {
+                terminalText_.append(buffer, static_cast<std::size_t>(count));
+            }
+        }
+        return terminalText_.find(text) != std::string::npos;
+    });
+}
+
+void ToolProcess::type(const std::string& text) const {
+    if (::write(terminalMaster_, text.data(), text.size()) != static_cast<ssize_t>(text.size()))
+        fail("type on the terminal");
+}
+
 void ToolProcess::drainTerminal() {
     // Reads until every writer of the terminal is gone (EIO on Linux).
     char buffer[4096];
@@ -108,6 +130,17 @@ void ToolProcess::drainTerminal() {
             return;
         }
     }
+}
+
+bool ToolProcess::endsWithin(std::chrono::milliseconds timeout) {
+    return waitUntil(
+        [&] {
+            siginfo_t info{};
+            return reaped_ || (::waitid(P_PID, static_cast<id_t>(pid_), &info,
+                                        WEXITED | WNOHANG | WNOWAIT) == 0 &&
+                               info.si_pid == pid_);
+        },
+        timeout);
 }
 
 ToolProcess::Result ToolProcess::wait() {

@@ -33,10 +33,12 @@ public:
 
     // Starts the program with the arguments in workingDirectory. With
     // errorOnTerminal its standard error is a pseudo-terminal, and what is
-    // drawn there ends up in Result::err. Throws std::system_error when it
-    // cannot be started.
+    // drawn there ends up in Result::err; with inputOnTerminal as well, its
+    // standard input is that terminal too, where type() writes. Throws
+    // std::system_error when it cannot be started.
     ToolProcess(const std::vector<std::string>& arguments,
-                const std::filesystem::path& workingDirectory, bool errorOnTerminal = false);
+                const std::filesystem::path& workingDirectory, bool errorOnTerminal = false,
+                bool inputOnTerminal = false);
     ~ToolProcess();
     ToolProcess(const ToolProcess&) = delete;
     ToolProcess& operator=(const ToolProcess&) = delete;
@@ -44,6 +46,14 @@ public:
     pid_t pid() const { return pid_; }
     void signal(int number) const;
 
+    // With a terminal: true once text has appeared on it (false after 20 s),
+    // and typing on it, as a user at the keyboard.
+    bool awaitOnTerminal(const std::string& text);
+    void type(const std::string& text) const;
+
+    // True once the process has ended (it is not reaped yet); false when it
+    // still runs after the timeout.
+    bool endsWithin(std::chrono::milliseconds timeout);
     // Reaps the process (once) and collects what it wrote.
     Result wait();
 

@@ -79,6 +79,23 @@ TEST(ErrorMessage, ArchiveLevelFailures) {
                false}));
 }
 
+TEST(ErrorMessage, AnUnreadableVolumeIsNamedWithWhatIsWrongWithIt) {
+    using Reason = ExtractionError::VolumeUnreadable::Reason;
+    const std::string title = "“Photos.rar” could not be opened.";
+    const struct {
+        Reason reason;
+        std::string detail;
+    } cases[] = {
+        {Reason::notAFile, "“Photos.part2.rar” is a folder, a device or a pipe, not a file."},
+        {Reason::empty, "“Photos.part2.rar” is empty. Copy or download that part again."},
+        {Reason::noPermission, "You do not have permission to read “Photos.part2.rar”."},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(texts(ExtractionError::volumeUnreadable("Photos.part2.rar", c.reason)),
+                  (Texts{title, c.detail, false}));
+    }
+}
+
 TEST(ErrorMessage, OnlyAnUnwritableDestinationOffersAFolderChoice) {
     const std::string title = "“Photos.rar” cannot be extracted here.";
     const std::string detail =

@@ -32,18 +32,20 @@ namespace tovani::testing {
 class CountingEngine final : public ArchiveEngine {
 public:
     ArchiveListing list(const std::filesystem::path& archive,
-                        const std::optional<std::string>& password) const override {
+                        const std::optional<std::string>& password,
+                        const Cancellation& cancellation = Cancellation::never()) const override {
         ++lists;
-        ArchiveListing listing = engine.list(archive, password);
+        ArchiveListing listing = engine.list(archive, password, cancellation);
         if (afterList) {
             afterList();
         }
         return listing;
     }
     void extract(const std::filesystem::path& archive, const std::optional<std::string>& password,
-                 ArchiveEntrySink& into) const override {
+                 ArchiveEntrySink& into,
+                 const Cancellation& cancellation = Cancellation::never()) const override {
         ++extracts;
-        engine.extract(archive, password, into);
+        engine.extract(archive, password, into, cancellation);
     }
 
     RarEngine engine;

@@ -27,12 +27,13 @@ using E = ExtractionError;
 // The real engine, with a hook before each entry and a mark once it is done.
 class PausingEngine final : public ArchiveEngine {
 public:
-    ArchiveListing list(const fs::path& archive,
-                        const std::optional<std::string>& password) const override {
-        return engine.list(archive, password);
+    ArchiveListing list(const fs::path& archive, const std::optional<std::string>& password,
+                        const Cancellation& cancellation = Cancellation::never()) const override {
+        return engine.list(archive, password, cancellation);
     }
     void extract(const fs::path& archive, const std::optional<std::string>& password,
-                 ArchiveEntrySink& into) const override {
+                 ArchiveEntrySink& into,
+                 const Cancellation& cancellation = Cancellation::never()) const override {
         struct Hooked final : ArchiveEntrySink {
             Hooked(ArchiveEntrySink& sink, const PausingEngine& owner) : sink(sink), owner(owner) {}
             bool begin(const ArchiveEntry& entry) override {
@@ -46,7 +47,7 @@ public:
             ArchiveEntrySink& sink;
             const PausingEngine& owner;
         } hooked(into, *this);
-        engine.extract(archive, password, hooked);
+        engine.extract(archive, password, hooked, cancellation);
         finished = true;
     }
 
