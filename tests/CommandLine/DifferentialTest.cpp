@@ -59,7 +59,6 @@ constexpr Intended kIntended[] = {
     {"modes", Aspect::mode, "m/setuid", 0, "no set-id bits are ever set"},
     {"*", Aspect::folderTime, "*", 0,
      "folders keep their time; unrar leaves the time of extraction"},
-    {"volumes-named-by-number", Aspect::outcome, "", 2, "name.NNN.rar sets not followed"},
     {"rar4-damaged-*comment", Aspect::unrarStatus, "", 0,
      "unrar fails on a damaged comment, yet extracts every file whole"},
     {"rar4-damaged-service-comment", Aspect::outcome, "", 3, "a damaged comment refuses all"},
