@@ -174,6 +174,88 @@ TEST(TovaniBridgeEntry, ReadsTheOldFormatWithUnicodeNames) {
     EXPECT_EQ(entries[2].target, "");
 }
 
+// Names whose bytes are not UTF-8: a Windows RAR 2.x/3.x name without its
+// Unicode form is in the OEM code page; anything else is escaped, so that
+// two names never become one.
+TEST(TovaniBridgeNames, LegacyBytesAreDecodedOrEscapedAndNeverMerge) {
+    TempDirectory dir;
+    testing::writeRar5(dir / "bytes.rar", {StoredEntry::file("report.pdf\xFF.exe", "first"),
+                                           StoredEntry::file("report.pdf\xFE.txt", "second"),
+                                           StoredEntry::file("over\xC0\xAFlong", "third")});
+    StoredEntry windows = StoredEntry::file("caf\x82.txt", "w", HostOs::windows);
+    windows.rar4LegacyName = true;
+    StoredEntry unix = StoredEntry::file("caf\xE9.txt", "u");
+    unix.rar4LegacyName = true;
+    testing::writeRar4(dir / "legacy.rar", {windows, unix});
+
+    Opened rar5(dir / "bytes.rar", false);
+    ASSERT_EQ(rar5.status, TOVANI_OK);
+    std::vector<Entry> entries = rar5.readAll();
+    ASSERT_EQ(entries.size(), 3u);
+    EXPECT_EQ(entries[0].name, "report.pdf%FF.exe");
+    EXPECT_EQ(entries[1].name, "report.pdf%FE.txt");
+    EXPECT_EQ(entries[2].name, "over%C0%AFlong");
+
+    Opened rar4(dir / "legacy.rar", false);
+    ASSERT_EQ(rar4.status, TOVANI_OK);
+    entries = rar4.readAll();
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[0].name, "caf\xC3\xA9.txt");
+    EXPECT_EQ(entries[1].name, "caf%E9.txt");
+}
+
+// rar -ver keeps older versions as "name;N"; like unrar x, only the current
+// one is read, in both formats, and however many there are.
+TEST(TovaniBridgeVersions, OnlyTheCurrentVersionIsRead) {
+    TempDirectory dir;
+    std::vector<StoredEntry> stored;
+    for (int version = 1; version <= 2000; ++version) {
+        StoredEntry old = StoredEntry::file("doc.txt;" + std::to_string(version), "old");
+        old.rar4OldVersion = true;
+        stored.push_back(old);
+    }
+    stored.push_back(StoredEntry::file("doc.txt", "current"));
+    testing::writeRar4(dir / "old.rar", stored);
+    testing::makeTree(dir / "in", {{"note.txt", "first"}});
+    testing::rar(dir / "in", "../new.rar", {"-ver"}, {"note.txt"});
+    testing::writeFile(dir / "in/note.txt", "second");
+    testing::rar(dir / "in", "../new.rar", {"-ver"}, {"note.txt"});
+
+    for (const char* archive : {"old.rar", "new.rar"}) {
+        SCOPED_TRACE(archive);
+        Opened opened(dir / archive, true);
+        ASSERT_EQ(opened.status, TOVANI_OK);
+        tovani_entry record{};
+        ASSERT_EQ(tovani_read_entry(opened.handle, &record), TOVANI_OK);
+        const std::string name = record.name_utf8;
+        std::string data;
+        ASSERT_EQ(tovani_extract_entry(opened.handle, collect, &data), TOVANI_OK);
+        EXPECT_EQ(name.find(';'), std::string::npos) << name;
+        EXPECT_TRUE(data == "current" || data == "second") << data;
+        EXPECT_EQ(tovani_read_entry(opened.handle, &record), TOVANI_END_OF_ARCHIVE);
+    }
+}
+
+// The library holds 2,047 characters of a target and cuts the rest without
+// a word: a link whose target may be cut comes without one (and is skipped).
+TEST(TovaniBridgeLinks, ATargetTheLibraryMayHaveCutIsNotDelivered) {
+    TempDirectory dir;
+    const std::string whole(2046, 'a');
+    const std::string tooLong(3000, 'b');
+    testing::writeRar5(dir / "l.rar", {StoredEntry::link(Redirection::unixSymlink, "whole", whole),
+                                       StoredEntry::link(Redirection::unixSymlink, "cut", tooLong),
+                                       StoredEntry::file("after.txt", "x")});
+    Opened archive(dir / "l.rar", false);
+    ASSERT_EQ(archive.status, TOVANI_OK);
+    tovani_status last = TOVANI_OK;
+    const std::vector<Entry> entries = archive.readAll(&last);
+    EXPECT_EQ(last, TOVANI_END_OF_ARCHIVE);
+    ASSERT_EQ(entries.size(), 3u);
+    EXPECT_EQ(entries[0].target, whole);
+    EXPECT_EQ(entries[1].record.link_type, TOVANI_LINK_SYMBOLIC);
+    EXPECT_EQ(entries[1].target, "");
+}
+
 TEST(TovaniBridgeData, ExtractDeliversVerifiedDataAndRefusalCancels) {
     TempDirectory dir;
     testing::writeRar5(dir / "d.rar",
