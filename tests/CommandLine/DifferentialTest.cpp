@@ -61,7 +61,6 @@ constexpr Intended kIntended[] = {
      "folders keep their time; unrar leaves the time of extraction"},
     {"rar4-damaged-*comment", Aspect::unrarStatus, "", 0,
      "unrar fails on a damaged comment, yet extracts every file whole"},
-    {"rar4-damaged-service-comment", Aspect::outcome, "", 3, "a damaged comment refuses all"},
     {"rar4-legacy-name", Aspect::presence, "*", 0,
      "Windows RAR 2.x-4.x names without Unicode form are read in code page 850"},
     {"invalid-utf8-names", Aspect::presence, "*", 0,

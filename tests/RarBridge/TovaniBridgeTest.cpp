@@ -256,6 +256,37 @@ TEST(TovaniBridgeLinks, ATargetTheLibraryMayHaveCutIsNotDelivered) {
     EXPECT_EQ(entries[1].target, "");
 }
 
+// unrar extracts every file of an old archive whose comment header is
+// damaged, and so does the bridge; a damaged file header still fails.
+TEST(TovaniBridgeComment, ADamagedCommentSpoilsOnlyTheComment) {
+    TempDirectory dir;
+    const std::vector<StoredEntry> entries{StoredEntry::file("c.txt", "content")};
+    testing::writeRar4(dir / "service.rar", entries, testing::Rar4Archive{"note", true, true});
+    testing::writeRar4(dir / "embedded.rar", entries, testing::Rar4Archive{"note", false, true});
+    testing::writeRar4(dir / "file.rar", entries);
+    // The file header's checksum follows the signature and the main header.
+    std::string bytes = testing::readFile(dir / "file.rar");
+    bytes[7 + 13] = static_cast<char>(bytes[7 + 13] ^ 0x5A);
+    testing::writeFile(dir / "file.rar", bytes);
+
+    for (const char* name : {"service.rar", "embedded.rar"}) {
+        SCOPED_TRACE(name);
+        Opened archive(dir / name, true);
+        ASSERT_EQ(archive.status, TOVANI_OK);
+        tovani_entry record{};
+        ASSERT_EQ(tovani_read_entry(archive.handle, &record), TOVANI_OK);
+        std::string data;
+        EXPECT_EQ(tovani_extract_entry(archive.handle, collect, &data), TOVANI_OK);
+        EXPECT_EQ(data, "content");
+        EXPECT_EQ(tovani_read_entry(archive.handle, &record), TOVANI_END_OF_ARCHIVE);
+    }
+    Opened damaged(dir / "file.rar", false);
+    ASSERT_EQ(damaged.status, TOVANI_OK);
+    tovani_status last = TOVANI_OK;
+    damaged.readAll(&last);
+    EXPECT_EQ(last, TOVANI_DAMAGED);
+}
+
 TEST(TovaniBridgeData, ExtractDeliversVerifiedDataAndRefusalCancels) {
     TempDirectory dir;
     testing::writeRar5(dir / "d.rar",
