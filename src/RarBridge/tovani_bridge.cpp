@@ -343,6 +343,11 @@ tovani_status tovani_open(const char* path, bool for_extraction, const char* pas
             // A failed open without an error code is still a failure.
             return status == TOVANI_OK ? TOVANI_ENGINE_FAILURE : status;
         }
+        // The library opens a file without a main header as an empty archive.
+        if (tovani::FindMainHeader(path) == tovani::MainHeader::missing) {
+            RARCloseArchive(handle);
+            return TOVANI_DAMAGED;
+        }
         archive->rar_handle = handle;
         if (out_info != nullptr) {
             out_info->is_volume = (data.Flags & ROADF_VOLUME) != 0;

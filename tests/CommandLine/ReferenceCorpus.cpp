@@ -200,6 +200,19 @@ std::vector<CorpusCase> makeCorpus() {
                           writeFile(archive, bytes);
                           return ReferenceArchive{archive, std::nullopt};
                       }});
+    corpus.push_back({"no-main-header", [](const fs::path& dir) {
+                          // A RAR 5 signature and an end-of-archive record.
+                          writeFile(dir / "no-main-header.rar",
+                                    std::string("Rar!\x1A\x07\x01\x00"
+                                                "\x19\xB2\x3A\x35\x03\x05\x00\x00",
+                                                16));
+                          return ReferenceArchive{dir / "no-main-header.rar", std::nullopt};
+                      }});
+    corpus.push_back({"rar4-signature-only", [](const fs::path& dir) {
+                          writeFile(dir / "rar4-signature-only.rar",
+                                    std::string("Rar!\x1A\x07\x00", 7));
+                          return ReferenceArchive{dir / "rar4-signature-only.rar", std::nullopt};
+                      }});
     // ---- RAR 5, crafted ----
     corpus.push_back(writerCase("invalid-utf8-names", [](const fs::path& archive) {
         writeRar5(archive, {StoredEntry::file("report.pdf\xff.exe", "first"),

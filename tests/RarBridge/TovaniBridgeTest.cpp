@@ -401,6 +401,25 @@ TEST(TovaniBridgeOpen, FailuresLeaveNoHandle) {
 
 // Test programs run in the "C" locale, where the library alone cannot turn a
 // non-ASCII wide path into the bytes of the file name.
+// unrar reports "Main archive header is corrupt" for a signature followed by
+// anything but the main header; the library alone would list it as empty.
+TEST(TovaniBridgeOpen, AnArchiveWithoutItsMainHeaderIsDamaged) {
+    TempDirectory dir;
+    const std::string rar4("Rar!\x1A\x07\x00", 7);
+    const std::string rar5("Rar!\x1A\x07\x01\x00", 8);
+    // End-of-archive records with valid checksums, and no main header.
+    const std::string rar4End("\xC4\x3D\x7B\x00\x40\x07\x00", 7);
+    const std::string rar5End("\x19\xB2\x3A\x35\x03\x05\x00\x00", 8);
+    for (const std::string& bytes : {rar4, rar4 + rar4End, rar5 + rar5End}) {
+        testing::writeFile(dir / "x.rar", bytes);
+        for (const bool forExtraction : {false, true}) {
+            Opened archive(dir / "x.rar", forExtraction);
+            EXPECT_EQ(archive.status, TOVANI_DAMAGED) << bytes.size();
+            EXPECT_EQ(archive.handle, nullptr);
+        }
+    }
+}
+
 TEST(TovaniBridgeOpen, NonAsciiPathsOpenWhateverTheLocale) {
     TempDirectory dir;
     const fs::path folder = dir / "Fotos \xC3\xA9t\xC3\xA9";
