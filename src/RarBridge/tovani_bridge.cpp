@@ -40,6 +40,8 @@ constexpr unsigned kHostUnix = 3;
 // The library holds a link target in 2,048 characters with its terminator
 // and cuts a longer one without saying so.
 constexpr std::size_t kLibraryTargetLimit = 2047;
+// The longest link target Linux takes (PATH_MAX less the terminator).
+constexpr std::size_t kLongestLinkTarget = 4095;
 // Entries of the RAR 5 format report a version needed of 50 and up.
 constexpr unsigned kFirstRar5Version = 50;
 
@@ -102,6 +104,9 @@ struct tovani_archive {
     // The last entry read is of the RAR 5 format, which checks passwords
     // itself.
     bool current_rar5 = false;
+    // The last entry's data was already read (an old link's target).
+    bool current_processed = false;
+    bool for_extraction = false;
     // The path passed to tovani_open, and the format its signature names.
     std::string archive_path;
     tovani::ArchiveFormat format = tovani::ArchiveFormat::unknown;
@@ -271,6 +276,9 @@ tovani_status ProcessEntry(tovani_archive& archive, int operation) {
     if (archive.current_name_too_long) {
         return TOVANI_NAME_TOO_LONG;
     }
+    if (archive.current_processed) {
+        return TOVANI_OK;
+    }
     int code;
     {
         Utf8LocaleScope locale;
@@ -282,6 +290,46 @@ tovani_status ProcessEntry(tovani_archive& archive, int operation) {
         return TOVANI_WRONG_PASSWORD;
     }
     return status;
+}
+
+// Collects an old link's target from its data, up to what Linux takes.
+struct TargetCollector {
+    std::string bytes;
+    bool tooLong = false;
+};
+
+bool CollectTarget(const uint8_t* data, size_t size, void* context) {
+    auto* collector = static_cast<TargetCollector*>(context);
+    if (data == nullptr) {
+        return true;
+    }
+    if (collector->bytes.size() + size > kLongestLinkTarget) {
+        collector->tooLong = true;
+        return true;
+    }
+    collector->bytes.append(reinterpret_cast<const char*>(data), size);
+    return true;
+}
+
+// A RAR 1.5-4.x symbolic link stores its target as its data: read now, so
+// that the entry is delivered with it like a RAR 5 link (and its data is
+// not read again). A target Linux cannot take, or with a NUL, is left empty,
+// which skips the link.
+tovani_status ReadOldLinkTarget(tovani_archive& archive) {
+    TargetCollector collector;
+    archive.data_callback = CollectTarget;
+    archive.data_context = &collector;
+    const tovani_status status = ProcessEntry(archive, RAR_TEST);
+    archive.data_callback = nullptr;
+    archive.data_context = nullptr;
+    archive.current_processed = true;
+    if (status != TOVANI_OK) {
+        return status;
+    }
+    if (!collector.tooLong && collector.bytes.find('\0') == std::string::npos) {
+        archive.current_target = tovani::Utf8FromBytesEscaping(collector.bytes);
+    }
+    return TOVANI_OK;
 }
 
 // The library ends as cleanly when the last volume stops between two blocks
@@ -311,6 +359,7 @@ tovani_status tovani_open(const char* path, bool for_extraction, const char* pas
     try {
         auto archive = std::make_unique<tovani_archive>();
         archive->archive_path = path;
+        archive->for_extraction = for_extraction;
         archive->format = tovani::FormatOf(path);
         if (password != nullptr) {
             archive->has_password = true;
@@ -370,6 +419,7 @@ tovani_status tovani_read_entry(tovani_archive* handle, tovani_entry* out_entry)
     }
     try {
         RARHeaderDataEx* header = handle->header.get();
+        handle->current_processed = false;
         // Old versions are passed over in a loop: an archive may hold any
         // number of them.
         for (;;) {
@@ -445,6 +495,16 @@ tovani_status tovani_read_entry(tovani_archive* handle, tovani_entry* out_entry)
                                                                    tovani::LegacyBytes::escaped);
         handle->current_encrypted = (header->Flags & kHeaderEncrypted) != 0;
         handle->current_rar5 = header->UnpVer >= kFirstRar5Version;
+        const bool oldLink =
+            handle->format != tovani::ArchiveFormat::rar5 && linkType == TOVANI_LINK_SYMBOLIC;
+        // Listing reads no data; extraction delivers the target.
+        if (handle->for_extraction && oldLink && handle->current_target.empty() &&
+            !handle->current_name_too_long) {
+            const tovani_status status = ReadOldLinkTarget(*handle);
+            if (status != TOVANI_OK) {
+                return status;
+            }
+        }
 
         *out_entry = tovani_entry{};
         out_entry->name_utf8 = handle->current_name.c_str();

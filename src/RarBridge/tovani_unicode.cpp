@@ -149,4 +149,39 @@ std::string Utf8FromLibraryName(const wchar_t* name, LegacyBytes legacy) {
     return out;
 }
 
+std::string Utf8FromBytesEscaping(std::string_view bytes) {
+    std::string out;
+    for (std::size_t i = 0; i < bytes.size();) {
+        const auto at = [&](std::size_t k) {
+            return i + k < bytes.size() ? static_cast<unsigned char>(bytes[i + k]) : 0u;
+        };
+        const unsigned lead = at(0);
+        std::size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
+        std::uint32_t value = lead;
+        if (lead >= 0x80) {
+            value = lead & (0x7F >> length);
+            for (std::size_t k = 1; k < length; ++k) {
+                if ((at(k) & 0xC0) != 0x80) {
+                    length = 0;
+                    break;
+                }
+                value = value << 6 | (at(k) & 0x3F);
+            }
+        }
+        // Only the shortest form of a character counts, and no surrogates.
+        const std::uint32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
+        const bool wellFormed = lead < 0x80 || (lead >= 0xC2 && lead <= 0xF4 && length > 0 &&
+                                                value >= smallest[length] && value <= 0x10FFFF &&
+                                                !(value >= 0xD800 && value <= 0xDFFF));
+        if (!wellFormed) {
+            appendLegacyByte(static_cast<unsigned char>(lead), LegacyBytes::escaped, out);
+            ++i;
+            continue;
+        }
+        out.append(bytes.substr(i, length));
+        i += length;
+    }
+    return out;
+}
+
 }  // namespace tovani

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace tovani {
 
@@ -43,5 +44,11 @@ enum class LegacyBytes {
 //   Utf8FromLibraryName(L"caf\uFFFE\uE082.txt", LegacyBytes::oemCodePage);  // "café.txt"
 //   Utf8FromLibraryName(L"a\uFFFE\uE0FF.exe", LegacyBytes::escaped);        // "a%FF.exe"
 std::string Utf8FromLibraryName(const wchar_t* name, LegacyBytes legacy);
+
+// Bytes that should be UTF-8 (a RAR 1.5-4.x link target, stored as data),
+// with every byte that is not part of a well-formed character as "%XX".
+//
+//   Utf8FromBytesEscaping("caf\xC3\xA9/\xFF");  // "caf\xC3\xA9/%FF"
+std::string Utf8FromBytesEscaping(std::string_view bytes);
 
 }  // namespace tovani

@@ -67,7 +67,6 @@ constexpr Intended kIntended[] = {
      "bytes that are not UTF-8 show as %XX; unrar cuts the name there, merging two"},
     {"long-link-target", Aspect::presence, "l", 0,
      "a link target the library may have cut is skipped and listed, not created cut"},
-    {"rar[12]?-symlink", Aspect::presence, "link", 1, "RAR 1.5-4 link targets not read"},
     {"times", Aspect::mtime, "t/exact.txt", 8, "nanoseconds pass through a double"},
 };
 

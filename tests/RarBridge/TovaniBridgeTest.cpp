@@ -287,6 +287,51 @@ TEST(TovaniBridgeComment, ADamagedCommentSpoilsOnlyTheComment) {
     EXPECT_EQ(last, TOVANI_DAMAGED);
 }
 
+// A RAR 1.5-4.x symbolic link stores its target as its data: extraction
+// delivers it with the entry, checked like data; listing reads no data.
+TEST(TovaniBridgeLinks, OldLinksCarryTheirTargetFromTheirData) {
+    TempDirectory dir;
+    StoredEntry damaged = StoredEntry::rar4Symlink("damaged", "file.txt");
+    damaged.wrongCrc = true;
+    // RAR 1.5 had no directory flag; the mode's 0x10 bit must not make one.
+    StoredEntry rar15Link = StoredEntry::rar4Symlink("rar15", "file.txt");
+    rar15Link.rar4Version = 15;
+    testing::writeRar4(dir / "links.rar", {StoredEntry::file("file.txt", "t"),
+                                           StoredEntry::rar4Symlink("link", "file.txt"),
+                                           StoredEntry::rar4Symlink("up", "../../etc/passwd"),
+                                           StoredEntry::rar4Symlink("bytes", "caf\xE9"),
+                                           StoredEntry::rar4Symlink("huge", std::string(5000, 'a')),
+                                           StoredEntry::rar4Symlink("nul", std::string("a\0b", 3)),
+                                           rar15Link, StoredEntry::file("after.txt", "x")});
+    testing::writeRar4(dir / "damaged.rar", {damaged});
+
+    Opened extracting(dir / "links.rar", true);
+    ASSERT_EQ(extracting.status, TOVANI_OK);
+    tovani_status last = TOVANI_OK;
+    std::vector<Entry> entries = extracting.readAll(&last);
+    EXPECT_EQ(last, TOVANI_END_OF_ARCHIVE);
+    ASSERT_EQ(entries.size(), 8u);
+    const char* const targets[] = {"", "file.txt", "../../etc/passwd", "caf%E9",
+                                   "", "",         "file.txt",         ""};
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        EXPECT_EQ(entries[i].target, targets[i]) << entries[i].name;
+    }
+    EXPECT_EQ(entries[1].record.link_type, TOVANI_LINK_SYMBOLIC);
+    EXPECT_EQ(entries[6].record.link_type, TOVANI_LINK_SYMBOLIC);
+    EXPECT_FALSE(entries[6].record.is_directory);
+
+    Opened listing(dir / "links.rar", false);
+    ASSERT_EQ(listing.status, TOVANI_OK);
+    entries = listing.readAll(&last);
+    ASSERT_EQ(entries.size(), 8u);
+    EXPECT_EQ(entries[1].target, "");
+
+    Opened corrupt(dir / "damaged.rar", true);
+    ASSERT_EQ(corrupt.status, TOVANI_OK);
+    tovani_entry record{};
+    EXPECT_EQ(tovani_read_entry(corrupt.handle, &record), TOVANI_DAMAGED);
+}
+
 TEST(TovaniBridgeData, ExtractDeliversVerifiedDataAndRefusalCancels) {
     TempDirectory dir;
     testing::writeRar5(dir / "d.rar",

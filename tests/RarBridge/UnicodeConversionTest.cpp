@@ -89,5 +89,21 @@ TEST(Utf8FromLibraryName, ReadsLegacyBytesInTheOemCodePageOrEscapesThem) {
     }
 }
 
+TEST(Utf8FromBytesEscaping, KeepsWellFormedCharactersAndEscapesEveryOtherByte) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"file.txt", "file.txt"},
+        {"../d\xC3\xA9j\xC3\xA0/\xE2\x82\xAC\xF0\x9F\x98\x80",
+         "../d\xC3\xA9j\xC3\xA0/\xE2\x82\xAC\xF0\x9F\x98\x80"},
+        {"caf\xE9", "caf%E9"},
+        {"\xC0\xAF", "%C0%AF"},                // an overlong "/"
+        {"\xED\xA0\x80", "%ED%A0%80"},         // a surrogate
+        {"\xE2\x82", "%E2%82"},                // cut short
+        {"\xF4\x90\x80\x80", "%F4%90%80%80"},  // beyond U+10FFFF
+    };
+    for (const auto& [bytes, expected] : cases) {
+        EXPECT_EQ(Utf8FromBytesEscaping(bytes), expected) << expected;
+    }
+}
+
 }  // namespace
 }  // namespace tovani
