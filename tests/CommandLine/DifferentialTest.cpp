@@ -59,6 +59,8 @@ constexpr Intended kIntended[] = {
     {"modes", Aspect::mode, "m/setuid", 0, "no set-id bits are ever set"},
     {"*", Aspect::folderTime, "*", 0,
      "folders keep their time; unrar leaves the time of extraction"},
+    {"numbered-volumes-from-num.002", Aspect::presence, "n/big.bin", 0,
+     "a later volume extracts its whole set; unrar skips what began before it"},
     {"rar4-damaged-*comment", Aspect::unrarStatus, "", 0,
      "unrar fails on a damaged comment, yet extracts every file whole"},
     {"rar4-legacy-name", Aspect::presence, "*", 0,
@@ -199,7 +201,7 @@ namespace {
 std::string paramName(const ::testing::TestParamInfo<CorpusCase>& info) {
     std::string name = info.param.name;
     for (char& c : name) {
-        if (c == '-') {
+        if (c == '-' || c == '.') {
             c = '_';
         }
     }

@@ -167,16 +167,22 @@ std::vector<CorpusCase> makeCorpus() {
     corpus.push_back(rarCase("volumes", {"-v20k", "-m0"}, [](const fs::path& dir) {
         return inputs(dir, {{"v/big.bin", patterned(70000, 1)}, {"v/small.txt", "s"}});
     }));
-    corpus.push_back({"volumes-named-by-number", [](const fs::path& dir) {
-                          const fs::path root = inputs(dir, {{"n/big.bin", patterned(50000, 2)}});
-                          const fs::path first = rarMade(root, "num.rar", {"-v20k", "-m0"});
-                          std::vector<fs::path> parts = volumeFiles(first);
-                          for (std::size_t i = 0; i < parts.size(); ++i) {
-                              const std::string number = "00" + std::to_string(i);
-                              fs::rename(parts[i], dir / ("num." + number + ".rar"));
-                          }
-                          return ReferenceArchive{dir / "num.000.rar", std::nullopt};
-                      }});
+    // A set named name.000.rar, name.001.rar …, given by its first volume
+    // and by a later one.
+    for (const char* given : {"num.000.rar", "num.002.rar"}) {
+        const std::string name = std::string("numbered-volumes-from-") + given;
+        corpus.push_back(
+            {name.substr(0, name.size() - 4), [given](const fs::path& dir) {
+                 const fs::path root = inputs(dir, {{"n/big.bin", patterned(50000, 2)}});
+                 const fs::path first = rarMade(root, "num.rar", {"-v20k", "-m0"});
+                 std::vector<fs::path> parts = volumeFiles(first);
+                 for (std::size_t i = 0; i < parts.size(); ++i) {
+                     const std::string number = "00" + std::to_string(i);
+                     fs::rename(parts[i], dir / ("num." + number + ".rar"));
+                 }
+                 return ReferenceArchive{dir / given, std::nullopt};
+             }});
+    }
     corpus.push_back(
         {"versions", [](const fs::path& dir) {
              const fs::path root = inputs(dir, {{"doc.txt", "first"}});
