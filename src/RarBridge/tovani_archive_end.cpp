@@ -25,6 +25,7 @@ constexpr std::size_t kWindowSize = 65536;
 constexpr std::size_t kHeaderPrefix = 64;
 
 // RAR 5 block types and flags.
+constexpr std::uint64_t kRar5Main = 1;
 constexpr std::uint64_t kRar5Encryption = 4;
 constexpr std::uint64_t kRar5End = 5;
 constexpr std::uint64_t kRar5HasExtra = 0x0001;
@@ -268,33 +269,82 @@ ArchiveFormat FormatOf(const char* path) noexcept {
     return ArchiveFormat::unknown;
 }
 
+namespace {
+
+// The first signature within the library's search limit: its format and the
+// position of the first block after it.
+struct Start {
+    ArchiveFormat format = ArchiveFormat::unknown;
+    std::uint64_t firstBlock = 0;
+};
+
+Start FindStart(WindowReader& file) {
+    // Windows overlap by a signature's length so none is missed.
+    const std::uint64_t step = kWindowSize - kRar5Signature.size();
+    for (std::uint64_t offset = 0; offset <= kSearchLimit && offset < file.size(); offset += step) {
+        const std::span<const std::uint8_t> bytes = file.at(offset, kWindowSize);
+        for (std::size_t i = 0; i + kRar4Signature.size() <= bytes.size(); ++i) {
+            if (bytes[i] != 0x52 || std::memcmp(&bytes[i], kRar4Signature.data(), 6) != 0) {
+                continue;
+            }
+            const std::uint64_t found = offset + i;
+            if (bytes[i + 6] == 0x00) {
+                return {ArchiveFormat::rar4, found + kRar4Signature.size()};
+            }
+            if (bytes[i + 6] == 0x01 && i + 7 < bytes.size() && bytes[i + 7] == 0x00) {
+                return {ArchiveFormat::rar5, found + kRar5Signature.size()};
+            }
+        }
+    }
+    return {};
+}
+
+}  // namespace
+
 EndRecord FindEndRecord(const char* path) noexcept {
     try {
         WindowReader file(path);
         if (!file.valid()) {
             return EndRecord::unknown;
         }
-        // Windows overlap by a signature's length so none is missed.
-        const std::uint64_t step = kWindowSize - kRar5Signature.size();
-        for (std::uint64_t offset = 0; offset <= kSearchLimit && offset < file.size();
-             offset += step) {
-            const std::span<const std::uint8_t> bytes = file.at(offset, kWindowSize);
-            for (std::size_t i = 0; i + kRar4Signature.size() <= bytes.size(); ++i) {
-                if (bytes[i] != 0x52 || std::memcmp(&bytes[i], kRar4Signature.data(), 6) != 0) {
-                    continue;
-                }
-                const std::uint64_t found = offset + i;
-                if (bytes[i + 6] == 0x00) {
-                    return WalkRar4(file, found + kRar4Signature.size());
-                }
-                if (bytes[i + 6] == 0x01 && i + 7 < bytes.size() && bytes[i + 7] == 0x00) {
-                    return WalkRar5(file, found + kRar5Signature.size());
-                }
-            }
+        const Start start = FindStart(file);
+        switch (start.format) {
+            case ArchiveFormat::rar4:
+                return WalkRar4(file, start.firstBlock);
+            case ArchiveFormat::rar5:
+                return WalkRar5(file, start.firstBlock);
+            default:
+                return EndRecord::unknown;
         }
-        return EndRecord::unknown;
     } catch (...) {
         return EndRecord::unknown;
+    }
+}
+
+MainHeader FindMainHeader(const char* path) noexcept {
+    try {
+        WindowReader file(path);
+        if (!file.valid()) {
+            return MainHeader::unknown;
+        }
+        const Start start = FindStart(file);
+        const std::span<const std::uint8_t> header = file.at(start.firstBlock, kHeaderPrefix);
+        if (start.format == ArchiveFormat::rar4) {
+            return header.size() >= 3 && header[2] == kRar4Main ? MainHeader::present
+                                                                : MainHeader::missing;
+        }
+        if (start.format == ArchiveFormat::rar5) {
+            FieldReader fields(header);
+            fields.skip(4);  // header CRC
+            const bool sized = header.size() >= 4 && fields.vint().has_value();
+            const auto type = fields.vint();
+            return sized && type && (*type == kRar5Main || *type == kRar5Encryption)
+                       ? MainHeader::present
+                       : MainHeader::missing;
+        }
+        return MainHeader::unknown;
+    } catch (...) {
+        return MainHeader::unknown;
     }
 }
 

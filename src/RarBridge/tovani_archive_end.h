@@ -3,7 +3,7 @@
 // library reports a clean end of archive when a file stops exactly between
 // two blocks, so a download cut off between two entries passes for a whole
 // archive; the bridge walks the block chain of the last volume itself to
-// tell the two apart.
+// tell the two apart. It also tells whether the archive has its main header.
 //
 //   if (tovani::FindEndRecord(lastVolume) == tovani::EndRecord::missing) {
 //       return TOVANI_DAMAGED;
@@ -35,5 +35,13 @@ ArchiveFormat FormatOf(const char* path) noexcept;
 // record: those tools did not always write one, so a clean end between two
 // blocks counts as present there.
 EndRecord FindEndRecord(const char* path) noexcept;
+
+enum class MainHeader { present, missing, unknown };
+
+// Whether the first block after the signature is the main header (in RAR 5
+// also the encryption header that comes before it). The library opens a file
+// that has none and finds it empty, where unrar reports the main header as
+// corrupt. Unknown when the file has no signature or cannot be read.
+MainHeader FindMainHeader(const char* path) noexcept;
 
 }  // namespace tovani

@@ -33,7 +33,15 @@ constexpr std::uint64_t kFileTimeAt1970 = 116444736000000000ULL;
 // RAROpenArchiveDataEx.Flags, as the library defines them.
 constexpr unsigned kHeaderEncrypted = RHDF_ENCRYPTED;
 constexpr unsigned kHeaderDirectory = RHDF_DIRECTORY;
+// An older version of a file (rar -ver), flagged by the library's patch.
+constexpr unsigned kHeaderOldVersion = RHDF_VERSION;
+constexpr unsigned kHostWindows = 2;
 constexpr unsigned kHostUnix = 3;
+// The library holds a link target in 2,048 characters with its terminator
+// and cuts a longer one without saying so.
+constexpr std::size_t kLibraryTargetLimit = 2047;
+// The longest link target Linux takes (PATH_MAX less the terminator).
+constexpr std::size_t kLongestLinkTarget = 4095;
 // Entries of the RAR 5 format report a version needed of 50 and up.
 constexpr unsigned kFirstRar5Version = 50;
 
@@ -96,6 +104,9 @@ struct tovani_archive {
     // The last entry read is of the RAR 5 format, which checks passwords
     // itself.
     bool current_rar5 = false;
+    // The last entry's data was already read (an old link's target).
+    bool current_processed = false;
+    bool for_extraction = false;
     // The path passed to tovani_open, and the format its signature names.
     std::string archive_path;
     tovani::ArchiveFormat format = tovani::ArchiveFormat::unknown;
@@ -265,6 +276,9 @@ tovani_status ProcessEntry(tovani_archive& archive, int operation) {
     if (archive.current_name_too_long) {
         return TOVANI_NAME_TOO_LONG;
     }
+    if (archive.current_processed) {
+        return TOVANI_OK;
+    }
     int code;
     {
         Utf8LocaleScope locale;
@@ -276,6 +290,46 @@ tovani_status ProcessEntry(tovani_archive& archive, int operation) {
         return TOVANI_WRONG_PASSWORD;
     }
     return status;
+}
+
+// Collects an old link's target from its data, up to what Linux takes.
+struct TargetCollector {
+    std::string bytes;
+    bool tooLong = false;
+};
+
+bool CollectTarget(const uint8_t* data, size_t size, void* context) {
+    auto* collector = static_cast<TargetCollector*>(context);
+    if (data == nullptr) {
+        return true;
+    }
+    if (collector->bytes.size() + size > kLongestLinkTarget) {
+        collector->tooLong = true;
+        return true;
+    }
+    collector->bytes.append(reinterpret_cast<const char*>(data), size);
+    return true;
+}
+
+// A RAR 1.5-4.x symbolic link stores its target as its data: read now, so
+// that the entry is delivered with it like a RAR 5 link (and its data is
+// not read again). A target Linux cannot take, or with a NUL, is left empty,
+// which skips the link.
+tovani_status ReadOldLinkTarget(tovani_archive& archive) {
+    TargetCollector collector;
+    archive.data_callback = CollectTarget;
+    archive.data_context = &collector;
+    const tovani_status status = ProcessEntry(archive, RAR_TEST);
+    archive.data_callback = nullptr;
+    archive.data_context = nullptr;
+    archive.current_processed = true;
+    if (status != TOVANI_OK) {
+        return status;
+    }
+    if (!collector.tooLong && collector.bytes.find('\0') == std::string::npos) {
+        archive.current_target = tovani::Utf8FromBytesEscaping(collector.bytes);
+    }
+    return TOVANI_OK;
 }
 
 // The library ends as cleanly when the last volume stops between two blocks
@@ -305,6 +359,7 @@ tovani_status tovani_open(const char* path, bool for_extraction, const char* pas
     try {
         auto archive = std::make_unique<tovani_archive>();
         archive->archive_path = path;
+        archive->for_extraction = for_extraction;
         archive->format = tovani::FormatOf(path);
         if (password != nullptr) {
             archive->has_password = true;
@@ -337,6 +392,11 @@ tovani_status tovani_open(const char* path, bool for_extraction, const char* pas
             // A failed open without an error code is still a failure.
             return status == TOVANI_OK ? TOVANI_ENGINE_FAILURE : status;
         }
+        // The library opens a file without a main header as an empty archive.
+        if (tovani::FindMainHeader(path) == tovani::MainHeader::missing) {
+            RARCloseArchive(handle);
+            return TOVANI_DAMAGED;
+        }
         archive->rar_handle = handle;
         if (out_info != nullptr) {
             out_info->is_volume = (data.Flags & ROADF_VOLUME) != 0;
@@ -358,31 +418,50 @@ tovani_status tovani_read_entry(tovani_archive* handle, tovani_entry* out_entry)
         return TOVANI_ENGINE_FAILURE;
     }
     try {
-        // Cleared so that every field the library does not set reads as zero.
         RARHeaderDataEx* header = handle->header.get();
-        std::memset(header, 0, sizeof(RARHeaderDataEx));
+        handle->current_processed = false;
+        // Old versions are passed over in a loop: an archive may hold any
+        // number of them.
+        for (;;) {
+            // Cleared so that every field the library does not set reads as
+            // zero.
+            std::memset(header, 0, sizeof(RARHeaderDataEx));
 #if TOVANI_HAS_FILE_NAME_EX
-        handle->name_buffer[0] = 0;
-        header->FileNameEx = handle->name_buffer.get();
-        header->FileNameExSize = kNameBufferSize;
+            handle->name_buffer[0] = 0;
+            header->FileNameEx = handle->name_buffer.get();
+            header->FileNameExSize = kNameBufferSize;
 #endif
-        // Cleared first so that an entry without a target never shows the
-        // previous entry's.
-        handle->target_buffer[0] = 0;
-        header->RedirName = handle->target_buffer.get();
-        header->RedirNameSize = kNameBufferSize;
+            // Cleared first so that an entry without a target never shows the
+            // previous entry's.
+            handle->target_buffer[0] = 0;
+            header->RedirName = handle->target_buffer.get();
+            header->RedirNameSize = kNameBufferSize;
 
-        int code;
-        {
-            Utf8LocaleScope locale;
-            code = RARReadHeaderEx(handle->rar_handle, header);
-        }
-        if (code == ERAR_END_ARCHIVE) {
-            return EndOfArchiveStatus(*handle);
-        }
-        if (code != ERAR_SUCCESS) {
-            const tovani_status status = StatusFromRarCode(*handle, code);
-            return LooksLikeWrongPassword(*handle, status) ? TOVANI_WRONG_PASSWORD : status;
+            int code;
+            {
+                Utf8LocaleScope locale;
+                code = RARReadHeaderEx(handle->rar_handle, header);
+            }
+            if (code == ERAR_END_ARCHIVE) {
+                return EndOfArchiveStatus(*handle);
+            }
+            if (code != ERAR_SUCCESS) {
+                const tovani_status status = StatusFromRarCode(*handle, code);
+                return LooksLikeWrongPassword(*handle, status) ? TOVANI_WRONG_PASSWORD : status;
+            }
+            // unrar x writes only the current version of a file; the older ones
+            // are passed over as it passes them.
+            if ((header->Flags & kHeaderOldVersion) != 0) {
+                handle->current_name_too_long = false;
+                handle->current_encrypted = (header->Flags & kHeaderEncrypted) != 0;
+                handle->current_rar5 = header->UnpVer >= kFirstRar5Version;
+                const tovani_status skipped = ProcessEntry(*handle, RAR_SKIP);
+                if (skipped != TOVANI_OK) {
+                    return skipped;
+                }
+                continue;
+            }
+            break;
         }
 
 #if TOVANI_HAS_FILE_NAME_EX
@@ -396,13 +475,36 @@ tovani_status tovani_read_entry(tovani_archive* handle, tovani_entry* out_entry)
         // target that fills its field is taken to be cut.
         name[nameCapacity - 1] = 0;
         handle->target_buffer[kNameBufferSize - 1] = 0;
-        handle->current_name_too_long =
-            std::wcslen(name) >= nameCapacity - 1 ||
-            std::wcslen(handle->target_buffer.get()) >= kNameBufferSize - 1;
-        handle->current_name = tovani::Utf8FromWide(name);
-        handle->current_target = tovani::Utf8FromWide(handle->target_buffer.get());
+        const tovani_link_type linkType = LinkTypeFromRedirection(header->RedirType);
+        const bool targetMayBeCut = std::wcslen(handle->target_buffer.get()) >= kLibraryTargetLimit;
+        // A symbolic link whose target may be cut is delivered without one,
+        // so it is skipped and listed; a cut hard link or copy fails as a
+        // name too long does.
+        handle->current_name_too_long = std::wcslen(name) >= nameCapacity - 1 ||
+                                        (targetMayBeCut && linkType != TOVANI_LINK_SYMBOLIC);
+        // DOS and Windows versions of RAR before 5 stored a name without its
+        // Unicode form in the OEM code page; elsewhere a byte that is not
+        // UTF-8 is shown escaped, so that two names never become one.
+        const bool oemNames =
+            handle->format != tovani::ArchiveFormat::rar5 && header->HostOS == kHostWindows;
+        handle->current_name = tovani::Utf8FromLibraryName(
+            name, oemNames ? tovani::LegacyBytes::oemCodePage : tovani::LegacyBytes::escaped);
+        handle->current_target = targetMayBeCut && linkType == TOVANI_LINK_SYMBOLIC
+                                     ? std::string()
+                                     : tovani::Utf8FromLibraryName(handle->target_buffer.get(),
+                                                                   tovani::LegacyBytes::escaped);
         handle->current_encrypted = (header->Flags & kHeaderEncrypted) != 0;
         handle->current_rar5 = header->UnpVer >= kFirstRar5Version;
+        const bool oldLink =
+            handle->format != tovani::ArchiveFormat::rar5 && linkType == TOVANI_LINK_SYMBOLIC;
+        // Listing reads no data; extraction delivers the target.
+        if (handle->for_extraction && oldLink && handle->current_target.empty() &&
+            !handle->current_name_too_long) {
+            const tovani_status status = ReadOldLinkTarget(*handle);
+            if (status != TOVANI_OK) {
+                return status;
+            }
+        }
 
         *out_entry = tovani_entry{};
         out_entry->name_utf8 = handle->current_name.c_str();
@@ -427,7 +529,7 @@ tovani_status tovani_read_entry(tovani_archive* handle, tovani_entry* out_entry)
         out_entry->attributes = header->FileAttr;
         out_entry->is_directory = (header->Flags & kHeaderDirectory) != 0;
         out_entry->is_encrypted = handle->current_encrypted;
-        out_entry->link_type = LinkTypeFromRedirection(header->RedirType);
+        out_entry->link_type = linkType;
         return TOVANI_OK;
     } catch (const std::bad_alloc&) {
         return TOVANI_OUT_OF_MEMORY;

@@ -39,6 +39,20 @@ std::string_view withoutPartSuffix(std::string_view name) {
     return rest.substr(0, rest.size() - part.size());
 }
 
+// The longest name most Linux file systems store, in bytes.
+constexpr std::size_t kMaxNameBytes = 255;
+
+// text cut to at most size bytes, never inside a UTF-8 character.
+std::string_view cutOnCharacter(std::string_view text, std::size_t size) {
+    if (text.size() <= size) {
+        return text;
+    }
+    while (size > 0 && (static_cast<unsigned char>(text[size]) & 0xC0) == 0x80) {
+        --size;
+    }
+    return text.substr(0, size);
+}
+
 // Position of the period that starts the extension, or npos for none.
 std::size_t extensionPeriod(std::string_view name) {
     std::size_t period = name.rfind('.');
@@ -68,12 +82,20 @@ std::string candidateName(std::string_view name, bool isDirectory, std::int64_t 
     if (attempt < 2) {
         return std::string(name);
     }
-    std::size_t period = isDirectory ? std::string_view::npos : extensionPeriod(name);
-    std::string number = " " + std::to_string(attempt);
-    if (period == std::string_view::npos) {
-        return std::string(name) + number;
+    const std::size_t period = isDirectory ? std::string_view::npos : extensionPeriod(name);
+    std::string_view stem = name.substr(0, period);
+    std::string_view extension =
+        period == std::string_view::npos ? std::string_view() : name.substr(period);
+    const std::string number = " " + std::to_string(attempt);
+    if (stem.size() + number.size() + extension.size() > kMaxNameBytes) {
+        // An extension too long to keep is cut with the rest of the name.
+        if (number.size() + extension.size() >= kMaxNameBytes) {
+            stem = name;
+            extension = {};
+        }
+        stem = cutOnCharacter(stem, kMaxNameBytes - number.size() - extension.size());
     }
-    return std::string(name.substr(0, period)) + number + std::string(name.substr(period));
+    return std::string(stem) + number + std::string(extension);
 }
 
 std::string uniqueName(std::string_view name, bool isDirectory,

@@ -23,7 +23,9 @@ std::string folderName(std::string_view archiveName);
 // number inserted after one space ahead of the extension ("report 2.pdf").
 // Directories have no extension. A file's extension is the text after its last
 // period, except that a name has none when that period ends it ("name.") or
-// belongs to the periods it begins with (".profile", "..rc").
+// belongs to the periods it begins with (".profile", "..rc"). A numbered name
+// is kept within 255 bytes by cutting the part ahead of the number, never
+// inside a UTF-8 character (and the extension too when it alone is that long).
 std::string candidateName(std::string_view name, bool isDirectory, std::int64_t attempt);
 
 // The first candidate, from attempt 1 upwards, that isTaken reports free.

@@ -33,9 +33,7 @@ bool itemExists(const fs::path& path) {
 
 // The set's first volume when it sits beside the archive, else the archive.
 fs::path sourceArchive(const fs::path& archive) {
-    const std::string name = archive.filename().string();
-    const std::optional<std::string> first = VolumeResolver::firstVolumeName(name);
-    fs::path candidate = (first && *first != name) ? archive.parent_path() / *first : archive;
+    const fs::path candidate = VolumeResolver::firstVolume(archive);
     return itemExists(candidate) ? candidate : archive;
 }
 

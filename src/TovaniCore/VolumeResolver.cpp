@@ -6,29 +6,64 @@ namespace tovani::VolumeResolver {
 
 namespace {
 
-// NAME.part<digits>.rar: the digits must be the whole run before ".rar",
-// since the character ahead of them has to be the "t" of ".part".
-std::optional<std::string> numberedFirstVolume(std::string_view name) {
+// Where the volume number sits in NAME.part<digits>.rar or NAME.<digits>.rar:
+// the digits must be the whole run before ".rar", and the character ahead of
+// them the "t" of ".part" or a period. After a bare period it takes three
+// digits at least, as splitters write them: "notes.2.rar" beside
+// "notes.1.rar" are far more often two archives than one set, and taking the
+// one opened for a later volume would extract the other.
+struct VolumeNumber {
+    std::size_t start = 0;
+    std::size_t size = 0;
+    bool afterPeriod = false;
+};
+
+std::optional<VolumeNumber> volumeNumber(std::string_view name) {
     using namespace NameMatching;
     constexpr std::string_view suffix = ".rar";
-    constexpr std::string_view part = ".part";
     if (!endsWithIgnoringCase(name, suffix)) {
         return std::nullopt;
     }
     std::string_view rest = name.substr(0, name.size() - suffix.size());
-    std::size_t digits = trailingDigits(rest);
+    const std::size_t digits = trailingDigits(rest);
     if (digits == 0) {
         return std::nullopt;
     }
     std::string_view stem = rest.substr(0, rest.size() - digits);
-    if (!endsWithIgnoringCase(stem, part)) {
+    if (endsWithIgnoringCase(stem, ".part")) {
+        return VolumeNumber{stem.size(), digits, false};
+    }
+    if (digits >= 3 && !stem.empty() && stem.back() == '.') {
+        return VolumeNumber{stem.size(), digits, true};
+    }
+    return std::nullopt;
+}
+
+bool isAllZeros(std::string_view digits) {
+    return digits.find_first_not_of('0') == std::string_view::npos;
+}
+
+// The name with its volume number replaced by 0...01 (the library's first
+// volume), or by 0...0 when zero is asked for, keeping the number's width.
+std::string withNumber(std::string_view name, const VolumeNumber& number, bool zero) {
+    std::string result(name);
+    result.replace(number.start, number.size, std::string(number.size, '0'));
+    if (!zero) {
+        result[number.start + number.size - 1] = '1';
+    }
+    return result;
+}
+
+std::optional<std::string> numberedFirstVolume(std::string_view name) {
+    const std::optional<VolumeNumber> number = volumeNumber(name);
+    if (!number) {
         return std::nullopt;
     }
-    std::string result(stem);
-    result.append(digits - 1, '0');
-    result += '1';
-    result += name.substr(name.size() - suffix.size());
-    return result;
+    // A NAME.000.rar set starts at zero; the library counts up from there.
+    if (number->afterPeriod && isAllZeros(name.substr(number->start, number->size))) {
+        return std::string(name);
+    }
+    return withNumber(name, *number, false);
 }
 
 // NAME.[r-z]<digit><digit>.
@@ -62,12 +97,9 @@ std::optional<std::string> nextVolumeName(std::string_view fileName) {
     using namespace NameMatching;
     std::string next(fileName);
     if (endsWithIgnoringCase(fileName, ".rar")) {
-        const std::size_t digitsEnd = next.size() - 4;
-        const std::size_t digits = trailingDigits(std::string_view(next).substr(0, digitsEnd));
-        const std::size_t digitsStart = digitsEnd - digits;
-        if (digits > 0 &&
-            endsWithIgnoringCase(std::string_view(next).substr(0, digitsStart), ".part")) {
-            std::size_t i = digitsEnd;
+        if (const std::optional<VolumeNumber> number = volumeNumber(fileName)) {
+            const std::size_t digitsStart = number->start;
+            std::size_t i = digitsStart + number->size;
             while (i > digitsStart && next[i - 1] == '9') {
                 next[--i] = '0';
             }
@@ -122,6 +154,16 @@ std::vector<std::filesystem::path> volumesFrom(const std::filesystem::path& volu
 
 std::filesystem::path firstVolume(const std::filesystem::path& file) {
     std::string name = file.filename().string();
+    // NAME.<digits>.rar sets start at 0...0 or at 0...01; only the disk tells.
+    if (const std::optional<VolumeNumber> number = volumeNumber(name);
+        number && number->afterPeriod) {
+        std::filesystem::path zero = file;
+        zero.replace_filename(withNumber(name, *number, true));
+        std::error_code error;
+        if (std::filesystem::exists(zero, error)) {
+            return zero;
+        }
+    }
     std::optional<std::string> first = firstVolumeName(name);
     if (!first || *first == name) {
         return file;

@@ -174,6 +174,164 @@ TEST(TovaniBridgeEntry, ReadsTheOldFormatWithUnicodeNames) {
     EXPECT_EQ(entries[2].target, "");
 }
 
+// Names whose bytes are not UTF-8: a Windows RAR 2.x/3.x name without its
+// Unicode form is in the OEM code page; anything else is escaped, so that
+// two names never become one.
+TEST(TovaniBridgeNames, LegacyBytesAreDecodedOrEscapedAndNeverMerge) {
+    TempDirectory dir;
+    testing::writeRar5(dir / "bytes.rar", {StoredEntry::file("report.pdf\xFF.exe", "first"),
+                                           StoredEntry::file("report.pdf\xFE.txt", "second"),
+                                           StoredEntry::file("over\xC0\xAFlong", "third")});
+    StoredEntry windows = StoredEntry::file("caf\x82.txt", "w", HostOs::windows);
+    windows.rar4LegacyName = true;
+    StoredEntry unix = StoredEntry::file("caf\xE9.txt", "u");
+    unix.rar4LegacyName = true;
+    testing::writeRar4(dir / "legacy.rar", {windows, unix});
+
+    Opened rar5(dir / "bytes.rar", false);
+    ASSERT_EQ(rar5.status, TOVANI_OK);
+    std::vector<Entry> entries = rar5.readAll();
+    ASSERT_EQ(entries.size(), 3u);
+    EXPECT_EQ(entries[0].name, "report.pdf%FF.exe");
+    EXPECT_EQ(entries[1].name, "report.pdf%FE.txt");
+    EXPECT_EQ(entries[2].name, "over%C0%AFlong");
+
+    Opened rar4(dir / "legacy.rar", false);
+    ASSERT_EQ(rar4.status, TOVANI_OK);
+    entries = rar4.readAll();
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[0].name, "caf\xC3\xA9.txt");
+    EXPECT_EQ(entries[1].name, "caf%E9.txt");
+}
+
+// rar -ver keeps older versions as "name;N"; like unrar x, only the current
+// one is read, in both formats, and however many there are.
+TEST(TovaniBridgeVersions, OnlyTheCurrentVersionIsRead) {
+    TempDirectory dir;
+    std::vector<StoredEntry> stored;
+    for (int version = 1; version <= 2000; ++version) {
+        StoredEntry old = StoredEntry::file("doc.txt;" + std::to_string(version), "old");
+        old.rar4OldVersion = true;
+        stored.push_back(old);
+    }
+    stored.push_back(StoredEntry::file("doc.txt", "current"));
+    testing::writeRar4(dir / "old.rar", stored);
+    testing::makeTree(dir / "in", {{"note.txt", "first"}});
+    testing::rar(dir / "in", "../new.rar", {"-ver"}, {"note.txt"});
+    testing::writeFile(dir / "in/note.txt", "second");
+    testing::rar(dir / "in", "../new.rar", {"-ver"}, {"note.txt"});
+
+    for (const char* archive : {"old.rar", "new.rar"}) {
+        SCOPED_TRACE(archive);
+        Opened opened(dir / archive, true);
+        ASSERT_EQ(opened.status, TOVANI_OK);
+        tovani_entry record{};
+        ASSERT_EQ(tovani_read_entry(opened.handle, &record), TOVANI_OK);
+        const std::string name = record.name_utf8;
+        std::string data;
+        ASSERT_EQ(tovani_extract_entry(opened.handle, collect, &data), TOVANI_OK);
+        EXPECT_EQ(name.find(';'), std::string::npos) << name;
+        EXPECT_TRUE(data == "current" || data == "second") << data;
+        EXPECT_EQ(tovani_read_entry(opened.handle, &record), TOVANI_END_OF_ARCHIVE);
+    }
+}
+
+// The library holds 2,047 characters of a target and cuts the rest without
+// a word: a link whose target may be cut comes without one (and is skipped).
+TEST(TovaniBridgeLinks, ATargetTheLibraryMayHaveCutIsNotDelivered) {
+    TempDirectory dir;
+    const std::string whole(2046, 'a');
+    const std::string tooLong(3000, 'b');
+    testing::writeRar5(dir / "l.rar", {StoredEntry::link(Redirection::unixSymlink, "whole", whole),
+                                       StoredEntry::link(Redirection::unixSymlink, "cut", tooLong),
+                                       StoredEntry::file("after.txt", "x")});
+    Opened archive(dir / "l.rar", false);
+    ASSERT_EQ(archive.status, TOVANI_OK);
+    tovani_status last = TOVANI_OK;
+    const std::vector<Entry> entries = archive.readAll(&last);
+    EXPECT_EQ(last, TOVANI_END_OF_ARCHIVE);
+    ASSERT_EQ(entries.size(), 3u);
+    EXPECT_EQ(entries[0].target, whole);
+    EXPECT_EQ(entries[1].record.link_type, TOVANI_LINK_SYMBOLIC);
+    EXPECT_EQ(entries[1].target, "");
+}
+
+// unrar extracts every file of an old archive whose comment header is
+// damaged, and so does the bridge; a damaged file header still fails.
+TEST(TovaniBridgeComment, ADamagedCommentSpoilsOnlyTheComment) {
+    TempDirectory dir;
+    const std::vector<StoredEntry> entries{StoredEntry::file("c.txt", "content")};
+    testing::writeRar4(dir / "service.rar", entries, testing::Rar4Archive{"note", true, true});
+    testing::writeRar4(dir / "embedded.rar", entries, testing::Rar4Archive{"note", false, true});
+    testing::writeRar4(dir / "file.rar", entries);
+    // The file header's checksum follows the signature and the main header.
+    std::string bytes = testing::readFile(dir / "file.rar");
+    bytes[7 + 13] = static_cast<char>(bytes[7 + 13] ^ 0x5A);
+    testing::writeFile(dir / "file.rar", bytes);
+
+    for (const char* name : {"service.rar", "embedded.rar"}) {
+        SCOPED_TRACE(name);
+        Opened archive(dir / name, true);
+        ASSERT_EQ(archive.status, TOVANI_OK);
+        tovani_entry record{};
+        ASSERT_EQ(tovani_read_entry(archive.handle, &record), TOVANI_OK);
+        std::string data;
+        EXPECT_EQ(tovani_extract_entry(archive.handle, collect, &data), TOVANI_OK);
+        EXPECT_EQ(data, "content");
+        EXPECT_EQ(tovani_read_entry(archive.handle, &record), TOVANI_END_OF_ARCHIVE);
+    }
+    Opened damaged(dir / "file.rar", false);
+    ASSERT_EQ(damaged.status, TOVANI_OK);
+    tovani_status last = TOVANI_OK;
+    damaged.readAll(&last);
+    EXPECT_EQ(last, TOVANI_DAMAGED);
+}
+
+// A RAR 1.5-4.x symbolic link stores its target as its data: extraction
+// delivers it with the entry, checked like data; listing reads no data.
+TEST(TovaniBridgeLinks, OldLinksCarryTheirTargetFromTheirData) {
+    TempDirectory dir;
+    StoredEntry damaged = StoredEntry::rar4Symlink("damaged", "file.txt");
+    damaged.wrongCrc = true;
+    // RAR 1.5 had no directory flag; the mode's 0x10 bit must not make one.
+    StoredEntry rar15Link = StoredEntry::rar4Symlink("rar15", "file.txt");
+    rar15Link.rar4Version = 15;
+    testing::writeRar4(dir / "links.rar", {StoredEntry::file("file.txt", "t"),
+                                           StoredEntry::rar4Symlink("link", "file.txt"),
+                                           StoredEntry::rar4Symlink("up", "../../etc/passwd"),
+                                           StoredEntry::rar4Symlink("bytes", "caf\xE9"),
+                                           StoredEntry::rar4Symlink("huge", std::string(5000, 'a')),
+                                           StoredEntry::rar4Symlink("nul", std::string("a\0b", 3)),
+                                           rar15Link, StoredEntry::file("after.txt", "x")});
+    testing::writeRar4(dir / "damaged.rar", {damaged});
+
+    Opened extracting(dir / "links.rar", true);
+    ASSERT_EQ(extracting.status, TOVANI_OK);
+    tovani_status last = TOVANI_OK;
+    std::vector<Entry> entries = extracting.readAll(&last);
+    EXPECT_EQ(last, TOVANI_END_OF_ARCHIVE);
+    ASSERT_EQ(entries.size(), 8u);
+    const char* const targets[] = {"", "file.txt", "../../etc/passwd", "caf%E9",
+                                   "", "",         "file.txt",         ""};
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        EXPECT_EQ(entries[i].target, targets[i]) << entries[i].name;
+    }
+    EXPECT_EQ(entries[1].record.link_type, TOVANI_LINK_SYMBOLIC);
+    EXPECT_EQ(entries[6].record.link_type, TOVANI_LINK_SYMBOLIC);
+    EXPECT_FALSE(entries[6].record.is_directory);
+
+    Opened listing(dir / "links.rar", false);
+    ASSERT_EQ(listing.status, TOVANI_OK);
+    entries = listing.readAll(&last);
+    ASSERT_EQ(entries.size(), 8u);
+    EXPECT_EQ(entries[1].target, "");
+
+    Opened corrupt(dir / "damaged.rar", true);
+    ASSERT_EQ(corrupt.status, TOVANI_OK);
+    tovani_entry record{};
+    EXPECT_EQ(tovani_read_entry(corrupt.handle, &record), TOVANI_DAMAGED);
+}
+
 TEST(TovaniBridgeData, ExtractDeliversVerifiedDataAndRefusalCancels) {
     TempDirectory dir;
     testing::writeRar5(dir / "d.rar",
@@ -288,6 +446,25 @@ TEST(TovaniBridgeOpen, FailuresLeaveNoHandle) {
 
 // Test programs run in the "C" locale, where the library alone cannot turn a
 // non-ASCII wide path into the bytes of the file name.
+// unrar reports "Main archive header is corrupt" for a signature followed by
+// anything but the main header; the library alone would list it as empty.
+TEST(TovaniBridgeOpen, AnArchiveWithoutItsMainHeaderIsDamaged) {
+    TempDirectory dir;
+    const std::string rar4("Rar!\x1A\x07\x00", 7);
+    const std::string rar5("Rar!\x1A\x07\x01\x00", 8);
+    // End-of-archive records with valid checksums, and no main header.
+    const std::string rar4End("\xC4\x3D\x7B\x00\x40\x07\x00", 7);
+    const std::string rar5End("\x19\xB2\x3A\x35\x03\x05\x00\x00", 8);
+    for (const std::string& bytes : {rar4, rar4 + rar4End, rar5 + rar5End}) {
+        testing::writeFile(dir / "x.rar", bytes);
+        for (const bool forExtraction : {false, true}) {
+            Opened archive(dir / "x.rar", forExtraction);
+            EXPECT_EQ(archive.status, TOVANI_DAMAGED) << bytes.size();
+            EXPECT_EQ(archive.handle, nullptr);
+        }
+    }
+}
+
 TEST(TovaniBridgeOpen, NonAsciiPathsOpenWhateverTheLocale) {
     TempDirectory dir;
     const fs::path folder = dir / "Fotos \xC3\xA9t\xC3\xA9";

@@ -62,5 +62,48 @@ TEST(Utf8FromWide, SurrogatesAndOutOfRangeValuesBecomeReplacement) {
     EXPECT_EQ(Utf8FromWide(tooLarge), "\xEF\xBF\xBD\xEF\xBF\xBD");
 }
 
+// The library marks a name holding bytes it could not decode with U+FFFE
+// and carries each such byte as U+E080..U+E0FF.
+TEST(Utf8FromLibraryName, ReadsLegacyBytesInTheOemCodePageOrEscapesThem) {
+    struct Case {
+        const wchar_t* name;
+        LegacyBytes legacy;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {L"plain.txt", LegacyBytes::oemCodePage, "plain.txt"},
+        {L"caf\u00E9.txt", LegacyBytes::escaped, "caf\xC3\xA9.txt"},
+        // Windows RAR 2.x wrote é as 0x82 and ü as 0x81 (code page 850).
+        {L"caf\uFFFE\uE082.txt", LegacyBytes::oemCodePage, "caf\xC3\xA9.txt"},
+        {L"\uFFFE\uE081ber/\uE0E1", LegacyBytes::oemCodePage,
+         "\xC3\xBC"
+         "ber/\xC3\x9F"},
+        // Bytes the locale decoded belong to the code page as much.
+        {L"\u00E9\uFFFE\uE082", LegacyBytes::oemCodePage, "\xE2\x94\x9C\xC2\xAE\xC3\xA9"},
+        {L"report.pdf\uFFFE\uE0FF.exe", LegacyBytes::escaped, "report.pdf%FF.exe"},
+        {L"report.pdf\uFFFE\uE0FE.txt", LegacyBytes::escaped, "report.pdf%FE.txt"},
+        {L"\u00E9\uFFFE\uE0C0\uE0AF", LegacyBytes::escaped, "\xC3\xA9%C0%AF"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(Utf8FromLibraryName(c.name, c.legacy), c.expected) << c.expected;
+    }
+}
+
+TEST(Utf8FromBytesEscaping, KeepsWellFormedCharactersAndEscapesEveryOtherByte) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"file.txt", "file.txt"},
+        {"../d\xC3\xA9j\xC3\xA0/\xE2\x82\xAC\xF0\x9F\x98\x80",
+         "../d\xC3\xA9j\xC3\xA0/\xE2\x82\xAC\xF0\x9F\x98\x80"},
+        {"caf\xE9", "caf%E9"},
+        {"\xC0\xAF", "%C0%AF"},                // an overlong "/"
+        {"\xED\xA0\x80", "%ED%A0%80"},         // a surrogate
+        {"\xE2\x82", "%E2%82"},                // cut short
+        {"\xF4\x90\x80\x80", "%F4%90%80%80"},  // beyond U+10FFFF
+    };
+    for (const auto& [bytes, expected] : cases) {
+        EXPECT_EQ(Utf8FromBytesEscaping(bytes), expected) << expected;
+    }
+}
+
 }  // namespace
 }  // namespace tovani

@@ -68,6 +68,40 @@ TEST(DestinationPlanner, UnusualNamesHaveNoExtension) {
     EXPECT_EQ(candidateName("a..b", false, 2), "a. 2.b");
 }
 
+// A numbered name must still fit in 255 bytes, or the copy beside a file
+// with a long name fails with "File name too long".
+TEST(DestinationPlanner, NumberedNamesFitIn255BytesCutOnACharacter) {
+    auto repeat = [](const std::string& text, int count) {
+        std::string out;
+        for (int i = 0; i < count; ++i) {
+            out += text;
+        }
+        return out;
+    };
+    const std::string e = "\xC3\xA9";  // two bytes
+    struct Case {
+        std::string name;
+        bool isDirectory;
+        std::int64_t attempt;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {std::string(251, 'a') + ".txt", false, 2, std::string(249, 'a') + " 2.txt"},
+        {std::string(250, 'a') + ".txt", false, 2, std::string(249, 'a') + " 2.txt"},
+        {std::string(249, 'a') + ".txt", false, 2, std::string(249, 'a') + " 2.txt"},
+        {repeat(e, 125) + ".txt", false, 2, repeat(e, 124) + " 2.txt"},
+        {repeat(e, 127) + "x", true, 10, repeat(e, 126) + " 10"},
+        {"a." + std::string(253, 'b'), false, 2, "a." + std::string(251, 'b') + " 2"},
+        {repeat("\xF0\x9F\x98\x80", 63) + "abc", false, 123,
+         repeat("\xF0\x9F\x98\x80", 62) + " 123"},
+    };
+    for (const Case& c : cases) {
+        const std::string name = candidateName(c.name, c.isDirectory, c.attempt);
+        EXPECT_EQ(name, c.expected) << c.name.size() << " bytes";
+        EXPECT_LE(name.size(), 255u);
+    }
+}
+
 TEST(DestinationPlanner, UniqueNameReturnsFirstFreeCandidate) {
     std::set<std::string> taken{"report.pdf", "report 2.pdf"};
     std::vector<std::string> asked;

@@ -65,6 +65,23 @@ TEST_F(ExtractorAttack, SymlinkToOutsideThenRegularFileOfTheSameName) {
               (std::vector<SkippedEntry>{{"victim.txt", R::unsafeLinkTarget}}));
 }
 
+// RAR 1.5-4.x links carry their target as their data; once read, it is
+// judged exactly as a RAR 5 link's.
+TEST_F(ExtractorAttack, OldFormatSymlinkToOutsideThenRegularFileOfTheSameName) {
+    writeRar4(archive, {StoredEntry::rar4Symlink("victim.txt", "../../outside/victim.txt"),
+                        StoredEntry::file("victim.txt", "owned"),
+                        StoredEntry::rar4Symlink("up", "../outside"),
+                        StoredEntry::rar4Symlink("inside", "victim.txt")});
+    Outcome outcome = h.extract(archive, ExtractionOptions{true, destination});
+    ASSERT_TRUE(outcome.succeeded()) << outcome.error();
+    EXPECT_EQ(readFile(outcome.output() / "victim.txt"), "owned");
+    EXPECT_FALSE(fs::is_symlink(outcome.output() / "victim.txt"));
+    EXPECT_EQ(fs::read_symlink(outcome.output() / "inside"), "victim.txt");
+    EXPECT_EQ(outcome.result().skipped(),
+              (std::vector<SkippedEntry>{{"victim.txt", R::unsafeLinkTarget},
+                                         {"up", R::unsafeLinkTarget}}));
+}
+
 TEST_F(ExtractorAttack, SafeSymlinkReplacedByFileIsNeverWrittenThrough) {
     Outcome outcome = extract({StoredEntry::file("target.txt", "original"),
                                StoredEntry::link(Redirection::unixSymlink, "l", "target.txt"),

@@ -42,6 +42,37 @@ TEST(VolumeResolver, LetteredVolumesTakeTheLetterCase) {
     EXPECT_EQ(firstVolumeName(".r00"), ".rar");
 }
 
+// name.000.rar, name.001.rar ...: the library counts up the digits before
+// ".rar" whatever comes ahead of them; after a bare period it takes three.
+TEST(VolumeResolver, NumbersBeforeTheExtensionCountLikeTheLibrary) {
+    using VolumeResolver::nextVolumeName;
+    EXPECT_EQ(firstVolumeName("set.000.rar"), "set.000.rar");
+    EXPECT_EQ(firstVolumeName("set.001.rar"), "set.001.rar");
+    EXPECT_EQ(firstVolumeName("set.017.rar"), "set.001.rar");
+    EXPECT_EQ(firstVolumeName("Set.0042.RAR"), "Set.0001.RAR");
+    EXPECT_EQ(nextVolumeName("set.000.rar"), "set.001.rar");
+    EXPECT_EQ(nextVolumeName("set.009.rar"), "set.010.rar");
+    EXPECT_EQ(nextVolumeName("set.999.rar"), "set.1000.rar");
+    // Fewer digits are more often two archives than one set.
+    EXPECT_EQ(firstVolumeName("notes.2.rar"), std::nullopt);
+    EXPECT_EQ(firstVolumeName("notes.12.rar"), std::nullopt);
+    EXPECT_EQ(nextVolumeName("notes.12.rar"), "notes.12.r00");
+}
+
+TEST(VolumeResolver, ANumberedSetStartsAtZeroWhenThatVolumeExists) {
+    testing::TempDirectory dir;
+    for (const char* name :
+         {"zero.000.rar", "zero.001.rar", "zero.002.rar", "one.001.rar", "one.002.rar"}) {
+        std::ofstream(dir / name) << "x";
+    }
+    EXPECT_EQ(firstVolume(dir / "zero.002.rar"), dir / "zero.000.rar");
+    EXPECT_EQ(firstVolume(dir / "zero.000.rar"), dir / "zero.000.rar");
+    EXPECT_EQ(firstVolume(dir / "one.002.rar"), dir / "one.001.rar");
+    using Files = std::vector<std::filesystem::path>;
+    EXPECT_EQ(VolumeResolver::volumesFrom(dir / "zero.000.rar"),
+              (Files{dir / "zero.000.rar", dir / "zero.001.rar", dir / "zero.002.rar"}));
+}
+
 TEST(VolumeResolver, OtherNamesFollowNoScheme) {
     for (const char* name : {"movie.rar", "movie.zip", "movie.q01", "movie.r0", "movie.part1",
                              "movie.parta.rar", "moviepart2.rar", "movie.r001", "r00", "",

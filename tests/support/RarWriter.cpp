@@ -165,14 +165,53 @@ std::string rar4Block(const std::string& header) {
     return block;
 }
 
-std::string rar4MainBlock(std::uint32_t flags) {
+std::string rar4MainBlock(std::uint32_t flags, const Rar4Archive& options = {}) {
+    const bool embedded = options.comment && !options.commentInServiceBlock;
+    std::string comment;
+    if (embedded) {
+        // The comment block follows the main header's own fields inside its
+        // size; the main header's checksum covers only those fields.
+        const std::string& text = *options.comment;
+        std::string header;
+        putU8(header, 0x75);
+        putU16(header, 0);
+        putU16(header, static_cast<std::uint32_t>(13 + text.size()));
+        putU16(header, static_cast<std::uint32_t>(text.size()));
+        putU8(header, 20);    // version needed to unpack the comment
+        putU8(header, 0x30);  // stored
+        putU16(header, crc32Of(text) & 0xFFFF);
+        const std::uint32_t crc = crc32Of(header) & 0xFFFF;
+        putU16(comment, options.damagedComment ? (~crc & 0xFFFF) : crc);
+        comment += header + text;
+    }
     std::string header;
     putU8(header, 0x73);
-    putU16(header, flags);
-    putU16(header, 13);
+    putU16(header, flags | (embedded ? 0x0002 : 0));
+    putU16(header, static_cast<std::uint32_t>(13 + comment.size()));
     putU16(header, 0);
     putU32(header, 0);
-    return rar4Block(header);
+    std::string block = rar4Block(header) + comment;
+    if (options.comment && options.commentInServiceBlock) {
+        const std::string& text = *options.comment;
+        std::string service;
+        putU8(service, 0x7A);
+        putU16(service, 0x8000);
+        putU16(service, 32 + 3);
+        putU32(service, static_cast<std::uint32_t>(text.size()));
+        putU32(service, static_cast<std::uint32_t>(text.size()));
+        putU8(service, 3);
+        putU32(service, crc32Of(text));
+        putU32(service, 0);
+        putU8(service, 29);
+        putU8(service, 0x30);
+        putU16(service, 3);
+        putU32(service, 0);
+        service += "CMT";
+        const std::uint32_t crc = crc32Of(service) & 0xFFFF;
+        putU16(block, options.damagedComment ? (~crc & 0xFFFF) : crc);
+        block += service + text;
+    }
+    return block;
 }
 
 std::string rar4EndBlock(bool moreVolumes) {
@@ -305,8 +344,11 @@ struct Piece {
 std::string rar4FileBlock(const Piece& piece) {
     const StoredEntry& entry = *piece.entry;
     bool unicode = false;
-    const std::string name = rar4NameField(entry.name, unicode);
+    const std::string name = entry.rar4LegacyName ? entry.name : rar4NameField(entry.name, unicode);
     std::uint32_t flags = 0x8000;
+    if (entry.rar4OldVersion) {
+        flags |= 0x0800;
+    }
     if (piece.continuedBefore) {
         flags |= 0x0001;
     }
@@ -335,8 +377,8 @@ std::string rar4FileBlock(const Piece& piece) {
     putU8(header, entry.host == HostOs::windows ? 2 : 3);
     putU32(header, entry.isDirectory ? 0 : crc);
     putU32(header, dosTime(entry.unixMtime));
-    putU8(header, entry.rar15Password ? 15 : 29);  // version needed to extract
-    putU8(header, 0x30);                           // method: store
+    putU8(header, entry.rar15Password ? 15 : entry.rar4Version);  // version needed to extract
+    putU8(header, 0x30);                                          // method: store
     putU16(header, static_cast<std::uint32_t>(name.size()));
     putU32(header, defaultAttributes(entry));
     header += name;
@@ -412,7 +454,12 @@ void writeRar5(const fs::path& archive, const std::vector<StoredEntry>& entries)
 }
 
 void writeRar4(const fs::path& archive, const std::vector<StoredEntry>& entries) {
-    std::string bytes = kRar4Signature + rar4MainBlock(0);
+    writeRar4(archive, entries, Rar4Archive{});
+}
+
+void writeRar4(const fs::path& archive, const std::vector<StoredEntry>& entries,
+               const Rar4Archive& options) {
+    std::string bytes = kRar4Signature + rar4MainBlock(0, options);
     for (const StoredEntry& entry : entries) {
         bytes += rar4FileBlock(Piece{&entry, 0, entry.data.size(), false, false});
     }

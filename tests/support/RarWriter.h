@@ -67,6 +67,16 @@ struct StoredEntry {
     // RAR 1.5 cipher under this password (version needed 15). The format
     // stores nothing to check a password against.
     std::optional<std::string> rar15Password;
+    // RAR 4 only: the version needed to extract (15 for RAR 1.5, 20 for 2.x,
+    // 29 for 3.x-4.x); a RAR 1.5 password forces 15.
+    std::uint8_t rar4Version = 29;
+    // RAR 4 only: the name is stored as the given bytes in the legacy
+    // single-byte field, without the format's Unicode form, as Windows
+    // versions of RAR wrote names in the system's code page.
+    bool rar4LegacyName = false;
+    // RAR 4 only: marks the entry as an older version of a file (the name
+    // then carries its ";N" suffix, as the format stores it).
+    bool rar4OldVersion = false;
 
     static StoredEntry file(std::string name, std::string data, HostOs host = HostOs::unix);
     static StoredEntry directory(std::string name, HostOs host = HostOs::unix);
@@ -84,6 +94,20 @@ void writeRar5(const std::filesystem::path& archive, const std::vector<StoredEnt
 // Writes a single-volume RAR 1.5-4.x archive (redirection fields are ignored;
 // fileTime too). Non-ASCII names are stored in the format's Unicode form.
 void writeRar4(const std::filesystem::path& archive, const std::vector<StoredEntry>& entries);
+
+// What a RAR 1.5-4.x archive holds besides its entries.
+struct Rar4Archive {
+    // A stored archive comment: embedded in the main header, as RAR 2.x
+    // wrote it, or in a "CMT" service block after it, as RAR 3.x does.
+    std::optional<std::string> comment;
+    bool commentInServiceBlock = false;
+    // Stores a comment header checksum that does not match the header.
+    bool damagedComment = false;
+};
+
+// As above, with a comment.
+void writeRar4(const std::filesystem::path& archive, const std::vector<StoredEntry>& entries,
+               const Rar4Archive& options);
 
 // Writes a RAR 4 volume set with old-style names: firstVolume (name.rar),
 // then name.r00, name.r01 ... Each volume holds at most maxDataPerVolume
