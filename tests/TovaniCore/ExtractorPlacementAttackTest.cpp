@@ -1,14 +1,10 @@
 // Archives that need no ".." to do harm: a single item that would land
 // beside the output as a link, or hidden; entries that declare no size yet
-// fill the volume; a copy of a file its mode keeps from being read; and a
-// workspace left behind by a killed job. Each test is named after what it
-// stops.
+// fill the volume; and a copy of a file its mode keeps from being read. Each test is named
+// after what it stops.
 #include <gtest/gtest.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <fcntl.h>
 
 #include <sstream>
 
@@ -122,46 +118,6 @@ TEST_F(PlacementAttack, CopyOfAFileWithModeZeroSucceedsForAnOrdinaryUser) {
     struct stat status {};
     ASSERT_EQ(::lstat((dir / "sealed" / "locked").c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 07777, 0u);
-}
-
-TEST_F(PlacementAttack, AbandonedWorkspaceIsSweptWithoutTouchingALiveOneOrWhatItLinksTo) {
-    const OtherUser& user = OtherUser::get();
-    ::chmod(dir.c_str(), 0755);
-    const fs::path folder = dir / "folder";
-    const fs::path victim = dir / "victim";
-    writeFile(victim / "keep.txt", "mine");
-    fs::create_directories(folder);
-    writeRar5(folder / "new.rar", {StoredEntry::file("new.txt", "new")});
-    // Left by a killed job: a closed folder and a link to the victim inside.
-    const fs::path stale = folder / ".extract-DEAD";
-    writeFile(stale / "out" / "closed" / "part.bin", "partial");
-    fs::create_directory_symlink(victim, stale / "out" / "link");
-    // A running job's workspace, and one of another user's.
-    const fs::path live = folder / ".extract-LIVE";
-    writeFile(live / "out" / "busy.bin", "in progress");
-    fs::create_directories(folder / ".extract-OTHER");
-    for (const auto& item : fs::recursive_directory_iterator(folder)) {
-        if (!item.path().string().starts_with((folder / ".extract-OTHER").string()))
-            ::lchown(item.path().c_str(), user.uid(), user.gid());
-    }
-    ::chown(folder.c_str(), user.uid(), user.gid());
-    ::chmod((stale / "out" / "closed").c_str(), 0);
-    const int holder = ::open(live.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
-
-    const std::string result = user.run([&] {
-        return describe([&] {
-            return Extractor(std::make_shared<RarEngine>())
-                .extract(folder / "new.rar", ExtractionOptions{}, ExtractionHandlers{});
-        });
-    });
-    ::close(holder);
-    EXPECT_EQ(result, "output " + (folder / "new.txt").string());
-    EXPECT_EQ(directoryNames(folder),
-              (std::set<std::string>{"new.rar", "new.txt", ".extract-LIVE", ".extract-OTHER"}));
-    EXPECT_EQ(readFile(live / "out" / "busy.bin"), "in progress");
-    EXPECT_EQ(directoryNames(victim), (std::set<std::string>{"keep.txt"}));
-    EXPECT_EQ(readFile(victim / "keep.txt"), "mine");
 }
 
 }  // namespace

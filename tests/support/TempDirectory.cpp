@@ -41,6 +41,24 @@ std::set<std::string> directoryNames(const fs::path& directory) {
     return names;
 }
 
+std::map<std::string, std::string> treeSnapshot(const fs::path& directory) {
+    std::map<std::string, std::string> items;
+    for (const auto& item : fs::recursive_directory_iterator(directory)) {
+        struct stat status {};
+        if (::lstat(item.path().c_str(), &status) != 0) {
+            throw std::system_error(errno, std::generic_category(), item.path().string());
+        }
+        std::string value = std::to_string(status.st_mode) + " " + std::to_string(status.st_uid);
+        if (S_ISREG(status.st_mode)) {
+            value += " " + readFile(item.path());
+        } else if (S_ISLNK(status.st_mode)) {
+            value += " -> " + fs::read_symlink(item.path()).string();
+        }
+        items[fs::relative(item.path(), directory).string()] = value;
+    }
+    return items;
+}
+
 void writeFile(const fs::path& file, const std::string& contents) {
     if (file.has_parent_path()) {
         fs::create_directories(file.parent_path());

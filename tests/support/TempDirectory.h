@@ -6,6 +6,7 @@
 #pragma once
 
 #include <filesystem>
+#include <map>
 #include <set>
 #include <string>
 
@@ -29,6 +30,12 @@ private:
 
 // Names of the items directly inside a directory, hidden ones included.
 std::set<std::string> directoryNames(const std::filesystem::path& directory);
+
+// Everything below directory, by relative path: type, mode and owner of each
+// item, with a file's bytes and a link's target, so that a test can assert
+// a tree is byte-identical afterwards. Links are never followed; mounts
+// below directory are entered.
+std::map<std::string, std::string> treeSnapshot(const std::filesystem::path& directory);
 
 // Writes text to a file, creating its parent directories.
 void writeFile(const std::filesystem::path& file, const std::string& contents);
