@@ -1,6 +1,7 @@
 // Archives that need no ".." to do harm: a single item that would land
 // beside the output as a link, or hidden; entries that declare no size yet
-// fill the volume; and a copy of a file its mode keeps from being read. Each test is named
+// fill the volume, or copies of a hard link that write the whole file each;
+// and a copy of a file its mode keeps from being read. Each test is named
 // after what it stops.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -87,6 +88,31 @@ TEST_F(PlacementAttack, CopiesDeclaringNoBytesCountTheirSourceAndCannotFillTheVo
     Outcome outcome = h.extract(dir / "copies.rar", ExtractionOptions{false, dir / "small"});
     EXPECT_EQ(outcome.error(), E::insufficientSpace(4 * data.size(), small.available()));
     EXPECT_EQ(h.engine->extracts, 0);
+}
+
+TEST_F(PlacementAttack, HardLinkCopyBombIsRefusedForSpaceBeforeAnythingIsWritten) {
+    Tmpfs small(dir / "small", "size=1m,mode=0777");
+    if (!small.mounted())
+        GTEST_SKIP() << "cannot mount here";
+    writeFile(dir / "small" / "notes.txt", "the user's notes");
+    const auto before = treeSnapshot(dir / "small");
+    // One file, one hard link to it, and 30 copies of the link: each copy
+    // writes the whole file, though the link it names declares nothing.
+    const std::string data(256 << 10, 'x');
+    std::vector<StoredEntry> entries = {
+        StoredEntry::file("big.bin", data),
+        StoredEntry::link(Redirection::hardLink, "link", "big.bin")};
+    for (int copy = 0; copy < 30; ++copy) {
+        entries.push_back(
+            StoredEntry::link(Redirection::fileCopy, "copy" + std::to_string(copy), "link"));
+    }
+    writeRar5(dir / "bomb.rar", entries);
+    ASSERT_LT(fs::file_size(dir / "bomb.rar"), data.size() + 8192);
+    Outcome outcome = h.extract(dir / "bomb.rar", ExtractionOptions{false, dir / "small"});
+    const std::uint64_t block = small.blockSize();
+    EXPECT_EQ(outcome.error(), E::insufficientSpace(31 * data.size() + block, small.available()));
+    EXPECT_EQ(h.engine->extracts, 0);
+    EXPECT_EQ(treeSnapshot(dir / "small"), before);
 }
 
 std::string describe(const std::function<ExtractionResult()>& extract) {
