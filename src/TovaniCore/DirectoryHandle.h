@@ -152,11 +152,6 @@ public:
     [[nodiscard]] int moveExclusive(const std::string& name, const DirectoryHandle& target,
                                     const std::string& toName) const noexcept;
 
-    // An exclusive advisory lock held while this handle stays open. 0, or
-    // EWOULDBLOCK when another open handle holds one; wait blocks instead.
-    [[nodiscard]] int lock(bool wait) const noexcept;
-    [[nodiscard]] int unlock() const noexcept;
-
     // Creates name as a new file (EEXIST for anything there, a link
     // included) and locks it before returning it (EWOULDBLOCK when someone
     // else locked it first). On a file system that takes no locks it is

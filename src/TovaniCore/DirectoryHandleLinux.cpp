@@ -489,21 +489,6 @@ int DirectoryHandle::moveExclusive(const std::string& name, const DirectoryHandl
                                                  toName.c_str());
 }
 
-int DirectoryHandle::lock(bool wait) const noexcept {
-    for (;;) {
-        if (::flock(descriptor_, LOCK_EX | (wait ? 0 : LOCK_NB)) == 0) {
-            return 0;
-        }
-        if (errno != EINTR || !wait) {
-            return errno;
-        }
-    }
-}
-
-int DirectoryHandle::unlock() const noexcept {
-    return ::flock(descriptor_, LOCK_UN) == 0 ? 0 : errno;
-}
-
 int DirectoryHandle::createLocked(const std::string& name, mode_t mode,
                                   HeldLock& out) const noexcept {
     // Read-only: the lock needs no more, and a file open for writing would
