@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -56,8 +57,10 @@ std::string inChild(const std::function<std::string()>& work) {
     return text;
 }
 
-// A workspace made by the real code in a job that then died; its name.
-std::string abandonedWorkspace(const fs::path& destination, const OtherUser* user) {
+// A workspace made by the real code in a job that then died, with a link to
+// link in it, and when deep a chain of 1,000 folders; its name.
+std::string abandonedWorkspace(const fs::path& destination, const OtherUser* user,
+                               const fs::path& link, bool deep = false) {
     auto work = [&] {
         DirectoryHandle handle;
         if (DirectoryHandle::open(destination, handle) != 0) {
@@ -68,24 +71,19 @@ std::string abandonedWorkspace(const fs::path& destination, const OtherUser* use
         writeFile(workspace->path() / "Photos" / "partial.jpg", "half a photo");
         fs::create_directories(workspace->path() / "Photos" / "closed");
         ::chmod((workspace->path() / "Photos" / "closed").c_str(), 0);
+        fs::create_directory_symlink(link, workspace->path() / "Photos" / "link");
+        // Deeper than the sweeping job's descriptors would reach at one per level.
+        int level = ::dup(workspace->handle().descriptor());
+        for (int depth = 0; deep && depth < 1000 && level >= 0; ++depth) {
+            ::mkdirat(level, "d", 0700);
+            const int next = ::openat(level, "d", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            ::close(level);
+            level = next;
+        }
+        ::close(level);
         return workspace->name();
     };
     return user != nullptr ? user->run(work) : inChild(work);
-}
-
-// What the user has in the destination, which no sweep may change.
-std::map<std::string, std::string> usersFiles(const fs::path& destination,
-                                              const std::vector<std::string>& swept) {
-    std::map<std::string, std::string> items = treeSnapshot(destination);
-    std::erase_if(items, [&](const auto& item) {
-        for (const std::string& name : swept) {
-            if (item.first == name || item.first.starts_with(name + "/")) {
-                return true;
-            }
-        }
-        return false;
-    });
-    return items;
 }
 
 void chownTree(const fs::path& root, const OtherUser& user) {
@@ -95,9 +93,14 @@ void chownTree(const fs::path& root, const OtherUser& user) {
     }
 }
 
-// The user's extraction of a small archive into destination, which sweeps first.
+// The user's extraction of a small archive into destination, which sweeps
+// first, with 64 descriptors at most.
 std::string extractAs(const OtherUser& user, const fs::path& archive) {
     return user.run([&] {
+        const rlimit few{64, 64};
+        if (::setrlimit(RLIMIT_NOFILE, &few) != 0) {
+            return std::string("cannot lower the limit");
+        }
         try {
             return "output " + Extractor(std::make_shared<RarEngine>())
                                    .extract(archive, ExtractionOptions{}, ExtractionHandlers{})
@@ -142,6 +145,9 @@ protected:
 
     const OtherUser& user = OtherUser::get();
     TempDirectory temp;
+    // Memory-backed, where a thousand folders take milliseconds, not seconds;
+    // the disk serves when mounting is not allowed.
+    Tmpfs memory{temp.path(), "mode=0755"};
     const fs::path destination = temp / "Downloads";
     const fs::path victim = temp / "victim";
 };
@@ -169,28 +175,28 @@ TEST_F(WorkspaceSweep, SweepRemovesOnlyAbandonedWorkspacesOfTheUsersOwn) {
 
     // Each job made below sweeps first, so those to be kept are made first.
     // Root's workspace of a killed job: not the user's.
-    const std::string foreign = abandonedWorkspace(destination, nullptr);
+    const std::string foreign = abandonedWorkspace(destination, nullptr, victim);
     // A workspace of the user's whose job still runs (here the test holds its lock).
-    const std::string live = abandonedWorkspace(destination, &user);
+    const std::string live = abandonedWorkspace(destination, &user, victim);
     ASSERT_TRUE(isWorkspaceName(foreign) && isWorkspaceName(live));
     const int holder =
         ::open((destination / live / Workspace::markerName).c_str(), O_RDONLY | O_CLOEXEC);
     ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
     // A marker owned by someone else in a folder of the user's.
-    const std::string otherMarker = abandonedWorkspace(destination, &user);
+    const std::string otherMarker = abandonedWorkspace(destination, &user, victim);
     ::lchown((destination / otherMarker / Workspace::markerName).c_str(), 0, 0);
     // The user's own workspace of a killed job: the one thing swept.
-    const std::string abandoned = abandonedWorkspace(destination, &user);
+    const std::string abandoned = abandonedWorkspace(destination, &user, victim, true);
     ASSERT_TRUE(isWorkspaceName(otherMarker) && isWorkspaceName(abandoned));
 
-    const auto before = usersFiles(destination, {abandoned});
+    const auto before = treeSnapshot(destination, {abandoned});
     const auto victimBefore = treeSnapshot(victim);
     EXPECT_EQ(extractAs(user, destination / "new.rar"),
               "output " + (destination / "new.txt").string());
     ::close(holder);
 
     EXPECT_FALSE(fs::exists(destination / abandoned));
-    EXPECT_EQ(usersFiles(destination, {"new.txt"}), before);
+    EXPECT_EQ(treeSnapshot(destination, {"new.txt"}), before);
     EXPECT_EQ(treeSnapshot(victim), victimBefore);
 }
 
@@ -215,16 +221,16 @@ TEST_F(WorkspaceSweep, SweepNeverEntersOrRemovesAMountPoint) {
         GTEST_SKIP() << "cannot bind mount here";
     // And a file system mounted inside a real abandoned workspace: the rest
     // of the workspace goes, the mounted file system stays as it was.
-    const std::string abandoned = abandonedWorkspace(destination, &user);
+    const std::string abandoned = abandonedWorkspace(destination, &user, victim, true);
     Tmpfs inner(destination / abandoned / "Photos" / "card", "size=1m,mode=0755");
     writeFile(destination / abandoned / "Photos" / "card" / "photo.raw", "raw photo");
     chownTree(destination / abandoned / "Photos" / "card", user);
 
-    const auto before = usersFiles(destination, {abandoned});
+    const auto before = treeSnapshot(destination, {abandoned});
     const auto cardBefore = treeSnapshot(destination / abandoned / "Photos" / "card");
     EXPECT_EQ(extractAs(user, destination / "new.rar"),
               "output " + (destination / "new.txt").string());
-    const auto after = usersFiles(destination, {abandoned, "new.txt"});
+    const auto after = treeSnapshot(destination, {abandoned, "new.txt"});
     ::umount2((destination / bound).c_str(), MNT_DETACH);
 
     // The stick and the bound folder, marker and all, are as they were.

@@ -3,6 +3,7 @@
 #include <stdlib.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -41,9 +42,17 @@ std::set<std::string> directoryNames(const fs::path& directory) {
     return names;
 }
 
-std::map<std::string, std::string> treeSnapshot(const fs::path& directory) {
+std::map<std::string, std::string> treeSnapshot(const fs::path& directory,
+                                                const std::vector<std::string>& leftOut) {
     std::map<std::string, std::string> items;
-    for (const auto& item : fs::recursive_directory_iterator(directory)) {
+    for (auto it = fs::recursive_directory_iterator(directory);
+         it != fs::recursive_directory_iterator(); ++it) {
+        const fs::directory_entry& item = *it;
+        if (it.depth() == 0 && std::find(leftOut.begin(), leftOut.end(),
+                                         item.path().filename().string()) != leftOut.end()) {
+            it.disable_recursion_pending();
+            continue;
+        }
         struct stat status {};
         if (::lstat(item.path().c_str(), &status) != 0) {
             throw std::system_error(errno, std::generic_category(), item.path().string());
@@ -54,7 +63,9 @@ std::map<std::string, std::string> treeSnapshot(const fs::path& directory) {
         } else if (S_ISLNK(status.st_mode)) {
             value += " -> " + fs::read_symlink(item.path()).string();
         }
-        items[fs::relative(item.path(), directory).string()] = value;
+        // By text: fs::relative resolves every parent of every item, which
+        // takes ages in a deep tree.
+        items[item.path().string().substr(directory.string().size() + 1)] = value;
     }
     return items;
 }
