@@ -41,11 +41,12 @@ public:
     // Where an item sits in the mount tree: an item is inside the same file
     // system and mount as a directory only when device and mount match and
     // it is not the root of a mount (a bind mount of the same device is).
-    // The kernel may not report mount or root; known says which it did.
+    // The kernel may not report the mount; mountKnown says whether it did.
     struct Placement {
         Identity identity;
         std::uint64_t mount = 0;
         bool mountKnown = false;
+        // The root of a mount, or a folder where one is mounted on entry.
         bool isMountRoot = false;
         bool isDirectory = false;
         // Whether the item lies in the same mount as the directory at

@@ -85,8 +85,8 @@ int placementAt(int directory, const char* name, DirectoryHandle::Placement& out
                                              static_cast<ino_t>(status.stx_ino)};
     out.mountKnown = (status.stx_mask & STATX_MNT_ID) != 0;
     out.mount = out.mountKnown ? status.stx_mnt_id : 0;
-    out.isMountRoot = (status.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) != 0 &&
-                      (status.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0;
+    out.isMountRoot = (status.stx_attributes & status.stx_attributes_mask &
+                       (STATX_ATTR_MOUNT_ROOT | STATX_ATTR_AUTOMOUNT)) != 0;
     out.isDirectory = S_ISDIR(status.stx_mode);
     return 0;
 }
