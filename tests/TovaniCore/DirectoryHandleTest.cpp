@@ -106,6 +106,34 @@ TEST(DirectoryHandleRemoval, TwentyThousandLevelsGoWithAFewDescriptorsAndNothing
     EXPECT_EQ(treeSnapshot(victim), victimBefore);
 }
 
+TEST(DirectoryHandleRemoval, FolderItMayReadButNotSearchIsLeftByWalkingDownAgain) {
+    // Another user's empty folder, readable but closed to searching, so that
+    // ".." cannot be looked up inside it: the walk climbs back by walking
+    // down again from its root, and the whole tree goes all the same.
+    TempDirectory temp;
+    const OtherUser& user = OtherUser::get();
+    const fs::path tree = temp / "workspace";
+    fs::create_directories(tree / "a" / "b" / "closed");
+    writeFile(tree / "a" / "b" / "z" / "after.txt", "after");
+    for (const fs::path& item : {tree, tree / "a", tree / "a" / "b", tree / "a" / "b" / "z",
+                                 tree / "a" / "b" / "z" / "after.txt"}) {
+        ::chown(item.c_str(), user.uid(), user.gid());
+    }
+    ::chmod(temp.path().c_str(), 0755);
+    ::chmod((tree / "a" / "b" / "closed").c_str(), 0444);
+
+    const std::string said = user.run([&] {
+        DirectoryHandle handle;
+        if (DirectoryHandle::open(tree, handle) != 0) {
+            return std::string("cannot open the tree");
+        }
+        handle.removeContents();
+        return std::string("removed");
+    });
+    EXPECT_EQ(said, "removed");
+    EXPECT_TRUE(directoryNames(tree).empty());
+}
+
 TEST(DirectoryHandleRemoval, RemovalStaysInItsOwnMount) {
     TempDirectory temp;
     const fs::path tree = temp / "workspace";
