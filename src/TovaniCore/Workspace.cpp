@@ -55,6 +55,21 @@ bool standsFor(const DirectoryHandle& directory, const std::string& name,
 // name still stands for it.
 void removeOpened(const DirectoryHandle& destination, const std::string& name,
                   const DirectoryHandle& workspace) noexcept {
+    // The marker goes last, so that a job killed while cleaning up leaves a
+    // workspace the next sweep still knows for one.
+    try {
+        std::vector<std::string> names;
+        if (workspace.names(names) == 0) {
+            for (const std::string& item : names) {
+                if (item != Workspace::markerName) {
+                    workspace.removeTree(item);
+                }
+            }
+        }
+    } catch (...) {
+        // Out of memory: removeContents below takes what is left in any order.
+    }
+    (void)workspace.removeFile(Workspace::markerName);
     workspace.removeContents();
     DirectoryHandle::Identity identity;
     if (workspace.identity(identity) != 0) {
