@@ -1,9 +1,11 @@
 // Properties of the path rules on arbitrary text: component lists hold no
-// empty, ".", ".." or "/"-bearing piece; a refusal is always unsafePath
-// carrying the path unchanged; a link target judged safe, resolved textually
-// from the link's directory, never leaves the root.
+// empty, ".", ".." or "/"-bearing piece and keep within the limits; a
+// refusal is unsafePath carrying the path unchanged, or ENAMETOOLONG naming
+// a path over a limit; a link target judged safe, resolved textually from
+// the link's directory, never leaves the root.
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -27,15 +29,26 @@ std::vector<std::string> checkedComponents(const std::string& path, bool& refuse
         std::vector<std::string> parts = tovani::PathSanitizer::components(path);
         if (parts.empty())
             fail("empty component list");
+        std::size_t bytes = parts.size() - 1;
         for (const std::string& part : parts) {
             if (part.empty() || part == "." || part == ".." ||
                 part.find('/') != std::string::npos) {
                 fail("bad component");
             }
+            if (part.size() > tovani::PathSanitizer::maxComponentBytes)
+                fail("component over the limit");
+            bytes += part.size();
+        }
+        if (bytes > tovani::PathSanitizer::maxPathBytes ||
+            parts.size() > tovani::PathSanitizer::maxDepth) {
+            fail("path over the limit");
         }
         return parts;
     } catch (const ExtractionError& error) {
-        if (!(error == ExtractionError::unsafePath(path)))
+        const auto* tooLong = error.as<ExtractionError::WriteFailed>();
+        const bool overLimit = tooLong != nullptr && tooLong->code == ENAMETOOLONG &&
+                               tooLong->path.size() <= path.size();
+        if (!(error == ExtractionError::unsafePath(path)) && !overLimit)
             fail("wrong refusal");
         refused = true;
         return {};

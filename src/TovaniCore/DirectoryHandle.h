@@ -38,6 +38,43 @@ public:
         bool operator==(const Identity&) const = default;
     };
 
+    // Where an item sits in the mount tree: an item is inside the same file
+    // system and mount as a directory only when device and mount match and
+    // it is not the root of a mount (a bind mount of the same device is).
+    // The kernel may not report the mount; mountKnown says whether it did.
+    struct Placement {
+        Identity identity;
+        std::uint64_t mount = 0;
+        bool mountKnown = false;
+        // The root of a mount, or a folder where one is mounted on entry.
+        bool isMountRoot = false;
+        bool isDirectory = false;
+        // Whether the item lies in the same mount as the directory at
+        // container, and is not a mount point itself.
+        [[nodiscard]] bool isWithin(const Placement& container) const;
+    };
+
+    // A regular file of this user's, open and exclusively locked for as long
+    // as this object lives: what marks a directory as in use.
+    class HeldLock {
+    public:
+        HeldLock() noexcept = default;
+        ~HeldLock();
+        HeldLock(HeldLock&& other) noexcept;
+        HeldLock& operator=(HeldLock&& other) noexcept;
+        HeldLock(const HeldLock&) = delete;
+        HeldLock& operator=(const HeldLock&) = delete;
+
+        bool isHeld() const { return descriptor_ >= 0; }
+        // What the locked file is, whatever its name.
+        const Identity& identity() const { return identity_; }
+
+    private:
+        friend class DirectoryHandle;
+        int descriptor_ = -1;
+        Identity identity_;
+    };
+
     DirectoryHandle() noexcept = default;
     ~DirectoryHandle();
     DirectoryHandle(DirectoryHandle&& other) noexcept;
@@ -64,6 +101,10 @@ public:
     [[nodiscard]] int openChild(const std::string& name, DirectoryHandle& out) const noexcept;
 
     [[nodiscard]] int identity(Identity& out) const noexcept;
+    // Where this directory, or the item at name (never through a link, never
+    // triggering an automount), sits in the mount tree.
+    [[nodiscard]] int placement(Placement& out) const noexcept;
+    [[nodiscard]] int placement(const std::string& name, Placement& out) const noexcept;
     // Whether path, links on it followed, still leads to this very directory.
     [[nodiscard]] bool isNamedBy(const std::filesystem::path& path) const noexcept;
     // Bytes available to this user on the directory's volume, and the size
@@ -112,15 +153,26 @@ public:
     [[nodiscard]] int moveExclusive(const std::string& name, const DirectoryHandle& target,
                                     const std::string& toName) const noexcept;
 
-    // An exclusive advisory lock held while this handle stays open. 0, or
-    // EWOULDBLOCK when another open handle holds one; wait blocks instead.
-    [[nodiscard]] int lock(bool wait) const noexcept;
-    [[nodiscard]] int unlock() const noexcept;
+    // Creates name as a new file (EEXIST for anything there, a link
+    // included) and locks it before returning it (EWOULDBLOCK when someone
+    // else locked it first). On a file system that takes no locks it is
+    // returned unlocked, since nobody can lock it there either.
+    [[nodiscard]] int createLocked(const std::string& name, mode_t mode,
+                                   HeldLock& out) const noexcept;
+    // Locks the file at name without waiting: EWOULDBLOCK when someone holds
+    // it, ELOOP for a link, EPERM for anything but a regular file of this
+    // user's on this directory's device. Never blocks on a FIFO.
+    [[nodiscard]] int lockExisting(const std::string& name, HeldLock& out) const noexcept;
 
     // Removes everything inside, through descriptors only: entries are
     // found by reading the open directory, only directories opened without
     // following a link are entered, and only directories entered this way
-    // have their mode opened up. Never reports failure.
+    // have their mode opened up. It stays in this directory's mount: a
+    // folder on another device, or any mount point, is neither entered nor
+    // removed. It holds a fixed number of descriptors however deep the tree
+    // (it climbs back through "..", checked against what it came down
+    // through), and stops where it cannot tell it is still inside. Never
+    // reports failure.
     void removeContents() const noexcept;
     // Removes the item at name the same way: a link or file by unlinking
     // it, a directory with all it holds.

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/syscall.h>
+#include <sys/sysmacros.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -70,45 +71,202 @@ int readNames(int descriptor, std::vector<std::string>& out) noexcept {
     return code;
 }
 
-// Opens a directory found inside parent for removal: never through a link;
-// one its mode keeps closed is opened up through its own descriptor first.
-int openForRemoval(int parent, const char* name) {
-    const int descriptor = ::openat(parent, name, directoryFlags);
-    if (descriptor >= 0 || errno != EACCES) {
-        return descriptor;
+// Where the item at name in directory (or the directory itself, for an
+// empty name) sits in the mount tree, without following a link or
+// triggering an automount.
+int placementAt(int directory, const char* name, DirectoryHandle::Placement& out) {
+    struct statx status {};
+    const int flags = AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT | (*name == '\0' ? AT_EMPTY_PATH : 0);
+    if (::statx(directory, name, flags, STATX_TYPE | STATX_INO | STATX_MNT_ID, &status) != 0) {
+        return errno;
     }
-    const int item = ::openat(parent, name, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (item < 0) {
-        return -1;
-    }
-    // An O_PATH descriptor takes no fchmod; its /proc name is that very directory.
-    const std::string self = "/proc/self/fd/" + std::to_string(item);
-    int opened = -1;
-    if (::chmod(self.c_str(), 0700) == 0) {
-        opened = ::openat(item, ".", directoryFlags);
-    }
-    ::close(item);
-    return opened;
+    out = DirectoryHandle::Placement{};
+    out.identity = DirectoryHandle::Identity{makedev(status.stx_dev_major, status.stx_dev_minor),
+                                             static_cast<ino_t>(status.stx_ino)};
+    out.mountKnown = (status.stx_mask & STATX_MNT_ID) != 0;
+    out.mount = out.mountKnown ? status.stx_mnt_id : 0;
+    out.isMountRoot = (status.stx_attributes & status.stx_attributes_mask &
+                       (STATX_ATTR_MOUNT_ROOT | STATX_ATTR_AUTOMOUNT)) != 0;
+    out.isDirectory = S_ISDIR(status.stx_mode);
+    return 0;
 }
 
-void removeInside(int directory) noexcept {
+// One directory of a removal walk: what it is, its name in the directory
+// above, and the directories inside it still to be removed. Only names are
+// kept per level, never descriptors.
+struct Level {
+    DirectoryHandle::Identity identity;
+    std::string name;
+    std::vector<std::string> directories;
+};
+
+// Opens the directory name inside parent for removal: never through a
+// link, never outside the walk's mount, and never a mount point. One its
+// mode keeps closed is opened up through its own descriptor first; one
+// opened but closed to changes is opened up for its owner.
+int openForRemoval(int parent, const std::string& name, const DirectoryHandle::Placement& walk,
+                   DirectoryHandle::Identity& identity) {
+    DirectoryHandle::Placement before;
+    if (placementAt(parent, name.c_str(), before) != 0 || !before.isDirectory ||
+        !before.isWithin(walk)) {
+        return -1;
+    }
+    int descriptor = ::openat(parent, name.c_str(), directoryFlags);
+    if (descriptor < 0 && errno == EACCES) {
+        const int item =
+            ::openat(parent, name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (item < 0) {
+            return -1;
+        }
+        DirectoryHandle::Placement opened;
+        // An O_PATH descriptor takes no fchmod; its /proc name is that very directory.
+        const std::string self = "/proc/self/fd/" + std::to_string(item);
+        if (placementAt(item, "", opened) == 0 && opened.identity == before.identity &&
+            ::chmod(self.c_str(), 0700) == 0) {
+            descriptor = ::openat(item, ".", directoryFlags);
+        }
+        ::close(item);
+    }
+    if (descriptor < 0) {
+        return -1;
+    }
+    // Checked again on what was opened: the name may have been swapped.
+    DirectoryHandle::Placement opened;
+    struct stat status {};
+    if (placementAt(descriptor, "", opened) != 0 || opened.identity != before.identity ||
+        !opened.isWithin(walk) || ::fstat(descriptor, &status) != 0) {
+        ::close(descriptor);
+        return -1;
+    }
+    if ((status.st_mode & 0700) != 0700 && status.st_uid == ::geteuid()) {
+        (void)::fchmod(descriptor, 0700);
+    }
+    identity = before.identity;
+    return descriptor;
+}
+
+// Unlinks everything but directories inside directory, and lists those.
+void removeFilesInside(int directory, std::vector<std::string>& directories) {
     std::vector<std::string> entries;
-    readNames(directory, entries);
-    for (const std::string& name : entries) {
-        if (::unlinkat(directory, name.c_str(), 0) == 0) {
-            continue;
+    (void)readNames(directory, entries);
+    for (std::string& name : entries) {
+        if (::unlinkat(directory, name.c_str(), 0) != 0 && errno == EISDIR) {
+            directories.push_back(std::move(name));
         }
-        const int child = openForRemoval(directory, name.c_str());
-        if (child < 0) {
-            continue;
+    }
+}
+
+// The directory above current, which must be levels[depth - 1]: through
+// "..", or else walked down again from the walk's root by the names the walk
+// came through. -1 when neither leads back to that very directory.
+int openAbove(int root, int current, const std::vector<Level>& levels) {
+    const std::size_t above = levels.size() - 2;
+    const int parent = ::openat(current, "..", directoryFlags);
+    struct stat status {};
+    if (parent >= 0) {
+        if (::fstat(parent, &status) == 0 &&
+            DirectoryHandle::Identity{status.st_dev, status.st_ino} == levels[above].identity) {
+            return parent;
         }
-        removeInside(child);
-        ::close(child);
-        ::unlinkat(directory, name.c_str(), AT_REMOVEDIR);
+        ::close(parent);
+    }
+    int walked = ::fcntl(root, F_DUPFD_CLOEXEC, 0);
+    for (std::size_t depth = 1; walked >= 0 && depth <= above; ++depth) {
+        const int next = ::openat(walked, levels[depth].name.c_str(), directoryFlags);
+        ::close(walked);
+        walked = next;
+        if (walked >= 0 &&
+            (::fstat(walked, &status) != 0 ||
+             DirectoryHandle::Identity{status.st_dev, status.st_ino} != levels[depth].identity)) {
+            ::close(walked);
+            walked = -1;
+        }
+    }
+    return walked;
+}
+
+// Removes everything inside root, depth first, holding at most three
+// descriptors at any time: the root's, the current directory's, and one
+// being opened.
+void removeInside(int root) noexcept {
+    int current = -1;
+    try {
+        DirectoryHandle::Placement walk;
+        if (placementAt(root, "", walk) != 0) {
+            return;
+        }
+        current = ::fcntl(root, F_DUPFD_CLOEXEC, 0);
+        if (current < 0) {
+            return;
+        }
+        std::vector<Level> levels;
+        levels.push_back(Level{walk.identity, "", {}});
+        removeFilesInside(current, levels.back().directories);
+        for (;;) {
+            Level& level = levels.back();
+            if (!level.directories.empty()) {
+                Level next;
+                next.name = std::move(level.directories.back());
+                level.directories.pop_back();
+                const int child = openForRemoval(current, next.name, walk, next.identity);
+                if (child < 0) {
+                    continue;
+                }
+                ::close(current);
+                current = child;
+                levels.push_back(std::move(next));
+                removeFilesInside(current, levels.back().directories);
+                continue;
+            }
+            if (levels.size() == 1) {
+                break;
+            }
+            const int parent = openAbove(root, current, levels);
+            ::close(current);
+            current = parent;
+            if (current < 0) {
+                // Moved out from under the walk: what is left is not reached
+                // by any name the walk can vouch for.
+                return;
+            }
+            const std::string name = std::move(levels.back().name);
+            levels.pop_back();
+            (void)::unlinkat(current, name.c_str(), AT_REMOVEDIR);
+        }
+    } catch (...) {
+        // Out of memory: what is left stays.
+    }
+    if (current >= 0) {
+        ::close(current);
     }
 }
 
 }  // namespace
+
+bool DirectoryHandle::Placement::isWithin(const Placement& container) const {
+    return identity.device == container.identity.device && !isMountRoot &&
+           (!mountKnown || !container.mountKnown || mount == container.mount);
+}
+
+DirectoryHandle::HeldLock::~HeldLock() {
+    if (descriptor_ >= 0) {
+        ::close(descriptor_);
+    }
+}
+
+DirectoryHandle::HeldLock::HeldLock(HeldLock&& other) noexcept
+    : descriptor_(std::exchange(other.descriptor_, -1)), identity_(other.identity_) {}
+
+DirectoryHandle::HeldLock& DirectoryHandle::HeldLock::operator=(HeldLock&& other) noexcept {
+    if (this != &other) {
+        if (descriptor_ >= 0) {
+            ::close(descriptor_);
+        }
+        descriptor_ = std::exchange(other.descriptor_, -1);
+        identity_ = other.identity_;
+    }
+    return *this;
+}
 
 DirectoryHandle::~DirectoryHandle() {
     close();
@@ -224,6 +382,15 @@ int DirectoryHandle::identity(Identity& out) const noexcept {
     return 0;
 }
 
+int DirectoryHandle::placement(Placement& out) const noexcept {
+    return placementAt(descriptor_, "", out);
+}
+
+int DirectoryHandle::placement(const std::string& name, Placement& out) const noexcept {
+    // An empty name would stand for this directory itself.
+    return name.empty() ? ENOENT : placementAt(descriptor_, name.c_str(), out);
+}
+
 bool DirectoryHandle::isNamedBy(const std::filesystem::path& path) const noexcept {
     struct stat named;
     struct stat opened;
@@ -322,19 +489,59 @@ int DirectoryHandle::moveExclusive(const std::string& name, const DirectoryHandl
                                                  toName.c_str());
 }
 
-int DirectoryHandle::lock(bool wait) const noexcept {
-    for (;;) {
-        if (::flock(descriptor_, LOCK_EX | (wait ? 0 : LOCK_NB)) == 0) {
-            return 0;
-        }
-        if (errno != EINTR || !wait) {
-            return errno;
-        }
+int DirectoryHandle::createLocked(const std::string& name, mode_t mode,
+                                  HeldLock& out) const noexcept {
+    // Read-only: the lock needs no more, and a file open for writing would
+    // keep its volume from being turned read-only.
+    const int descriptor = ::openat(descriptor_, name.c_str(),
+                                    O_RDONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+    if (descriptor < 0) {
+        return errno;
     }
+    struct stat status {};
+    int code = ::fstat(descriptor, &status) == 0 ? 0 : errno;
+    // Where the file system takes no locks at all, the file stays unlocked:
+    // nobody else can lock it there either.
+    if (code == 0 && ::flock(descriptor, LOCK_EX | LOCK_NB) != 0 &&
+        (errno == EWOULDBLOCK || errno == EINTR)) {
+        code = errno;
+    }
+    if (code != 0) {
+        ::close(descriptor);
+        return code;
+    }
+    out = HeldLock();
+    out.descriptor_ = descriptor;
+    out.identity_ = Identity{status.st_dev, status.st_ino};
+    return 0;
 }
 
-int DirectoryHandle::unlock() const noexcept {
-    return ::flock(descriptor_, LOCK_UN) == 0 ? 0 : errno;
+int DirectoryHandle::lockExisting(const std::string& name, HeldLock& out) const noexcept {
+    // Non-blocking, so that a FIFO planted at name cannot stall the open.
+    const int descriptor = ::openat(descriptor_, name.c_str(),
+                                    O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (descriptor < 0) {
+        return errno;
+    }
+    struct stat status {};
+    struct stat here {};
+    int code = 0;
+    if (::fstat(descriptor, &status) != 0 || ::fstat(descriptor_, &here) != 0) {
+        code = errno;
+    } else if (!S_ISREG(status.st_mode) || status.st_uid != ::geteuid() ||
+               status.st_dev != here.st_dev) {
+        code = EPERM;
+    } else if (::flock(descriptor, LOCK_EX | LOCK_NB) != 0) {
+        code = errno;
+    }
+    if (code != 0) {
+        ::close(descriptor);
+        return code;
+    }
+    out = HeldLock();
+    out.descriptor_ = descriptor;
+    out.identity_ = Identity{status.st_dev, status.st_ino};
+    return 0;
 }
 
 void DirectoryHandle::removeContents() const noexcept {
@@ -344,10 +551,15 @@ void DirectoryHandle::removeContents() const noexcept {
 }
 
 void DirectoryHandle::removeTree(const std::string& name) const noexcept {
-    if (::unlinkat(descriptor_, name.c_str(), 0) == 0) {
+    if (::unlinkat(descriptor_, name.c_str(), 0) == 0 || errno != EISDIR) {
         return;
     }
-    const int child = openForRemoval(descriptor_, name.c_str());
+    Placement here;
+    Identity identity;
+    if (placement(here) != 0) {
+        return;
+    }
+    const int child = openForRemoval(descriptor_, name, here, identity);
     if (child < 0) {
         return;
     }

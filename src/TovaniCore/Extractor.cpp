@@ -44,7 +44,8 @@ std::string expectedFirstVolumeName(const fs::path& archive) {
 }
 
 // What the listing tells before anything is written, gathered entry by
-// entry so that no entry is kept: the first unsafe path, the space needed,
+// entry so that no entry is kept: the first refusal (an unsafe path, or one
+// or a listing over the limits), the space needed,
 // the announced bytes, whether any entry is encrypted, and the count.
 struct ListingFacts {
     explicit ListingFacts(std::uint64_t blockSize) : space(blockSize) {}
@@ -55,20 +56,20 @@ struct ListingFacts {
         unpackedBytes =
             entry.unpackedSize > max - unpackedBytes ? max : unpackedBytes + entry.unpackedSize;
         anyEncrypted = anyEncrypted || entry.isEncrypted;
-        if (unsafePath) {
+        if (refusal) {
             return;
         }
         try {
             // The tally judges the path first; an unsafe one counts nothing.
             space.add(entry);
         } catch (const ExtractionError& error) {
-            unsafePath = error;
+            refusal = error;
         }
     }
 
     ArchiveListing listing;
     SpaceRequirement::Tally space;
-    std::optional<ExtractionError> unsafePath;
+    std::optional<ExtractionError> refusal;
     std::uint64_t unpackedBytes = 0;
     std::size_t count = 0;
     bool anyEncrypted = false;
@@ -98,13 +99,16 @@ struct StagedContent {
 
 // Passes entries on to the writer and counts them. An archive cut short
 // after it was listed ends early without a read error when the cut falls
-// between entries; only the count tells that entries went missing.
+// between entries; only the count tells that entries went missing. More
+// entries than were listed were never judged by the listing's limits.
 class CountingSink final : public ArchiveEntrySink {
 public:
-    explicit CountingSink(ArchiveEntrySink& sink) : sink_(sink) {}
+    CountingSink(ArchiveEntrySink& sink, std::size_t listed) : sink_(sink), listed_(listed) {}
 
     bool begin(const ArchiveEntry& entry) override {
-        ++count_;
+        if (++count_ > listed_) {
+            throw ExtractionError::damaged(std::nullopt);
+        }
         return sink_.begin(entry);
     }
     void write(std::span<const std::byte> chunk) override { sink_.write(chunk); }
@@ -114,6 +118,7 @@ public:
 
 private:
     ArchiveEntrySink& sink_;
+    std::size_t listed_;
     std::size_t count_ = 0;
 };
 
@@ -128,7 +133,7 @@ StagedContent stageWithPasswords(const ArchiveEngine& engine, const fs::path& so
         try {
             StagingWriter writer(workspace.handle(), rootName, provenance, required,
                                  handlers.progress, handlers.isCancelled);
-            CountingSink counter(writer);
+            CountingSink counter(writer, listedEntries);
             engine.extract(source, passwords.current(), counter,
                            handlers.cancellation ? *handlers.cancellation : Cancellation::never());
             if (counter.count() < listedEntries) {
@@ -304,8 +309,8 @@ ExtractionResult Extractor::extract(const fs::path& archive, const ExtractionOpt
     }
 
     // Every path is judged before anything is written.
-    if (facts.unsafePath) {
-        throw *facts.unsafePath;
+    if (facts.refusal) {
+        throw *facts.refusal;
     }
     const std::uint64_t required = facts.space.bytes();
     if (available < required) {

@@ -1,5 +1,8 @@
 #include "TovaniCore/PathSanitizer.h"
 
+#include <algorithm>
+#include <cerrno>
+
 #include "TovaniCore/ExtractionError.h"
 
 namespace tovani::PathSanitizer {
@@ -36,14 +39,32 @@ std::vector<std::string> components(std::string_view entryPath) {
         throw refuse();
     }
     std::vector<std::string> result;
-    for (std::string_view piece : pieces(entryPath)) {
-        if (piece == ".") {
+    std::size_t pathBytes = 0;
+    // Piece by piece, so that a path far over the limits costs no more than
+    // the limits allow before it is refused.
+    std::size_t start = 0;
+    while (start <= entryPath.size()) {
+        const std::size_t end = std::min(entryPath.find('/', start), entryPath.size());
+        const std::string_view piece = entryPath.substr(start, end - start);
+        start = end + 1;
+        if (piece.empty() || piece == ".") {
             continue;
         }
         if (piece == "..") {
             throw refuse();
         }
+        pathBytes += (result.empty() ? 0 : 1) + piece.size();
+        const bool overLimit = piece.size() > maxComponentBytes || pathBytes > maxPathBytes ||
+                               result.size() >= maxDepth;
         result.emplace_back(piece);
+        if (overLimit) {
+            std::string named;
+            for (const std::string& component : result) {
+                named += named.empty() ? "" : "/";
+                named += component;
+            }
+            throw ExtractionError::writeFailed(std::move(named), ENAMETOOLONG);
+        }
     }
     if (result.empty()) {
         throw refuse();

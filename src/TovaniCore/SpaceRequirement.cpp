@@ -1,10 +1,14 @@
 #include "TovaniCore/SpaceRequirement.h"
 
 #include <algorithm>
+#include <cstring>
+#include <functional>
 #include <limits>
+#include <optional>
 #include <string_view>
 #include <vector>
 
+#include "TovaniCore/ExtractionError.h"
 #include "TovaniCore/PathSanitizer.h"
 
 namespace tovani::SpaceRequirement {
@@ -12,6 +16,8 @@ namespace tovani::SpaceRequirement {
 namespace {
 
 constexpr std::uint64_t saturated = std::numeric_limits<std::uint64_t>::max();
+// What one kept file size costs in memory, its table's share included.
+constexpr std::size_t keptPerFile = 48;
 
 std::uint64_t saturatingAdd(std::uint64_t a, std::uint64_t b) {
     return b > saturated - a ? saturated : a + b;
@@ -32,7 +38,14 @@ std::string joined(const std::vector<std::string>& components, std::size_t count
 // directory's paths stay together ("a/b" before "a-c").
 bool componentsBefore(const std::string& a, const std::string& b) {
     const std::size_t shared = std::min(a.size(), b.size());
-    for (std::size_t index = 0; index < shared; ++index) {
+    // Paths of one tree share long beginnings: those are skipped a word at
+    // a time.
+    std::size_t start = 0;
+    while (start + sizeof(std::uint64_t) <= shared &&
+           std::memcmp(a.data() + start, b.data() + start, sizeof(std::uint64_t)) == 0) {
+        start += sizeof(std::uint64_t);
+    }
+    for (std::size_t index = start; index < shared; ++index) {
         if (a[index] != b[index]) {
             if (a[index] == '/' || b[index] == '/') {
                 return a[index] == '/';
@@ -64,9 +77,23 @@ std::size_t sharedComponents(std::string_view a, std::string_view b) {
     return count;
 }
 
+// What a file's name is kept as: a hash of its sanitized path with ASCII
+// letters in lower case. Names that share a key share the largest size
+// among them, so a collision can only make a copy count more.
+std::uint64_t fileKey(const std::vector<std::string>& components) {
+    std::string path = joined(components, components.size());
+    for (char& c : path) {
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+    }
+    return std::hash<std::string>{}(path);
+}
+
 }  // namespace
 
-Tally::Tally(std::uint64_t blockSize) : blockSize_(blockSize) {}
+Tally::Tally(std::uint64_t blockSize, std::size_t maxKept)
+    : blockSize_(blockSize), maxKept_(maxKept) {}
 
 // size rounded up to whole blocks, and never less than one block.
 std::uint64_t Tally::onDisk(std::uint64_t size) const {
@@ -78,13 +105,26 @@ std::uint64_t Tally::onDisk(std::uint64_t size) const {
     return blocks > saturated / blockSize_ ? saturated : blocks * blockSize_;
 }
 
+void Tally::keep(std::size_t bytes) {
+    keptBytes_ += bytes;
+    if (keptBytes_ > maxKept_) {
+        throw ExtractionError::outOfMemory();
+    }
+}
+
 void Tally::addFolder(std::string path) {
     if (!folderPaths_.empty() && folderPaths_.back() == path) {
         return;
     }
+    keep(path.size());
     folderPaths_.push_back(std::move(path));
     if (folderPaths_.size() > 2 * compactedSize_ + 1024) {
         compact();
+        keptBytes_ = 0;
+        for (const std::string& folder : folderPaths_) {
+            keptBytes_ += folder.size();
+        }
+        keptBytes_ += largeFiles_.size() * keptPerFile;
     }
 }
 
@@ -94,37 +134,50 @@ void Tally::compact() const {
     compactedSize_ = folderPaths_.size();
 }
 
+std::uint64_t Tally::sizeNamedBy(std::string_view path) const {
+    try {
+        const std::vector<std::string> parts = PathSanitizer::components(path);
+        const auto found = largeFiles_.find(fileKey(parts));
+        return found != largeFiles_.end() ? found->second : 0;
+    } catch (const std::exception&) {
+        // A link or copy of an unsafe path is skipped when met.
+        return 0;
+    }
+}
+
 void Tally::add(const ArchiveEntry& entry) {
+    if (++entries_ > PathSanitizer::maxEntries) {
+        throw ExtractionError::outOfMemory();
+    }
     const std::vector<std::string> components = PathSanitizer::components(entry.path);
     const bool isDirectory = entry.isDirectory();
     addFolder(joined(components, isDirectory ? components.size() : components.size() - 1));
     if (isDirectory) {
         return;
     }
-    std::uint64_t size = entry.unpackedSize;
+    // What the entry writes, and the size of the file its path then names:
+    // a hard link writes nothing but names its target's file, a copy writes
+    // and names as much as its source's file, whatever either declares.
+    std::uint64_t written = entry.unpackedSize;
+    std::optional<std::uint64_t> named;
     if (const auto* copy = std::get_if<ArchiveEntry::Copy>(&entry.kind)) {
-        size = 0;
-        try {
-            const std::vector<std::string> source = PathSanitizer::components(copy->source);
-            const auto found = largeFiles_.find(joined(source, source.size()));
-            if (found != largeFiles_.end()) {
-                size = found->second;
-            }
-        } catch (const std::exception&) {
-            // A copy of an unsafe path is skipped when met.
-        }
-    } else if (std::holds_alternative<ArchiveEntry::HardLink>(entry.kind)) {
-        size = 0;
+        written = sizeNamedBy(copy->source);
+        named = written;
+    } else if (const auto* link = std::get_if<ArchiveEntry::HardLink>(&entry.kind)) {
+        written = 0;
+        named = sizeNamedBy(link->target);
+    } else if (entry.isFile()) {
+        named = written;
     }
-    if (entry.isFile() || std::holds_alternative<ArchiveEntry::Copy>(entry.kind)) {
-        std::string path = joined(components, components.size());
-        if (onDisk(size) > onDisk(0)) {
-            largeFiles_.insert_or_assign(std::move(path), size);
+    if (named && onDisk(*named) > onDisk(0)) {
+        const auto [at, inserted] = largeFiles_.try_emplace(fileKey(components), *named);
+        if (inserted) {
+            keep(keptPerFile);
         } else {
-            largeFiles_.erase(path);
+            at->second = std::max(at->second, *named);
         }
     }
-    total_ = saturatingAdd(total_, onDisk(size));
+    total_ = saturatingAdd(total_, onDisk(written));
 }
 
 std::uint64_t Tally::bytes() const {

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <random>
+#include <string_view>
 #include <vector>
 
 #include "TovaniCore/ExtractionError.h"
@@ -54,6 +55,21 @@ bool standsFor(const DirectoryHandle& directory, const std::string& name,
 // name still stands for it.
 void removeOpened(const DirectoryHandle& destination, const std::string& name,
                   const DirectoryHandle& workspace) noexcept {
+    // The marker goes last, so that a job killed while cleaning up leaves a
+    // workspace the next sweep still knows for one.
+    try {
+        std::vector<std::string> names;
+        if (workspace.names(names) == 0) {
+            for (const std::string& item : names) {
+                if (item != Workspace::markerName) {
+                    workspace.removeTree(item);
+                }
+            }
+        }
+    } catch (...) {
+        // Out of memory: removeContents below takes what is left in any order.
+    }
+    (void)workspace.removeFile(Workspace::markerName);
     workspace.removeContents();
     DirectoryHandle::Identity identity;
     if (workspace.identity(identity) != 0) {
@@ -81,30 +97,67 @@ void removeOpened(const DirectoryHandle& destination, const std::string& name,
 
 }  // namespace
 
+bool isWorkspaceName(std::string_view name) {
+    const std::string_view prefix = Workspace::namePrefix;
+    if (!name.starts_with(prefix)) {
+        return false;
+    }
+    const std::string_view uuid = name.substr(prefix.size());
+    if (uuid.size() != 36) {
+        return false;
+    }
+    for (std::size_t i = 0; i < uuid.size(); ++i) {
+        const char c = uuid[i];
+        if (i == 8 || i == 13 || i == 18 || i == 23) {
+            if (c != '-') {
+                return false;
+            }
+        } else if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'))) {
+            return false;
+        }
+    }
+    // Version 4, and the variant of RFC 4122: what makeUuidText writes.
+    return uuid[14] == '4' &&
+           (uuid[19] == '8' || uuid[19] == '9' || uuid[19] == 'A' || uuid[19] == 'B');
+}
+
 void Workspace::removeAbandoned(const DirectoryHandle& destination) noexcept {
     try {
+        DirectoryHandle::Placement here;
         std::vector<std::string> names;
-        if (destination.names(names) != 0) {
+        if (destination.placement(here) != 0 || destination.names(names) != 0) {
             return;
         }
         for (const std::string& name : names) {
-            if (!name.starts_with(namePrefix)) {
+            if (!isWorkspaceName(name)) {
                 continue;
             }
+            // Never another file system or a mount point, however it got its
+            // name: the sweep empties only what lies in the destination's own
+            // mount.
+            DirectoryHandle::Placement placed;
             struct stat status {};
-            if (destination.status(name, status) != 0 || !S_ISDIR(status.st_mode) ||
+            if (destination.placement(name, placed) != 0 || !placed.isDirectory ||
+                !placed.isWithin(here) || destination.status(name, status) != 0 ||
                 status.st_uid != ::geteuid()) {
                 continue;
             }
             DirectoryHandle workspace;
-            if (destination.openChild(name, workspace) != 0) {
+            DirectoryHandle::Placement opened;
+            if (destination.openChild(name, workspace) != 0 || workspace.placement(opened) != 0 ||
+                opened.identity != placed.identity || !opened.isWithin(here)) {
                 continue;
             }
-            // Only a lock this job could take shows that no job holds it;
-            // a file system without locks keeps every workspace.
-            if (workspace.lock(false) != 0 ||
-                !standsFor(destination, name,
-                           DirectoryHandle::Identity{status.st_dev, status.st_ino})) {
+            // Only a marker this job can lock shows that a job made the
+            // folder and none holds it now; a folder without one, or on a
+            // file system without locks, is kept.
+            DirectoryHandle::HeldLock marker;
+            struct stat markerStatus {};
+            if (workspace.lockExisting(markerName, marker) != 0 ||
+                workspace.status(markerName, markerStatus) != 0 ||
+                DirectoryHandle::Identity{markerStatus.st_dev, markerStatus.st_ino} !=
+                    marker.identity() ||
+                !standsFor(destination, name, placed.identity)) {
                 continue;
             }
             removeOpened(destination, name, workspace);
@@ -123,8 +176,8 @@ Workspace Workspace::create(const DirectoryHandle& destination, const fs::path& 
     }
     // Linux has no item-replacement directory: the workspace always lives in
     // the destination itself, which guarantees the same volume. Another job
-    // sweeping this folder may take a new workspace before it is locked;
-    // then a fresh name is tried.
+    // sweeping this folder may take a new workspace between its marker's
+    // creation and its lock; then a fresh name is tried.
     for (int attempt = 0; attempt < 8; ++attempt) {
         const std::string name = std::string(namePrefix) + makeUuidText();
         if (destination.makeDirectory(name, 0700) != 0) {
@@ -134,13 +187,25 @@ Workspace Workspace::create(const DirectoryHandle& destination, const fs::path& 
         if (destination.openChild(name, handle) != 0) {
             continue;
         }
-        const int locked = handle.lock(false);
+        DirectoryHandle::HeldLock marker;
+        if (const int code = handle.createLocked(markerName, 0600, marker)) {
+            // Taken by another job's sweep meanwhile, or not made at all.
+            (void)destination.removeDirectory(name);
+            if (code == EEXIST || code == EWOULDBLOCK) {
+                continue;
+            }
+            throw ExtractionError::destinationNotWritable(destinationPath);
+        }
+        struct stat markerStatus {};
         DirectoryHandle::Identity identity;
-        if (locked == EWOULDBLOCK || handle.identity(identity) != 0 ||
-            !standsFor(destination, name, identity)) {
+        if (handle.identity(identity) != 0 || !standsFor(destination, name, identity) ||
+            handle.status(markerName, markerStatus) != 0 ||
+            DirectoryHandle::Identity{markerStatus.st_dev, markerStatus.st_ino} !=
+                marker.identity()) {
             continue;
         }
         workspace.handle_ = std::move(handle);
+        workspace.marker_ = std::move(marker);
         workspace.identity_ = identity;
         workspace.name_ = name;
         return workspace;

@@ -1,9 +1,11 @@
 // Workspace is the private directory one extraction stages its output in:
 // on the destination's volume, so that the result moves into place with one
 // rename, and removed with everything in it when the Workspace goes away.
-// It is made and used only through open directories, and it holds a lock for
-// as long as it lives, so that a later job in the same folder can tell a
-// workspace left by a killed job (which it removes) from a running one.
+// It is made and used only through open directories. It holds a marker file,
+// made and locked in the same step as the folder and locked for as long as
+// the workspace lives, so that a later job in the same folder can tell a
+// workspace left by a killed job (which it removes) from a running one, and
+// both from a user's own folder of a similar name (which it never touches).
 //
 //   DirectoryHandle destination;
 //   DirectoryHandle::open("/home/me/Downloads", destination);
@@ -14,6 +16,7 @@
 
 #include <filesystem>
 #include <string>
+#include <string_view>
 
 #include "TovaniCore/DirectoryHandle.h"
 
@@ -45,18 +48,26 @@ public:
     // directory, not renamed away nor replaced by anything else.
     [[nodiscard]] bool isInPlace() const noexcept;
 
-    // Removes the workspaces in destination that belong to this user and
-    // that no live job holds locked. Never reports failure.
+    // Removes the workspaces in destination that a job made and no live job
+    // holds: folders of this user's named exactly as create() names them,
+    // holding an unlocked marker of this user's, in the destination's own
+    // file system and mount and no mount point. Anything else is left
+    // untouched. Never reports failure.
     static void removeAbandoned(const DirectoryHandle& destination) noexcept;
 
-    // Prefix of every workspace name; nothing else in a destination starts so.
+    // Prefix of every workspace name: ".extract-" and a UUID as
+    // makeUuidText writes it.
     static constexpr const char* namePrefix = ".extract-";
+    // The marker file inside a workspace; the staged output's name never
+    // starts with a period.
+    static constexpr const char* markerName = ".workspace-lock";
 
 private:
     Workspace() = default;
 
     DirectoryHandle destination_;
     DirectoryHandle handle_;
+    DirectoryHandle::HeldLock marker_;
     DirectoryHandle::Identity identity_;
     std::string name_;
     std::filesystem::path destinationPath_;
@@ -64,5 +75,8 @@ private:
 
 // A fresh random (version 4) UUID as 36 upper-case characters.
 std::string makeUuidText();
+
+// Whether name is namePrefix and a UUID exactly as makeUuidText writes it.
+[[nodiscard]] bool isWorkspaceName(std::string_view name);
 
 }  // namespace tovani

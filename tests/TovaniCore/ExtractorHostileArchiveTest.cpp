@@ -76,6 +76,16 @@ TEST_F(HostileArchive, NameJustShortOfTheFieldIsExtracted) {
     EXPECT_EQ(readFile(dir / name), "kept");
 }
 
+TEST_F(HostileArchive, NameOverTheFileSystemsLimitIsRefusedBeforeAnythingIsWritten) {
+    // Within what the library reads, but one component over 255 bytes: the
+    // listing refuses it, so the files before it are never written either.
+    const std::string tooLong = "docs/" + std::string(256, 'n');
+    writeRar5(dir / "name.rar", {StoredEntry::file("first.txt", "first"),
+                                 StoredEntry::file(tooLong + "/last.txt", "last")});
+    EXPECT_EQ(h.extract(dir / "name.rar").error(), E::writeFailed(tooLong, ENAMETOOLONG));
+    EXPECT_EQ(h.engine->extracts, 0);
+}
+
 // rar's own archive of a.bin alone, less its end record, is exactly a
 // prefix of its archive of a.bin and b.bin.
 class CutByRar : public HostileArchive {

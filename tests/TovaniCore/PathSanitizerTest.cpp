@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <optional>
 #include <string>
 #include <vector>
@@ -51,6 +52,50 @@ TEST(PathSanitizerAttack, AbsolutePath) {
 TEST(PathSanitizerAttack, ParentDirectoryAnywhereCarriesTheWholePath) {
     for (const char* path : {"a/../b", "..", "../x", "x/..", "a/b/../../..", "./../x", "x//../"}) {
         EXPECT_EQ(refusal(path), ExtractionError::unsafePath(path)) << path;
+    }
+}
+
+// A path of count components name/name/..., name repeated.
+std::string repeated(const std::string& name, std::size_t count) {
+    std::string path;
+    for (std::size_t index = 0; index < count; ++index) {
+        path += (index == 0 ? "" : "/") + name;
+    }
+    return path;
+}
+
+TEST(PathSanitizerAttack, NamesAndPathsOverTheLimitsAreRefusedUpToTheFirstPartOver) {
+    using PathSanitizer::maxComponentBytes;
+    using PathSanitizer::maxDepth;
+    using PathSanitizer::maxPathBytes;
+    const std::string longest(maxComponentBytes, 'n');
+    const std::string tooLong(maxComponentBytes + 1, 'n');
+    // Paths right at a limit, spelled with extra "." and "/" that do not count.
+    const std::string atDepth = repeated("a", maxDepth);
+    const std::string atLength =
+        repeated(std::string(200, 'n'), 20) + "/" + std::string(maxPathBytes - 20 * 201, 'x');
+    ASSERT_EQ(atLength.size(), maxPathBytes);
+    for (const std::string& path :
+         {longest, "./" + longest + "/", atDepth, "a/./" + atDepth.substr(2), atLength,
+          "./" + atLength + "//."}) {
+        EXPECT_EQ(refusal(path), std::nullopt) << path.size();
+    }
+    const struct {
+        std::string path;
+        std::string named;
+    } over[] = {
+        {tooLong, tooLong},
+        {"docs/" + tooLong, "docs/" + tooLong},
+        {"deep/" + tooLong + "/x", "deep/" + tooLong},
+        {atDepth + "/a", atDepth + "/a"},
+        {atDepth + "/a/b/c", atDepth + "/a"},
+        {atLength + "y", atLength + "y"},
+        {atLength + "/y/z", atLength + "/y"},
+        // The hostile decoder's 100,000 levels, cut short after the limit.
+        {repeated("a", 100'000), repeated("a", maxDepth + 1)},
+    };
+    for (const auto& [path, named] : over) {
+        EXPECT_EQ(refusal(path), ExtractionError::writeFailed(named, ENAMETOOLONG)) << path.size();
     }
 }
 

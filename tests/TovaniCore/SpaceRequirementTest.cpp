@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <limits>
+#include <string>
 #include <vector>
 
 #include "TovaniCore/ExtractionError.h"
+#include "TovaniCore/PathSanitizer.h"
 
 namespace tovani {
 namespace {
@@ -42,13 +44,94 @@ TEST(SpaceRequirement, FilesTakeWholeBlocksAndCopiesTheirSourceSize) {
     EXPECT_EQ(SpaceRequirement::bytes(entries, 512), (3 * 2 + 3) * 512u);
 }
 
-TEST(SpaceRequirement, ACopyTakesTheSizeOfTheLatestFileOfItsSourceName) {
+TEST(SpaceRequirement, ACopyTakesTheSizeOfTheLargestFileItsSourceNameMayStandFor) {
+    // A later file of the same name replaces an earlier one; "A" and "a" are
+    // one name on a case-insensitive volume. Either way the copy is sized by
+    // the largest file its source has named.
     const std::vector<ArchiveEntry> shrunk = {file("a", 1000), file("a", 10),
                                               entry("copy", ArchiveEntry::Copy{"a"})};
-    EXPECT_EQ(SpaceRequirement::bytes(shrunk, 512), (2 + 1 + 1) * 512u);
+    EXPECT_EQ(SpaceRequirement::bytes(shrunk, 512), (2 + 1 + 2) * 512u);
     const std::vector<ArchiveEntry> grown = {file("a", 10), file("a", 1000),
                                              entry("copy", ArchiveEntry::Copy{"a"})};
     EXPECT_EQ(SpaceRequirement::bytes(grown, 512), (1 + 2 + 2) * 512u);
+    const std::vector<ArchiveEntry> cased = {file("Dir/BIG", 1000),
+                                             entry("copy", ArchiveEntry::Copy{"dir/big"})};
+    EXPECT_EQ(SpaceRequirement::bytes(cased, 512), (2 + 2 + 1) * 512u);
+}
+
+// One file of 1000 bytes (two blocks of 512) and links or copies naming it
+// through chains: each copy writes the whole file at the chain's end; a hard
+// link, a dangling or a forward reference takes one block.
+TEST(SpaceRequirement, CopiesAreSizedByTheFileAtTheEndOfAnyChain) {
+    using Copy = ArchiveEntry::Copy;
+    using Hard = ArchiveEntry::HardLink;
+    const struct {
+        const char* name;
+        std::vector<ArchiveEntry> links;
+        std::uint64_t blocks;
+    } cases[] = {
+        {"copy of a hard link", {entry("h", Hard{"big"}), entry("c", Copy{"h"})}, 1 + 2},
+        {"hard link of a copy",
+         {entry("c", Copy{"big"}), entry("h", Hard{"c"}), entry("c2", Copy{"./h"})},
+         2 + 1 + 2},
+        {"chain of hard links",
+         {entry("h1", Hard{"big"}), entry("h2", Hard{"h1"}), entry("h3", Hard{"h2"}),
+          entry("c", Copy{"h3"})},
+         3 + 2},
+        {"hard link copy bomb",
+         {entry("h", Hard{"big"}), entry("c1", Copy{"h"}), entry("c2", Copy{"h"}),
+          entry("c3", Copy{"h"})},
+         1 + 3 * 2},
+        {"copy of a link to itself", {entry("h", Hard{"h"}), entry("c", Copy{"h"})}, 1 + 1},
+        {"cycle", {entry("x", Hard{"y"}), entry("y", Hard{"x"}), entry("c", Copy{"y"})}, 3},
+        {"dangling", {entry("h", Hard{"gone"}), entry("c", Copy{"h"})}, 1 + 1},
+        {"forward", {entry("c", Copy{"later"}), file("later", 1000)}, 1 + 2},
+        {"symbolic link",
+         {entry("s", ArchiveEntry::SymbolicLink{"big"}, 3), entry("c", Copy{"s"})},
+         1 + 1},
+    };
+    for (const auto& [name, links, blocks] : cases) {
+        std::vector<ArchiveEntry> entries = {file("big", 1000)};
+        entries.insert(entries.end(), links.begin(), links.end());
+        // big's two blocks, then the links'.
+        EXPECT_EQ(SpaceRequirement::bytes(entries, 512), (2 + blocks) * 512u) << name;
+    }
+}
+
+TEST(SpaceRequirement, TallyRefusesMoreEntriesThanTheLimit) {
+    SpaceRequirement::Tally tally(512);
+    const ArchiveEntry empty = file("f", 0);
+    for (std::size_t count = 0; count < PathSanitizer::maxEntries; ++count) {
+        tally.add(empty);
+    }
+    EXPECT_THROW(tally.add(empty), ExtractionError);
+    try {
+        tally.add(empty);
+    } catch (const ExtractionError& error) {
+        EXPECT_EQ(error, ExtractionError::outOfMemory());
+    }
+}
+
+TEST(SpaceRequirement, TallyKeepsBoundedNamesWhateverTheDecoderSends) {
+    // Distinct folders of the longest path each: kept until the bound, here
+    // a small one, so that the test sorts little.
+    constexpr std::size_t bound = 4 * 1024 * 1024;
+    SpaceRequirement::Tally tally(512, bound);
+    std::string stem(200, 'n');
+    for (int level = 1; level < 20; ++level) {
+        stem += "/" + std::string(200, 'n');
+    }
+    const std::size_t fits = bound / PathSanitizer::maxPathBytes;
+    std::size_t added = 0;
+    try {
+        for (; added < 2 * fits; ++added) {
+            tally.add(file(stem + "/" + std::to_string(added) + "/f", 0));
+        }
+        ADD_FAILURE() << "kept every name";
+    } catch (const ExtractionError& error) {
+        EXPECT_EQ(error, ExtractionError::outOfMemory());
+    }
+    EXPECT_GE(added, fits);
 }
 
 TEST(SpaceRequirement, TallyRefusesAnUnsafePathWithoutCountingIt) {

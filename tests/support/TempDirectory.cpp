@@ -3,6 +3,7 @@
 #include <stdlib.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -39,6 +40,34 @@ std::set<std::string> directoryNames(const fs::path& directory) {
         names.insert(item.path().filename().string());
     }
     return names;
+}
+
+std::map<std::string, std::string> treeSnapshot(const fs::path& directory,
+                                                const std::vector<std::string>& leftOut) {
+    std::map<std::string, std::string> items;
+    for (auto it = fs::recursive_directory_iterator(directory);
+         it != fs::recursive_directory_iterator(); ++it) {
+        const fs::directory_entry& item = *it;
+        if (it.depth() == 0 && std::find(leftOut.begin(), leftOut.end(),
+                                         item.path().filename().string()) != leftOut.end()) {
+            it.disable_recursion_pending();
+            continue;
+        }
+        struct stat status {};
+        if (::lstat(item.path().c_str(), &status) != 0) {
+            throw std::system_error(errno, std::generic_category(), item.path().string());
+        }
+        std::string value = std::to_string(status.st_mode) + " " + std::to_string(status.st_uid);
+        if (S_ISREG(status.st_mode)) {
+            value += " " + readFile(item.path());
+        } else if (S_ISLNK(status.st_mode)) {
+            value += " -> " + fs::read_symlink(item.path()).string();
+        }
+        // By text: fs::relative resolves every parent of every item, which
+        // takes ages in a deep tree.
+        items[item.path().string().substr(directory.string().size() + 1)] = value;
+    }
+    return items;
 }
 
 void writeFile(const fs::path& file, const std::string& contents) {
