@@ -95,7 +95,7 @@ cp "$root/scripts/install-test-inside.sh" "$chroot_dir/tmp/inside.sh"
 unshare --mount --propagation private bash -euc '
   r=$1 debs=$2 deb=$3 multiarch=$4
   mount -t proc proc "$r/proc"
-  mount --bind /dev "$r/dev"
+  mount --rbind /dev "$r/dev"
   mount -t tmpfs tmpfs "$r/run"
   mount --bind "$debs" "$r/var/cache/apt/archives"
   chroot "$r" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 \
