@@ -55,8 +55,8 @@ mkdir -p "$cache" "$packages_cache/partial"
 work=$(mktemp -d /var/tmp/ostrel-install-test.XXXXXX)
 chroot_dir=$work/root
 cleanup() {
-  # The mounts live in a private mount namespace and end with it; only files
-  # are left to remove.
+  # The mounts live in a private mount namespace and end with it; the host
+  # never sees them, so removing the folder cannot reach the host's /dev.
   rm -rf "$work"
 }
 trap cleanup EXIT
