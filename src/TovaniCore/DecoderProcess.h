@@ -34,8 +34,9 @@ public:
     [[nodiscard]] std::size_t receive(std::span<std::byte> buffer);
 
     // The decoder installed beside this library:
-    // <libdir>/<relative path to libexec>/ostrel/ostrel-decoder. The build
-    // tree places it the same way.
+    // <libdir>/ostrel/<relative path to libexec>/ostrel/ostrel-decoder. The
+    // build tree places it the same way; the static build for tests and
+    // fuzzers names the build tree's decoder directly.
     static std::filesystem::path installedPath();
 
 private:
