@@ -43,7 +43,13 @@ mkdir -p "$stage/ostrel-$version"
 tar -C "$root" --exclude=./.git --exclude='./build*' --exclude=./out --exclude='./obj-*' \
   --exclude=./debian/ostrel --exclude=./debian/.debhelper -cf - . |
   tar -C "$stage/ostrel-$version" -xf -
-(cd "$stage/ostrel-$version" && dpkg-buildpackage -us -uc -b -Jauto)
+# The build downloads nothing: where this shell may, it runs without a
+# network, so that anything that tried would fail the build.
+offline=()
+if unshare --net true 2>/dev/null; then
+  offline=(unshare --net --)
+fi
+(cd "$stage/ostrel-$version" && "${offline[@]}" dpkg-buildpackage -us -uc -b -Jauto)
 
 mkdir -p "$out"
 arch=$(dpkg-architecture -qDEB_HOST_ARCH)
