@@ -3,23 +3,39 @@
 # Idempotent: quiet and quick when everything is already there.
 set -euo pipefail
 
+# What a build needs beyond build-essential (g++, make, dpkg-dev): the
+# Build-Depends of debian/control name exactly these (debhelper as
+# debhelper-compat), which scripts/package.sh checks.
+build_packages=(
+  debhelper
+  cmake ninja-build pkg-config patch
+  qt6-base-dev qt6-base-dev-tools qt6-l10n-tools
+  libseccomp-dev
+  scdoc librsvg2-bin
+)
+# Only print the list, for that check.
+if [ "${1:-}" = "--build-packages" ]; then
+  printf '%s\n' "${build_packages[@]}"
+  exit 0
+fi
+
 packages=(
+  build-essential "${build_packages[@]}"
   clang-format git
-  cmake ninja-build g++ make pkg-config clang libclang-rt-14-dev
+  clang libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   rar
   unrar
   libarchive-tools
   time
-  dpkg-dev
-  patch
-  qt6-base-dev qt6-base-dev-tools libqt6dbus6 libqt6svg6 qt6-l10n-tools
+  libqt6dbus6 libqt6svg6
   xvfb xauth xdg-utils desktop-file-utils shared-mime-info dbus-daemon
   attr e2fsprogs util-linux procps
   qt6-translations-l10n
   openbox
   x11-utils xdotool
-  libseccomp-dev
+  lintian appstream
+  debootstrap
 )
 
 missing=()

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets up a Debian 12 machine, builds Ostrel and runs every test: the normal
 # build, the same suite under AddressSanitizer and UndefinedBehaviorSanitizer,
-# and short seeded runs of the fuzzers.
+# and short seeded runs of the fuzzers; with OSTREL_PACKAGE_TEST=1 also the
+# Debian package (scripts/package.sh) and its install test.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 bash "$root/scripts/setup.sh"
@@ -36,3 +37,19 @@ UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1" \
 
 echo "== fuzz"
 bash "$root/scripts/fuzz.sh" "${OSTREL_FUZZ_SECONDS:-30}"
+
+echo "== Debian package and install test"
+# Building the package and installing it into a fresh Debian root take
+# about 25 minutes on two cores, so they run when asked for.
+if [ "${OSTREL_PACKAGE_TEST:-0}" != 1 ]; then
+  echo "skipped: set OSTREL_PACKAGE_TEST=1 to build the package and run the install test"
+elif ! command -v dpkg-buildpackage >/dev/null; then
+  echo "skipped: dpkg-buildpackage is not installed"
+elif ! command -v debootstrap >/dev/null || [ "$(id -u)" -ne 0 ]; then
+  echo "skipped: making a Debian root needs debootstrap and root"
+else
+  bash "$root/scripts/package.sh"
+  status=0
+  bash "$root/scripts/install-test.sh" || status=$?
+  [ "$status" -eq 0 ] || [ "$status" -eq 77 ] || exit "$status"
+fi

@@ -1,6 +1,7 @@
 # ostrel-decoder, the confined process that holds the bridge and the UnRAR
 # library. It sits at the same place relative to libTovaniCore in the build
-# tree as when installed, so the engine finds it the same way in both.
+# tree as when installed (cmake/InstallLayout.cmake), so the engine finds it
+# the same way in both.
 set(decoder_sources
     ${CMAKE_CURRENT_LIST_DIR}/main.cpp ${CMAKE_CURRENT_LIST_DIR}/DecodeRun.cpp
     ${CMAKE_CURRENT_LIST_DIR}/MessageWriter.cpp
@@ -15,12 +16,9 @@ function(ostrel_decoder name)
 endfunction()
 
 ostrel_decoder(ostrel-decoder)
-set_target_properties(ostrel-decoder PROPERTIES
-    RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/${CMAKE_INSTALL_LIBEXECDIR}/ostrel)
-install(TARGETS ostrel-decoder RUNTIME DESTINATION ${CMAKE_INSTALL_LIBEXECDIR}/ostrel)
-
-file(RELATIVE_PATH OSTREL_DECODER_RELATIVE_PATH ${CMAKE_INSTALL_FULL_LIBDIR}
-     ${CMAKE_INSTALL_FULL_LIBEXECDIR}/ostrel/ostrel-decoder)
+set_target_properties(ostrel-decoder PROPERTIES RUNTIME_OUTPUT_DIRECTORY
+                                                ${OSTREL_BUILD_DECODERDIR})
+install(TARGETS ostrel-decoder RUNTIME DESTINATION ${OSTREL_INSTALL_DECODERDIR})
 
 # A build with switches that make it fail on purpose, for the tests only.
 if(OSTREL_BUILD_TESTS)

@@ -45,8 +45,9 @@ public:
                                       const Cancellation& cancellation);
 
     // The decoder installed beside this library:
-    // <libdir>/<relative path to libexec>/ostrel/ostrel-decoder. The build
-    // tree places it the same way.
+    // <libdir>/ostrel/<relative path to libexec>/ostrel/ostrel-decoder. The
+    // build tree places it the same way; the static build for tests and
+    // fuzzers names the build tree's decoder directly.
     static std::filesystem::path installedPath();
 
 private:
