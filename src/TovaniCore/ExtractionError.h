@@ -79,11 +79,16 @@ public:
     struct EngineFailure {
         bool operator==(const EngineFailure&) const = default;
     };
+    // The decoder could not confine itself as this system allows, and read
+    // nothing.
+    struct ConfinementFailed {
+        bool operator==(const ConfinementFailed&) const = default;
+    };
 
     using Case =
         std::variant<Damaged, VolumeMissing, InsufficientSpace, DestinationNotWritable, UnsafePath,
                      WriteFailed, CannotOpen, NotAnArchive, PasswordRequired, WrongPassword,
-                     Cancelled, OutOfMemory, UnsupportedFormat, EngineFailure>;
+                     Cancelled, OutOfMemory, UnsupportedFormat, EngineFailure, ConfinementFailed>;
 
     explicit ExtractionError(Case value);
 
@@ -102,6 +107,7 @@ public:
     [[nodiscard]] static ExtractionError outOfMemory();
     [[nodiscard]] static ExtractionError unsupportedFormat();
     [[nodiscard]] static ExtractionError engineFailure();
+    [[nodiscard]] static ExtractionError confinementFailed();
 
     const Case& value() const { return value_; }
 

@@ -11,7 +11,9 @@
 namespace tovani {
 namespace {
 
+using DecoderProtocol::EntryKind;
 using DecoderProtocol::MessageType;
+using DecoderProtocol::Status;
 using Bytes = std::vector<std::byte>;
 
 Bytes bytesOf(const std::string& text) {
@@ -23,14 +25,13 @@ DecoderProtocol::EntryRecord fileEntry(const std::string& name) {
     DecoderProtocol::EntryRecord entry;
     entry.name = name;
     entry.unpackedSize = 5;
-    entry.hasMtime = true;
     entry.mtimeNs = -1;
     return entry;
 }
 
 DecoderProtocol::EntryRecord directoryEntry(const std::string& name) {
     DecoderProtocol::EntryRecord entry = fileEntry(name);
-    entry.isDirectory = true;
+    entry.kind = EntryKind::directory;
     return entry;
 }
 
@@ -44,7 +45,7 @@ public:
         return frame(MessageType::entry, DecoderProtocol::encode(entry));
     }
     Stream& data(const std::string& text) { return frame(MessageType::data, bytesOf(text)); }
-    Stream& finished(std::uint32_t status = TOVANI_OK,
+    Stream& finished(Status status = Status::ok,
                      DecoderProtocol::Stage stage = DecoderProtocol::Stage::readingHeader) {
         DecoderProtocol::Finished finished;
         finished.status = status;
@@ -88,7 +89,7 @@ std::vector<std::string> readAll(const Bytes& bytes, bool forExtraction,
                                                 data->bytes.size()));
         } else {
             const auto& finished = std::get<DecoderProtocol::Finished>(message);
-            log.push_back("finished " + std::to_string(finished.status) + " " +
+            log.push_back("finished " + std::to_string(static_cast<int>(finished.status)) + " " +
                           finished.volumes.at(0));
             return log;
         }
@@ -150,15 +151,15 @@ TEST(DecoderReader, MessagesOutOfOrderAreFaults) {
     EXPECT_TRUE(unexpected(Stream().opened().entry(fileEntry("a")).data("x").finished(), false));
     EXPECT_TRUE(unexpected(Stream().finished()));
     EXPECT_TRUE(unexpected(
-        Stream().opened().finished(TOVANI_DAMAGED, DecoderProtocol::Stage::processingEntry)));
+        Stream().opened().finished(Status::damaged, DecoderProtocol::Stage::processingEntry)));
     EXPECT_TRUE(
-        unexpected(Stream().opened().finished(TOVANI_DAMAGED, DecoderProtocol::Stage::opening)));
+        unexpected(Stream().opened().finished(Status::damaged, DecoderProtocol::Stage::opening)));
     EXPECT_TRUE(unexpected(Stream().opened().frame(MessageType::request, {}).finished()));
     EXPECT_TRUE(unexpected(Stream().opened().frame(static_cast<MessageType>(9), {})));
     // A failed open is a whole answer.
-    EXPECT_EQ(readAll(Stream().finished(TOVANI_CANNOT_OPEN, DecoderProtocol::Stage::opening).bytes,
+    EXPECT_EQ(readAll(Stream().finished(Status::cannotOpen, DecoderProtocol::Stage::opening).bytes,
                       false),
-              (std::vector<std::string>{"finished 2 /a/x.part2.rar"}));
+              (std::vector<std::string>{"finished 1 /a/x.part2.rar"}));
 }
 
 TEST(DecoderReader, PayloadsMustDecodeExactly) {
