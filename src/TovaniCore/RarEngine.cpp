@@ -79,8 +79,8 @@ ArchiveEntry entryFromRecord(const DecoderProtocol::EntryRecord& record) {
     ArchiveEntry entry;
     entry.path = record.name;
     entry.kind = kindFromRecord(record);
-    // A size the archive does not state counts as none; the data is still
-    // held to what the entry is written as, and to the disk.
+    // A size the archive does not state counts as 0 towards the space check;
+    // writing still stops at a full disk.
     entry.unpackedSize = record.unpackedSize.value_or(0);
     entry.packedSize = record.packedSize;
     if (record.mtimeNs) {

@@ -94,7 +94,7 @@ void opened(MessageWriter& out) {
 int threadBomb(int count) {
     pthread_attr_t attributes;
     pthread_attr_init(&attributes);
-    pthread_attr_setstacksize(&attributes, 64 * 1024);
+    pthread_attr_setstacksize(&attributes, 256 * 1024);
     int started = 0;
     for (; started < count; ++started) {
         pthread_t thread;
