@@ -223,6 +223,13 @@ TEST(DecoderReader, ValuesTheProtocolDoesNotDefineAreRefusedWhenDecoded) {
     for (const auto& [fault, stream] : cases) {
         EXPECT_EQ(faultOf(stream.bytes, true), fault);
     }
+    // The decoder holds the engine's request to the same rules.
+    DecoderProtocol::Request request;
+    request.password = "x";
+    Bytes passwordWithoutFlag = DecoderProtocol::encode(request);
+    passwordWithoutFlag[0] = std::byte{0};
+    EXPECT_THROW((void)DecoderProtocol::decodeRequest(passwordWithoutFlag),
+                 DecoderProtocol::Malformed);
 }
 
 TEST(DecoderReader, NamesAreBoundedPerEntryAndPerAnswer) {
