@@ -13,8 +13,9 @@ include(${CMAKE_CURRENT_LIST_DIR}/TovaniCorePublic.cmake)
 set(allowed_RarBridge "")
 # The decoder helper speaks the core's protocol and nothing else of the core.
 set(allowed_DecoderHelper RarBridge TovaniCore/DecoderProtocol.h)
-# Only the engine and the decoder protocol need the bridge.
-set(allowed_TovaniCore RarBridge)
+# The core knows no decoding library: the decoder maps the bridge's values
+# onto the protocol's own.
+set(allowed_TovaniCore "")
 set(allowed_Messages TovaniCore)
 set(allowed_UI Messages TovaniCore)
 set(allowed_Settings UI Messages)

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
@@ -66,20 +67,82 @@ bool relayData(const uint8_t* data, size_t size, void* context) {
 }
 #endif
 
+// The library's marker for a size it was not told (an archive written from
+// a stream).
+constexpr std::uint64_t kUnknownSize = 0x7fffffff7fffffffULL;
+
+// The bridge's statuses in the protocol's terms. The end of the archive is
+// no failure and never asked about; a cancelled call is the channel lost.
+DecoderProtocol::Status statusOf(tovani_status status) {
+    using DecoderProtocol::Status;
+    switch (status) {
+        case TOVANI_OK:
+        case TOVANI_END_OF_ARCHIVE:
+            return Status::ok;
+        case TOVANI_CANNOT_OPEN:
+            return Status::cannotOpen;
+        case TOVANI_NOT_AN_ARCHIVE:
+            return Status::notAnArchive;
+        case TOVANI_PASSWORD_REQUIRED:
+            return Status::passwordRequired;
+        case TOVANI_WRONG_PASSWORD:
+            return Status::wrongPassword;
+        case TOVANI_DAMAGED:
+            return Status::damaged;
+        case TOVANI_VOLUME_MISSING:
+            return Status::volumeMissing;
+        case TOVANI_OUT_OF_MEMORY:
+            return Status::outOfMemory;
+        case TOVANI_UNSUPPORTED_FORMAT:
+            return Status::unsupportedFormat;
+        case TOVANI_NAME_TOO_LONG:
+            return Status::nameTooLong;
+        case TOVANI_CANCELLED:
+        case TOVANI_ENGINE_FAILURE:
+            break;
+    }
+    return Status::engineFailure;
+}
+
+DecoderProtocol::EntryKind kindOf(const tovani_entry& entry) {
+    using DecoderProtocol::EntryKind;
+    // A link type wins over the directory flag.
+    switch (entry.link_type) {
+        case TOVANI_LINK_SYMBOLIC:
+            return EntryKind::symbolicLink;
+        case TOVANI_LINK_HARD:
+            return EntryKind::hardLink;
+        case TOVANI_LINK_COPY:
+            return EntryKind::fileCopy;
+        case TOVANI_LINK_NONE:
+            break;
+    }
+    return entry.is_directory ? EntryKind::directory : EntryKind::file;
+}
+
 DecoderProtocol::EntryRecord recordOf(const tovani_entry& entry) {
     DecoderProtocol::EntryRecord record;
     record.name = entry.name_utf8;
     record.target = entry.target_utf8;
-    record.unpackedSize = entry.unpacked_size;
+    record.kind = kindOf(entry);
+    if (entry.unpacked_size != kUnknownSize) {
+        record.unpackedSize = entry.unpacked_size;
+    }
     record.packedSize = entry.packed_size;
-    record.mtimeNs = entry.mtime_ns;
-    record.attributes = entry.attributes;
-    record.linkType = entry.link_type;
-    record.hasMtime = entry.has_mtime;
-    record.hasUnixMode = entry.has_unix_mode;
-    record.isDirectory = entry.is_directory;
+    if (entry.has_mtime) {
+        record.mtimeNs = entry.mtime_ns;
+    }
+    if (entry.has_unix_mode) {
+        record.unixMode = static_cast<std::uint16_t>(entry.attributes & 07777);
+    }
     record.isEncrypted = entry.is_encrypted;
     return record;
+}
+
+// Longer texts than the protocol carries: no path that long can be written.
+bool fitsTheProtocol(const DecoderProtocol::EntryRecord& record) {
+    return record.name.size() <= DecoderProtocol::kMaxNameBytes &&
+           record.target.size() <= DecoderProtocol::kMaxNameBytes;
 }
 
 #ifdef OSTREL_DECODER_TEST_HOOKS
@@ -109,7 +172,16 @@ void applyEntryFault(const TestFault&, int, MessageWriter&) {}
 
 }  // namespace
 
-void answer(DecoderProtocol::Request& request, MessageWriter& out, const TestFault& fault) {
+void refuse(MessageWriter& out) {
+    DecoderProtocol::Finished finished;
+    finished.status = DecoderProtocol::Status::confinementFailed;
+    finished.stage = DecoderProtocol::Stage::opening;
+    out.send(MessageType::finished, DecoderProtocol::encode(finished));
+    out.flush();
+}
+
+void answer(DecoderProtocol::Request& request, const DecoderProtocol::AbsentLayers& absent,
+            MessageWriter& out, const TestFault& fault) {
     tovani_archive* handle = nullptr;
     tovani_archive_info info{};
     tovani_status status =
@@ -120,7 +192,8 @@ void answer(DecoderProtocol::Request& request, MessageWriter& out, const TestFau
     }
     if (status != TOVANI_OK || handle == nullptr) {
         DecoderProtocol::Finished finished;
-        finished.status = status == TOVANI_OK ? TOVANI_ENGINE_FAILURE : status;
+        finished.status =
+            status == TOVANI_OK ? DecoderProtocol::Status::engineFailure : statusOf(status);
         finished.stage = DecoderProtocol::Stage::opening;
         out.send(MessageType::finished, DecoderProtocol::encode(finished));
         out.flush();
@@ -128,7 +201,11 @@ void answer(DecoderProtocol::Request& request, MessageWriter& out, const TestFau
     }
     VolumeGate gate{request.volumes};
     tovani_set_volume_filter(handle, admitVolume, &gate);
-    out.send(MessageType::opened, DecoderProtocol::encode(DecoderProtocol::Opened{info}));
+    DecoderProtocol::Opened opened;
+    opened.flags = {info.is_volume, info.is_first_volume, info.is_solid,
+                    info.has_encrypted_headers};
+    opened.absent = absent;
+    out.send(MessageType::opened, DecoderProtocol::encode(opened));
 
     DecoderProtocol::Finished finished;
     finished.stage = DecoderProtocol::Stage::readingHeader;
@@ -140,17 +217,21 @@ void answer(DecoderProtocol::Request& request, MessageWriter& out, const TestFau
             break;
         }
         if (status != TOVANI_OK) {
-            finished.status = status;
+            finished.status = statusOf(status);
             break;
         }
         const DecoderProtocol::EntryRecord record = recordOf(entry);
+        if (!fitsTheProtocol(record)) {
+            finished.status = DecoderProtocol::Status::nameTooLong;
+            break;
+        }
         applyEntryFault(fault, entryNumber, out);
         out.send(MessageType::entry, DecoderProtocol::encode(record));
         status = request.forExtraction && DecoderProtocol::carriesData(record)
                      ? tovani_extract_entry(handle, relayData, &relay)
                      : tovani_skip_entry(handle);
         if (status != TOVANI_OK) {
-            finished.status = status;
+            finished.status = statusOf(status);
             finished.stage = DecoderProtocol::Stage::processingEntry;
             break;
         }
@@ -160,7 +241,7 @@ void answer(DecoderProtocol::Request& request, MessageWriter& out, const TestFau
     // of the archive. It is reported as missing, as it is where the file
     // system rules keep the library from opening it at all.
     if (gate.refused) {
-        finished.status = TOVANI_VOLUME_MISSING;
+        finished.status = DecoderProtocol::Status::volumeMissing;
         finished.missingVolume = *gate.refused;
     }
     const std::size_t count = tovani_next_volume_count(handle);

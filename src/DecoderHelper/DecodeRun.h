@@ -6,7 +6,7 @@
 //
 //   DecoderProtocol::Request request = ...;  // read from the channel
 //   MessageWriter out(DecoderProtocol::kChannelDescriptor);
-//   DecodeRun::answer(request, out);
+//   if (!confined) DecodeRun::refuse(out); else DecodeRun::answer(request, absent, out);
 #pragma once
 
 #include "DecoderHelper/MessageWriter.h"
@@ -18,13 +18,24 @@ namespace tovani::DecodeRun {
 // end of the stream, a message out of order); the real decoder has no such
 // switch.
 struct TestFault {
-    enum class Kind { none, crashAtEntry, crashAtData, closeAtEntry, garbageAtEntry };
+    enum class Kind {
+        none,
+        crashAtEntry,
+        crashAtData,
+        closeAtEntry,
+        garbageAtEntry,
+        confinementFails,  // a layer the kernel has counts as failed
+    };
     Kind kind = Kind::none;
     int at = 0;  // the how-manieth entry or data chunk, from 1
 };
 
-// The request's password is wiped once the bridge holds its own copy.
-void answer(DecoderProtocol::Request& request, MessageWriter& out,
-            const TestFault& fault = TestFault());
+// The whole answer of a decoder that could not confine itself: it read nothing.
+void refuse(MessageWriter& out);
+
+// The request's password is wiped once the bridge holds its own copy. absent:
+// the confinement layers this kernel does not have, told to the engine.
+void answer(DecoderProtocol::Request& request, const DecoderProtocol::AbsentLayers& absent,
+            MessageWriter& out, const TestFault& fault = TestFault());
 
 }  // namespace tovani::DecodeRun

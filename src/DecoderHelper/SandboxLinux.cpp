@@ -2,9 +2,11 @@
 // file system rules and a seccomp filter. Each one is set even when another
 // fails, and the order matters: everything that reads /proc comes first, the
 // file system rules need no_new_privs, and the filter comes last because it
-// forbids the calls that set the other layers.
+// forbids the calls that set the other layers. A layer the kernel does not
+// have is absent; one it has that cannot be set has failed.
 #include "DecoderHelper/Sandbox.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <linux/landlock.h>
 #include <sched.h>
@@ -88,6 +90,36 @@ int threadCount() {
     return count;
 }
 
+// Every task (thread or process) that runs under the caller's user id, which
+// is what the kernel counts against RLIMIT_NPROC; 0 when /proc cannot say.
+std::uint64_t tasksOfThisUser() {
+    DIR* proc = opendir("/proc");
+    if (proc == nullptr) {
+        return 0;
+    }
+    const uid_t user = getuid();
+    std::uint64_t count = 0;
+    while (const dirent* item = readdir(proc)) {
+        if (item->d_name[0] < '1' || item->d_name[0] > '9') {
+            continue;
+        }
+        struct stat process {};
+        struct stat tasks {};
+        if (fstatat(dirfd(proc), item->d_name, &process, 0) != 0 || process.st_uid != user) {
+            continue;
+        }
+        // A task folder holds one entry per thread, besides "." and "..".
+        const std::string taskFolder = std::string(item->d_name) + "/task";
+        if (fstatat(dirfd(proc), taskFolder.c_str(), &tasks, 0) == 0 && tasks.st_nlink > 2) {
+            count += tasks.st_nlink - 2;
+        } else {
+            ++count;
+        }
+    }
+    closedir(proc);
+    return count;
+}
+
 std::uint64_t mappedBytes() {
     std::ifstream statm("/proc/self/statm");
     std::uint64_t pages = 0;
@@ -109,49 +141,78 @@ void prepareSanitizer() {
 #endif
 }
 
-// Empty on success, else the reason.
-std::string setResourceLimits(std::uint64_t mapped) {
+// A layer's outcome: applied, or absent or failed with the reason.
+struct Outcome {
+    Layer layer = Layer::applied;
+    std::string reason;
+};
+
+Outcome failed(std::string reason) {
+    return {Layer::failed, std::move(reason)};
+}
+
+Outcome absent(std::string reason) {
+    return {Layer::absent, std::move(reason)};
+}
+
+Outcome setResourceLimits(std::uint64_t mapped) {
     // A write to a regular file then fails with EFBIG instead of ending the
     // process: a diagnostic on a stderr redirected to a file is lost, no more.
     signal(SIGXFSZ, SIG_IGN);
     const rlimit zero{0, 0};
     if (setrlimit(RLIMIT_FSIZE, &zero) != 0) {
-        return "resource limits: file size limit: " + errorText(errno);
+        return failed("resource limits: file size limit: " + errorText(errno));
     }
     if (setrlimit(RLIMIT_CORE, &zero) != 0) {
-        return "resource limits: core dump limit: " + errorText(errno);
+        return failed("resource limits: core dump limit: " + errorText(errno));
+    }
+    // The kernel counts the user's tasks against this limit, so a limit just
+    // above the count now lets the library start its pools and stops a
+    // thread bomb after a few dozen. The user's other programs may start
+    // threads meanwhile and take some of the room; they cannot widen it.
+    const std::uint64_t tasks = tasksOfThisUser();
+    if (tasks == 0) {
+        return failed("resource limits: cannot count the user's tasks in /proc");
+    }
+    const rlimit threads{tasks + kThreadHeadroom, tasks + kThreadHeadroom};
+    if (setrlimit(RLIMIT_NPROC, &threads) != 0) {
+        return failed("resource limits: thread limit: " + errorText(errno));
     }
 #ifdef TOVANI_SANDBOX_ASAN
     (void)mapped;
-    return "resource limits: no address space limit in AddressSanitizer builds, whose shadow "
-           "memory reserves terabytes of address space";
+    return absent(
+        "resource limits: no address space limit in AddressSanitizer builds, whose shadow "
+        "memory reserves terabytes of address space");
 #else
     const rlimit addressSpace{mapped + kAddressSpaceHeadroom, mapped + kAddressSpaceHeadroom};
     if (setrlimit(RLIMIT_AS, &addressSpace) != 0) {
-        return "resource limits: address space limit: " + errorText(errno);
+        return failed("resource limits: address space limit: " + errorText(errno));
     }
     return {};
 #endif
 }
 
-// Empty on success, else the reason. A path that cannot be opened or ruled
-// gets no rule: the archive then fails to open, rather than the rules being
-// left off.
-std::string setFileSystemRules(const std::vector<fs::path>& readable, int threads) {
+// A path that cannot be opened or ruled gets no rule: the archive then fails
+// to open, rather than the rules being left off.
+Outcome setFileSystemRules(const std::vector<fs::path>& readable, int threads) {
     const long abi =
         syscall(SYS_landlock_create_ruleset, nullptr, 0, LANDLOCK_CREATE_RULESET_VERSION);
     if (abi < 0) {
-        return errno == EOPNOTSUPP
-                   ? "file system rules: Landlock is disabled in this kernel"
-                   : "file system rules: this kernel has no Landlock (" + errorText(errno) + ")";
+        if (errno == EOPNOTSUPP) {
+            return absent("file system rules: Landlock is disabled in this kernel");
+        }
+        if (errno == ENOSYS) {
+            return absent("file system rules: this kernel has no Landlock");
+        }
+        return failed("file system rules: cannot ask for Landlock: " + errorText(errno));
     }
     // Landlock binds only the calling thread and the ones it starts later.
     if (threads == 0) {
-        return "file system rules: cannot count the process's threads in /proc";
+        return failed("file system rules: cannot count the process's threads in /proc");
     }
     if (threads != 1) {
-        return "file system rules: the process already runs " + std::to_string(threads) +
-               " threads, which the rules would not bind";
+        return failed("file system rules: the process already runs " + std::to_string(threads) +
+                      " threads, which the rules would not bind");
     }
     // Every right the kernel knows is handled, so everything not granted below
     // is refused: writing, creating, removing, linking, truncating, TCP and
@@ -164,7 +225,7 @@ std::string setFileSystemRules(const std::vector<fs::path>& readable, int thread
     const int ruleset =
         static_cast<int>(syscall(SYS_landlock_create_ruleset, &attr, sizeof attr, 0));
     if (ruleset < 0) {
-        return "file system rules: cannot create the rule set: " + errorText(errno);
+        return failed("file system rules: cannot create the rule set: " + errorText(errno));
     }
     for (const fs::path& path : readable) {
         const int fd = open(path.c_str(), O_PATH | O_CLOEXEC);
@@ -185,20 +246,24 @@ std::string setFileSystemRules(const std::vector<fs::path>& readable, int thread
     const int restrictError = errno;
     close(ruleset);
     if (restricted != 0) {
-        return "file system rules: cannot apply the rule set: " + errorText(restrictError);
+        return failed("file system rules: cannot apply the rule set: " + errorText(restrictError));
     }
     return {};
 }
 
-// Empty on success, else the reason. An allow-list: any call not named here
+// An allow-list: any call not named here
 // fails with EPERM, which library code treats as an ordinary failure. Calls
 // that only code taken over by an archive would make end the process at once
 // (SIGSYS) instead, so it cannot probe further; the parent reports that like
 // any other crash.
-std::string setSystemCallFilter(bool readsFolders) {
+Outcome setSystemCallFilter(bool readsFolders) {
+    // A kernel built without seccomp does not know the question.
+    if (prctl(PR_GET_SECCOMP, 0, 0, 0, 0) < 0 && errno == EINVAL) {
+        return absent("system call filter: this kernel has no seccomp");
+    }
     scmp_filter_ctx filter = seccomp_init(SCMP_ACT_ERRNO(EPERM));
     if (filter == nullptr) {
-        return "system call filter: cannot create the filter";
+        return failed("system call filter: cannot create the filter");
     }
     int failure = 0;
     const auto rule = [&](std::uint32_t action, int call,
@@ -218,9 +283,20 @@ std::string setSystemCallFilter(bool readsFolders) {
     // Reading, and talking over the descriptors the parent handed over. Writes
     // to regular files stop at the file size limit.
     allow({SCMP_SYS(read), SCMP_SYS(readv), SCMP_SYS(pread64), SCMP_SYS(preadv), SCMP_SYS(lseek),
-           SCMP_SYS(close), SCMP_SYS(dup), SCMP_SYS(dup3), SCMP_SYS(fcntl), SCMP_SYS(write),
-           SCMP_SYS(writev), SCMP_SYS(sendmsg), SCMP_SYS(recvmsg), SCMP_SYS(recvfrom),
-           SCMP_SYS(poll), SCMP_SYS(ppoll), SCMP_SYS(pselect6)});
+           SCMP_SYS(close), SCMP_SYS(dup), SCMP_SYS(dup3), SCMP_SYS(write), SCMP_SYS(writev),
+           SCMP_SYS(sendmsg), SCMP_SYS(recvmsg), SCMP_SYS(recvfrom), SCMP_SYS(poll),
+           SCMP_SYS(ppoll), SCMP_SYS(pselect6)});
+    // fcntl for descriptor and status flags only. Naming a signal owner
+    // (F_SETOWN, F_SETOWN_EX), a signal (F_SETSIG) or O_ASYNC would turn a
+    // write into a signal to any process of the user, which Landlock scopes
+    // only from ABI 6 on; leases and locks would reach other programs
+    // through the archive.
+    for (const int command : {F_GETFD, F_SETFD, F_GETFL, F_DUPFD, F_DUPFD_CLOEXEC}) {
+        rule(SCMP_ACT_ALLOW, SCMP_SYS(fcntl),
+             {argument(1, SCMP_CMP_EQ, static_cast<std::uint64_t>(command))});
+    }
+    rule(SCMP_ACT_ALLOW, SCMP_SYS(fcntl),
+         {argument(1, SCMP_CMP_EQ, F_SETFL), argument(2, SCMP_CMP_MASKED_EQ, O_ASYNC, 0)});
     // Anonymous pipes touch no file system; the sanitizers probe memory
     // through one.
     allow({SCMP_SYS(pipe), SCMP_SYS(pipe2)});
@@ -242,10 +318,11 @@ std::string setSystemCallFilter(bool readsFolders) {
     rule(SCMP_ACT_ERRNO(ENOTTY), SCMP_SYS(ioctl));
     // Opening for reading only; the flags are a plain argument the filter can
     // see. openat2 keeps its flags in memory, out of the filter's sight, and
-    // glibc falls back to openat on ENOSYS.
-    const std::uint64_t writing = O_WRONLY | O_RDWR | O_CREAT | O_TRUNC | O_APPEND;
-    rule(SCMP_ACT_ALLOW, SCMP_SYS(openat), {argument(2, SCMP_CMP_MASKED_EQ, writing, 0)});
-    rule(SCMP_ACT_ALLOW, SCMP_SYS(open), {argument(1, SCMP_CMP_MASKED_EQ, writing, 0)});
+    // glibc falls back to openat on ENOSYS. O_PATH opens escape Landlock's
+    // read right, and the library never needs them.
+    const std::uint64_t refused = O_WRONLY | O_RDWR | O_CREAT | O_TRUNC | O_APPEND | O_PATH;
+    rule(SCMP_ACT_ALLOW, SCMP_SYS(openat), {argument(2, SCMP_CMP_MASKED_EQ, refused, 0)});
+    rule(SCMP_ACT_ALLOW, SCMP_SYS(open), {argument(1, SCMP_CMP_MASKED_EQ, refused, 0)});
     rule(SCMP_ACT_ERRNO(ENOSYS), SCMP_SYS(openat2));
     // Memory, but no new executable pages: code injected into data cannot be
     // made runnable.
@@ -274,10 +351,11 @@ std::string setSystemCallFilter(bool readsFolders) {
     const auto self = static_cast<std::uint64_t>(getpid());
     rule(SCMP_ACT_ALLOW, SCMP_SYS(tgkill), {argument(0, SCMP_CMP_EQ, self)});
     rule(SCMP_ACT_ALLOW, SCMP_SYS(kill), {argument(0, SCMP_CMP_EQ, self)});
-    // Time, randomness, and reading (never raising) limits.
+    // Time, randomness, and reading (never raising) its own limits.
     allow({SCMP_SYS(clock_gettime), SCMP_SYS(clock_getres), SCMP_SYS(clock_nanosleep),
            SCMP_SYS(nanosleep), SCMP_SYS(gettimeofday), SCMP_SYS(getrandom), SCMP_SYS(getrlimit)});
-    rule(SCMP_ACT_ALLOW, SCMP_SYS(prlimit64), {argument(2, SCMP_CMP_EQ, 0)});
+    rule(SCMP_ACT_ALLOW, SCMP_SYS(prlimit64),
+         {argument(0, SCMP_CMP_EQ, 0), argument(2, SCMP_CMP_EQ, 0)});
     // Everything else fails with EPERM: sockets and connections, creating,
     // renaming, linking or removing files, changing modes and owners,
     // truncating, mounting, namespaces, raising limits, prctl.
@@ -296,7 +374,7 @@ std::string setSystemCallFilter(bool readsFolders) {
     }
     seccomp_release(filter);
     if (failure != 0) {
-        return "system call filter: " + errorText(-failure);
+        return failed("system call filter: " + errorText(-failure));
     }
     return {};
 }
@@ -315,10 +393,10 @@ Report confine(const std::vector<fs::path>& readable) noexcept {
             std::error_code ec;
             readsFolders = readsFolders || fs::is_directory(path, ec);
         }
-        const auto note = [&report](bool& layer, std::string reason) {
-            layer = reason.empty();
-            if (!layer) {
-                report.missing.push_back(std::move(reason));
+        const auto note = [&report](Layer& layer, Outcome outcome) {
+            layer = outcome.layer;
+            if (layer != Layer::applied) {
+                report.missing.push_back(std::move(outcome.reason));
             }
         };
         note(report.resourceLimits, setResourceLimits(mappedBytes()));
@@ -333,7 +411,8 @@ Report confine(const std::vector<fs::path>& readable) noexcept {
         note(report.fileSystemRules, setFileSystemRules(readable, threads));
         note(report.systemCallFilter, setSystemCallFilter(readsFolders));
     } catch (...) {
-        // Only allocation can throw here; the layers set so far still hold.
+        // Only allocation can throw here; the layers set so far still hold,
+        // and the ones not reached stay failed.
         report.missing.push_back("confinement stopped: out of memory");
     }
     return report;

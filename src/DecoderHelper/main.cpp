@@ -2,9 +2,12 @@
 // It takes one request on descriptor 3, loads what it needs from the file
 // system, confines itself to reading the request's volumes, and streams its
 // answer back (see TovaniCore/DecoderProtocol.h). A fault in the UnRAR library
-// ends this process only.
+// ends this process only. It decodes nothing when a confinement layer the
+// kernel offers cannot be set, and ends with the process that started it.
 #include <fcntl.h>
 #include <locale.h>
+#include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <time.h>
 #include <unistd.h>
@@ -85,7 +88,8 @@ void preload() {
 DecodeRun::TestFault testFault() {
     DecodeRun::TestFault fault;
 #ifdef OSTREL_DECODER_TEST_HOOKS
-    // "crash-at-entry:N", "crash-at-data:N", "close-at-entry:N", "garbage-at-entry:N".
+    // "crash-at-entry:N", "crash-at-data:N", "close-at-entry:N", "garbage-at-entry:N",
+    // "confinement-fails".
     if (const char* text = std::getenv("OSTREL_DECODER_TEST_FAULT")) {
         const std::string spec(text);
         const std::size_t colon = spec.find(':');
@@ -99,16 +103,38 @@ DecodeRun::TestFault testFault() {
             fault.kind = DecodeRun::TestFault::Kind::closeAtEntry;
         if (kind == "garbage-at-entry")
             fault.kind = DecodeRun::TestFault::Kind::garbageAtEntry;
+        if (kind == "confinement-fails")
+            fault.kind = DecodeRun::TestFault::Kind::confinementFails;
     }
 #endif
     return fault;
+}
+
+// Ends this process with the engine's thread that started it. The engine may
+// have ended before the wish was made: the channel's other end tells which
+// process made it, and that must still be the parent.
+bool endsWithItsParent(int channel) {
+    if (prctl(PR_SET_PDEATHSIG, SIGKILL, 0, 0, 0) != 0) {
+        return false;
+    }
+    ucred peer{};
+    socklen_t size = sizeof peer;
+    return getsockopt(channel, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 && peer.pid == getppid();
+}
+
+DecoderProtocol::AbsentLayers absentLayers(const Sandbox::Report& report) {
+    DecoderProtocol::AbsentLayers absent;
+    absent.fileSystemRules = report.fileSystemRules == Sandbox::Layer::absent;
+    absent.systemCallFilter = report.systemCallFilter == Sandbox::Layer::absent;
+    absent.addressSpaceLimit = report.resourceLimits == Sandbox::Layer::absent;
+    return absent;
 }
 
 }  // namespace
 
 int main() {
     const int channel = DecoderProtocol::kChannelDescriptor;
-    if (fcntl(channel, F_GETFD) < 0) {
+    if (fcntl(channel, F_GETFD) < 0 || !endsWithItsParent(channel)) {
         return 2;
     }
     DecoderProtocol::Request request;
@@ -118,9 +144,16 @@ int main() {
     const DecodeRun::TestFault fault = testFault();
     preload();
     std::vector<std::filesystem::path> readable(request.volumes.begin(), request.volumes.end());
-    Sandbox::confine(readable);
+    const Sandbox::Report report = Sandbox::confine(readable);
 
     MessageWriter out(channel);
-    DecodeRun::answer(request, out, fault);
+    if (!report.holds() || fault.kind == DecodeRun::TestFault::Kind::confinementFails) {
+        if (request.password) {
+            DecoderProtocol::wipe(*request.password);
+        }
+        DecodeRun::refuse(out);
+        _exit(0);
+    }
+    DecodeRun::answer(request, absentLayers(report), out, fault);
     _exit(0);
 }

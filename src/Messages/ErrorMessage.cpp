@@ -135,6 +135,11 @@ ErrorMessage describe(const ExtractionError& error, const QString& archive) {
                 message.detail = Texts::tr(
                     "The archive uses a newer RAR format that this version cannot unpack.");
             },
+            [&](const E::ConfinementFailed&) {
+                message.detail = Texts::tr(
+                    "The archive was not opened: its reader could not be shut off from your "
+                    "files on this system.");
+            },
             [&](const E::PasswordRequired&) { unexpected(); },
             [&](const E::WrongPassword&) { unexpected(); },
             [&](const E::Cancelled&) { unexpected(); },

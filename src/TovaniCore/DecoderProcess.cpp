@@ -11,6 +11,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <string_view>
+#include <vector>
 
 #include "TovaniCore/DecoderProtocol.h"
 #include "TovaniCore/DecoderReader.h"
@@ -48,6 +50,30 @@ public:
     posix_spawnattr_t attributes;
 };
 
+// What the decoder may see of the caller's environment: the locale and the
+// time zone, by which the library reads names and local times; the fault
+// switch of the tests' decoder build (the real decoder has none); and the
+// sanitizers' options in sanitizer builds. Nothing else, so that no variable
+// steers the library or a loader, and no secret reaches a process that an
+// archive may take over.
+bool passedToDecoder(std::string_view variable) {
+    const std::string_view name = variable.substr(0, variable.find('='));
+    return name == "LANG" || name == "LANGUAGE" || name.starts_with("LC_") || name == "TZ" ||
+           name == "OSTREL_DECODER_TEST_FAULT" || name == "ASAN_OPTIONS" ||
+           name == "LSAN_OPTIONS" || name == "UBSAN_OPTIONS";
+}
+
+std::vector<char*> decoderEnvironment() {
+    std::vector<char*> passed;
+    for (char** variable = environ; variable != nullptr && *variable != nullptr; ++variable) {
+        if (passedToDecoder(*variable)) {
+            passed.push_back(*variable);
+        }
+    }
+    passed.push_back(nullptr);
+    return passed;
+}
+
 int moveAbove(int descriptor) {
     const int moved = fcntl(descriptor, F_DUPFD_CLOEXEC, kFirstFreeDescriptor);
     close(descriptor);
@@ -80,6 +106,10 @@ DecoderProcess::DecoderProcess(const fs::path& program) {
         SpawnSetup setup;
         posix_spawn_file_actions_addopen(&setup.actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
         posix_spawn_file_actions_addopen(&setup.actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+        // Whatever the decoder writes there comes from code an archive may
+        // have taken over, and would reach the user's terminal as escape
+        // sequences; what it has to say travels in the protocol.
+        posix_spawn_file_actions_addopen(&setup.actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
         posix_spawn_file_actions_adddup2(&setup.actions, decoderEnd,
                                          DecoderProtocol::kChannelDescriptor);
         posix_spawn_file_actions_addclosefrom_np(&setup.actions,
@@ -95,7 +125,9 @@ DecoderProcess::DecoderProcess(const fs::path& program) {
         posix_spawnattr_setflags(&setup.attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
         const std::string path = program.string();
         char* const argv[] = {const_cast<char*>("ostrel-decoder"), nullptr};
-        status = posix_spawn(&pid_, path.c_str(), &setup.actions, &setup.attributes, argv, environ);
+        std::vector<char*> environment = decoderEnvironment();
+        status = posix_spawn(&pid_, path.c_str(), &setup.actions, &setup.attributes, argv,
+                             environment.data());
     }
     close(decoderEnd);
     if (status != 0) {

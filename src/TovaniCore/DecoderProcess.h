@@ -1,7 +1,8 @@
 // DecoderProcess is one running ostrel-decoder, the confined process that
 // holds the UnRAR library, and the engine's end of the socket to it. The
-// decoder gets the socket as descriptor 3, /dev/null as input and output, the
-// caller's standard error, and no other descriptor. Destroying the object
+// decoder gets the socket as descriptor 3, /dev/null as input, output and
+// standard error, no other descriptor, and of the environment only the
+// locale, the time zone and the tests' and sanitizers' switches. Destroying the object
 // kills the decoder (SIGKILL) if it still runs and always reaps it.
 //
 // Every wait on the decoder also watches the caller's Cancellation and the

@@ -60,14 +60,18 @@ public:
         }
         return value;
     }
-    std::string text() {
+    // A text of at most limit bytes.
+    std::string text(std::size_t limit = kMaxPayload) {
         const std::uint32_t size = u32();
+        if (size > limit) {
+            throw Malformed("text too long");
+        }
         need(size);
         std::string value(reinterpret_cast<const char*>(rest_.data()), size);
         rest_ = rest_.subspan(size);
         return value;
     }
-    std::vector<std::string> texts() {
+    std::vector<std::string> texts(std::size_t limit = kMaxPayload) {
         const std::uint32_t count = u32();
         // Each text takes at least its 4-byte length, so a count beyond that
         // is a lie and must not reserve memory.
@@ -77,9 +81,18 @@ public:
         std::vector<std::string> values;
         values.reserve(count);
         for (std::uint32_t i = 0; i < count; ++i) {
-            values.push_back(text());
+            values.push_back(text(limit));
         }
         return values;
+    }
+    // An enumeration's byte: no value beyond the last one is taken.
+    template <typename Enum>
+    Enum choice(Enum last, const char* what) {
+        const std::uint8_t value = u8();
+        if (value > static_cast<std::uint8_t>(last)) {
+            throw Malformed(what);
+        }
+        return static_cast<Enum>(value);
     }
     // Flag bytes may only use the bits that have a meaning.
     std::uint8_t flags(std::uint8_t allowed) {
@@ -112,14 +125,7 @@ constexpr std::uint8_t bit(int index) {
 }  // namespace
 
 bool carriesData(const EntryRecord& entry) {
-    switch (entry.linkType) {
-        case TOVANI_LINK_SYMBOLIC:
-        case TOVANI_LINK_HARD:
-        case TOVANI_LINK_COPY:
-            return false;
-        default:
-            return !entry.isDirectory;
-    }
+    return entry.kind == EntryKind::file;
 }
 
 std::vector<std::byte> encode(const Request& message) {
@@ -134,31 +140,37 @@ std::vector<std::byte> encode(const Request& message) {
 
 std::vector<std::byte> encode(const Opened& message) {
     Encoder out;
-    const tovani_archive_info& info = message.info;
+    const ArchiveFlags& flags = message.flags;
     out.u8(static_cast<std::uint8_t>(
-        (info.is_volume ? bit(0) : 0) | (info.is_first_volume ? bit(1) : 0) |
-        (info.is_solid ? bit(2) : 0) | (info.has_encrypted_headers ? bit(3) : 0)));
+        (flags.isVolume ? bit(0) : 0) | (flags.isFirstVolume ? bit(1) : 0) |
+        (flags.isSolid ? bit(2) : 0) | (flags.hasEncryptedHeaders ? bit(3) : 0)));
+    const AbsentLayers& absent = message.absent;
+    out.u8(static_cast<std::uint8_t>((absent.fileSystemRules ? bit(0) : 0) |
+                                     (absent.systemCallFilter ? bit(1) : 0) |
+                                     (absent.addressSpaceLimit ? bit(2) : 0)));
     return out.take();
 }
 
+// Optional fields travel as a flag and a value that is 0 when the flag is
+// clear, so that every record has exactly one encoding.
 std::vector<std::byte> encode(const EntryRecord& message) {
     Encoder out;
     out.text(message.name);
     out.text(message.target);
-    out.u64(message.unpackedSize);
-    out.u64(message.packedSize);
-    out.u64(static_cast<std::uint64_t>(message.mtimeNs));
-    out.u32(message.attributes);
-    out.u32(message.linkType);
+    out.u8(static_cast<std::uint8_t>(message.kind));
     out.u8(static_cast<std::uint8_t>(
-        (message.hasMtime ? bit(0) : 0) | (message.hasUnixMode ? bit(1) : 0) |
-        (message.isDirectory ? bit(2) : 0) | (message.isEncrypted ? bit(3) : 0)));
+        (message.unpackedSize ? bit(0) : 0) | (message.mtimeNs ? bit(1) : 0) |
+        (message.unixMode ? bit(2) : 0) | (message.isEncrypted ? bit(3) : 0)));
+    out.u64(message.unpackedSize.value_or(0));
+    out.u64(message.packedSize);
+    out.u64(static_cast<std::uint64_t>(message.mtimeNs.value_or(0)));
+    out.u32(message.unixMode.value_or(0));
     return out.take();
 }
 
 std::vector<std::byte> encode(const Finished& message) {
     Encoder out;
-    out.u32(message.status);
+    out.u8(static_cast<std::uint8_t>(message.status));
     out.u8(static_cast<std::uint8_t>(message.stage));
     out.text(message.missingVolume);
     out.texts(message.volumes);
@@ -173,6 +185,8 @@ Request decodeRequest(std::span<const std::byte> payload) {
     std::string password = in.text();
     if ((flags & bit(1)) != 0) {
         message.password = std::move(password);
+    } else if (!password.empty()) {
+        throw Malformed("a password without its flag");
     }
     message.archive = in.text();
     message.volumes = in.texts();
@@ -183,30 +197,49 @@ Request decodeRequest(std::span<const std::byte> payload) {
 Opened decodeOpened(std::span<const std::byte> payload) {
     Decoder in(payload);
     const std::uint8_t flags = in.flags(bit(0) | bit(1) | bit(2) | bit(3));
+    const std::uint8_t absent = in.flags(bit(0) | bit(1) | bit(2));
     in.end();
     Opened message;
-    message.info.is_volume = (flags & bit(0)) != 0;
-    message.info.is_first_volume = (flags & bit(1)) != 0;
-    message.info.is_solid = (flags & bit(2)) != 0;
-    message.info.has_encrypted_headers = (flags & bit(3)) != 0;
+    message.flags.isVolume = (flags & bit(0)) != 0;
+    message.flags.isFirstVolume = (flags & bit(1)) != 0;
+    message.flags.isSolid = (flags & bit(2)) != 0;
+    message.flags.hasEncryptedHeaders = (flags & bit(3)) != 0;
+    message.absent.fileSystemRules = (absent & bit(0)) != 0;
+    message.absent.systemCallFilter = (absent & bit(1)) != 0;
+    message.absent.addressSpaceLimit = (absent & bit(2)) != 0;
     return message;
 }
 
 EntryRecord decodeEntry(std::span<const std::byte> payload) {
     Decoder in(payload);
     EntryRecord message;
-    message.name = in.text();
-    message.target = in.text();
-    message.unpackedSize = in.u64();
-    message.packedSize = in.u64();
-    message.mtimeNs = static_cast<std::int64_t>(in.u64());
-    message.attributes = in.u32();
-    message.linkType = in.u32();
+    message.name = in.text(kMaxNameBytes);
+    message.target = in.text(kMaxNameBytes);
+    message.kind = in.choice(EntryKind::fileCopy, "unknown entry kind");
     const std::uint8_t flags = in.flags(bit(0) | bit(1) | bit(2) | bit(3));
+    const std::uint64_t unpackedSize = in.u64();
+    message.packedSize = in.u64();
+    const std::uint64_t mtimeNs = in.u64();
+    const std::uint32_t unixMode = in.u32();
     in.end();
-    message.hasMtime = (flags & bit(0)) != 0;
-    message.hasUnixMode = (flags & bit(1)) != 0;
-    message.isDirectory = (flags & bit(2)) != 0;
+    const auto present = [&](int flag, std::uint64_t value) {
+        if ((flags & bit(flag)) == 0 && value != 0) {
+            throw Malformed("a value without its flag");
+        }
+        return (flags & bit(flag)) != 0;
+    };
+    if (present(0, unpackedSize)) {
+        message.unpackedSize = unpackedSize;
+    }
+    if (present(1, mtimeNs)) {
+        message.mtimeNs = static_cast<std::int64_t>(mtimeNs);
+    }
+    if (present(2, unixMode)) {
+        if (unixMode > 07777) {
+            throw Malformed("mode bits beyond the permissions");
+        }
+        message.unixMode = static_cast<std::uint16_t>(unixMode);
+    }
     message.isEncrypted = (flags & bit(3)) != 0;
     return message;
 }
@@ -214,14 +247,10 @@ EntryRecord decodeEntry(std::span<const std::byte> payload) {
 Finished decodeFinished(std::span<const std::byte> payload) {
     Decoder in(payload);
     Finished message;
-    message.status = in.u32();
-    const std::uint8_t stage = in.u8();
-    if (stage > static_cast<std::uint8_t>(Stage::processingEntry)) {
-        throw Malformed("unknown stage");
-    }
-    message.stage = static_cast<Stage>(stage);
-    message.missingVolume = in.text();
-    message.volumes = in.texts();
+    message.status = in.choice(Status::confinementFailed, "unknown status");
+    message.stage = in.choice(Stage::processingEntry, "unknown stage");
+    message.missingVolume = in.text(kMaxNameBytes);
+    message.volumes = in.texts(kMaxNameBytes);
     in.end();
     return message;
 }

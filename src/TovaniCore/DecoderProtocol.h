@@ -1,6 +1,8 @@
 // DecoderProtocol is the binary message format between RarEngine and the
-// confined decoder process (ostrel-decoder). Both sides compile this file; it
-// depends on nothing but the bridge's plain types.
+// confined decoder process (ostrel-decoder). Both sides compile this file. Its
+// types are its own and name no decoding library: the decoder maps what its
+// library says onto them, and the engine trusts none of it. Decoding checks
+// every enumeration, flag and length, and throws Malformed for anything else.
 //
 // Every message is a frame: one type byte, a 32-bit little-endian payload
 // length, then the payload. The engine sends one Request; the decoder answers
@@ -12,7 +14,7 @@
 //
 //   std::vector<std::byte> frame;
 //   DecoderProtocol::appendFrame(frame, DecoderProtocol::MessageType::opened,
-//                                DecoderProtocol::encode(DecoderProtocol::Opened{info}));
+//                                DecoderProtocol::encode(DecoderProtocol::Opened{flags}));
 //   DecoderProtocol::Opened back = DecoderProtocol::decodeOpened(payload);
 #pragma once
 
@@ -24,8 +26,6 @@
 #include <string>
 #include <vector>
 
-#include "RarBridge/tovani_bridge.h"
-
 namespace tovani::DecoderProtocol {
 
 // The decoder's end of the channel in its own descriptor table.
@@ -33,8 +33,11 @@ inline constexpr int kChannelDescriptor = 3;
 // Data messages carry at most this much; the socket's buffer holds a few, so
 // decompression runs ahead of the writing while memory stays flat.
 inline constexpr std::size_t kMaxChunk = 256 * 1024;
-// No payload may be larger (names of 65,535 characters, long volume lists).
+// No payload may be larger (long volume lists).
 inline constexpr std::size_t kMaxPayload = 4 * 1024 * 1024;
+// An entry's name and link target each: room for the longest name RAR stores
+// (65,535 UTF-16 units), sixteen times any path Linux can use.
+inline constexpr std::size_t kMaxNameBytes = 64 * 1024;
 inline constexpr std::size_t kFrameHeaderSize = 5;
 
 enum class MessageType : std::uint8_t {
@@ -54,23 +57,63 @@ struct Request {
     std::vector<std::string> volumes;
 };
 
-struct Opened {
-    tovani_archive_info info{};
+struct ArchiveFlags {
+    bool isVolume = false;
+    bool isFirstVolume = false;
+    bool isSolid = false;
+    bool hasEncryptedHeaders = false;
 };
 
-// A tovani_entry with its texts copied out of the handle.
+// Confinement layers this kernel does not have at all (the decoder runs
+// without them, and says so); a layer the kernel has but that could not be
+// applied is Status::confinementFailed instead.
+struct AbsentLayers {
+    bool fileSystemRules = false;
+    bool systemCallFilter = false;
+    bool addressSpaceLimit = false;
+
+    bool operator==(const AbsentLayers&) const = default;
+};
+
+struct Opened {
+    ArchiveFlags flags;
+    AbsentLayers absent;
+};
+
+enum class EntryKind : std::uint8_t {
+    file = 0,
+    directory = 1,
+    symbolicLink = 2,
+    hardLink = 3,
+    fileCopy = 4,  // a copy of the data of an earlier file, named by target
+};
+
+// One entry of the archive; texts are UTF-8 of at most kMaxNameBytes.
 struct EntryRecord {
     std::string name;
-    std::string target;
-    std::uint64_t unpackedSize = 0;
+    std::string target;  // links and copies: what they name ("" for none)
+    EntryKind kind = EntryKind::file;
+    std::optional<std::uint64_t> unpackedSize;  // none: the archive does not say
     std::uint64_t packedSize = 0;
-    std::int64_t mtimeNs = 0;
-    std::uint32_t attributes = 0;
-    std::uint32_t linkType = TOVANI_LINK_NONE;
-    bool hasMtime = false;
-    bool hasUnixMode = false;
-    bool isDirectory = false;
+    std::optional<std::int64_t> mtimeNs;    // since the Unix epoch
+    std::optional<std::uint16_t> unixMode;  // permission bits only (07777)
     bool isEncrypted = false;
+};
+
+// How a call ended. Every value but ok is a failure of the whole call.
+enum class Status : std::uint8_t {
+    ok = 0,
+    cannotOpen = 1,
+    notAnArchive = 2,
+    passwordRequired = 3,
+    wrongPassword = 4,
+    damaged = 5,
+    volumeMissing = 6,
+    outOfMemory = 7,
+    unsupportedFormat = 8,
+    engineFailure = 9,
+    nameTooLong = 10,        // the current entry's name is longer than the decoder takes
+    confinementFailed = 11,  // a layer the kernel offers could not be applied: nothing was read
 };
 
 // Where the decoder was when the call failed: the engine gives the entry's
@@ -78,9 +121,9 @@ struct EntryRecord {
 enum class Stage : std::uint8_t { opening = 0, readingHeader = 1, processingEntry = 2 };
 
 struct Finished {
-    std::uint32_t status = TOVANI_OK;  // TOVANI_OK: every entry went through
+    Status status = Status::ok;  // ok: every entry went through
     Stage stage = Stage::opening;
-    std::string missingVolume;         // tovani_missing_volume, "" when none
+    std::string missingVolume;         // the volume the library asked for, "" when none
     std::vector<std::string> volumes;  // further volumes the library moved on to
 };
 
@@ -90,8 +133,7 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// Whether the decoder streams this entry's data when extracting: files only
-// (a link type wins over the directory flag, as in the engine's conversion).
+// Whether the decoder streams this entry's data when extracting: files only.
 bool carriesData(const EntryRecord& entry);
 
 std::vector<std::byte> encode(const Request& message);

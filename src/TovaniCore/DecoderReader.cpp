@@ -15,6 +15,24 @@ using DecoderProtocol::MessageType;
 // frame grows the buffer once).
 constexpr std::size_t kReadSize = DecoderProtocol::kMaxChunk + DecoderProtocol::kFrameHeaderSize;
 
+// The largest payload each message may have, checked before it is read.
+std::size_t largestPayload(MessageType type) {
+    switch (type) {
+        case MessageType::opened:
+            return 2;
+        case MessageType::entry:
+            // Two texts with their lengths, kind, flags and the fixed fields.
+            return 2 * (4 + DecoderProtocol::kMaxNameBytes) + 2 + 3 * 8 + 4;
+        case MessageType::data:
+            return DecoderProtocol::kMaxChunk;
+        case MessageType::finished:
+            return DecoderProtocol::kMaxPayload;
+        case MessageType::request:
+            break;
+    }
+    return 0;
+}
+
 }  // namespace
 
 DecoderReader::DecoderReader(ByteSource source, bool forExtraction)
@@ -56,8 +74,9 @@ DecoderReader::Message DecoderReader::next() {
         buffer_.data() + begin_, DecoderProtocol::kFrameHeaderSize);
     const auto type = static_cast<MessageType>(header[0]);
     const std::uint32_t size = DecoderProtocol::payloadSize(header);
-    if (size > DecoderProtocol::kMaxPayload) {
-        throw DecoderFault("oversized message");
+    if (size > largestPayload(type)) {
+        throw DecoderFault(size > DecoderProtocol::kMaxPayload ? "oversized message"
+                                                               : "unexpected message");
     }
     fill(DecoderProtocol::kFrameHeaderSize + size);
     const std::span<const std::byte> payload(
@@ -83,12 +102,16 @@ DecoderReader::Message DecoderReader::accept(MessageType type, std::span<const s
                 break;
             }
             DecoderProtocol::EntryRecord entry = DecoderProtocol::decodeEntry(payload);
+            nameBytes_ += entry.name.size() + entry.target.size();
+            if (nameBytes_ > kMaxNameBytesPerAnswer) {
+                throw DecoderFault("names beyond the answer's budget");
+            }
             state_ = forExtraction_ && DecoderProtocol::carriesData(entry) ? State::inDataEntry
                                                                            : State::inEntry;
             return entry;
         }
         case MessageType::data:
-            if (state_ != State::inDataEntry || payload.size() > DecoderProtocol::kMaxChunk) {
+            if (state_ != State::inDataEntry) {
                 break;
             }
             return Data{payload};
@@ -97,7 +120,7 @@ DecoderReader::Message DecoderReader::accept(MessageType type, std::span<const s
             // The stage must fit what was seen: a failed open comes first, an
             // entry's failure needs an entry.
             const bool fits =
-                finished.status == TOVANI_OK
+                finished.status == DecoderProtocol::Status::ok
                     ? state_ != State::start
                     : (finished.stage == DecoderProtocol::Stage::opening) ==
                               (state_ == State::start) &&

@@ -15,6 +15,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <span>
 #include <stdexcept>
@@ -32,6 +33,11 @@ public:
 
 class DecoderReader {
 public:
+    // What the entries' names and link targets of one answer may add up to:
+    // a million entries with paths of 128 bytes, while whatever keeps them
+    // stays far from the memory a hostile decoder would like it to take.
+    static constexpr std::uint64_t kMaxNameBytesPerAnswer = 128ULL * 1024 * 1024;
+
     // Reads up to buffer.size() bytes into buffer; returns how many, 0 at the
     // end of the stream. Throws DecoderFault when reading fails.
     using ByteSource = std::function<std::size_t(std::span<std::byte> buffer)>;
@@ -62,6 +68,7 @@ private:
     std::vector<std::byte> buffer_;
     std::size_t begin_ = 0;
     std::size_t end_ = 0;
+    std::uint64_t nameBytes_ = 0;
 };
 
 }  // namespace tovani

@@ -65,6 +65,7 @@ std::string describe(const ExtractionError::Case& value) {
                    [&](const E::OutOfMemory&) { out << "outOfMemory"; },
                    [&](const E::UnsupportedFormat&) { out << "unsupportedFormat"; },
                    [&](const E::EngineFailure&) { out << "engineFailure"; },
+                   [&](const E::ConfinementFailed&) { out << "confinementFailed"; },
                },
                value);
     return out.str();
@@ -121,6 +122,9 @@ ExtractionError ExtractionError::unsupportedFormat() {
 }
 ExtractionError ExtractionError::engineFailure() {
     return ExtractionError(EngineFailure{});
+}
+ExtractionError ExtractionError::confinementFailed() {
+    return ExtractionError(ConfinementFailed{});
 }
 
 std::ostream& operator<<(std::ostream& out, const ExtractionError& error) {

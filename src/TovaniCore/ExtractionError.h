@@ -87,11 +87,16 @@ public:
     struct EngineFailure {
         bool operator==(const EngineFailure&) const = default;
     };
+    // The decoder could not confine itself as this system allows, and read
+    // nothing.
+    struct ConfinementFailed {
+        bool operator==(const ConfinementFailed&) const = default;
+    };
 
     using Case = std::variant<Damaged, VolumeMissing, VolumeUnreadable, InsufficientSpace,
                               DestinationNotWritable, UnsafePath, WriteFailed, CannotOpen,
                               NotAnArchive, PasswordRequired, WrongPassword, Cancelled, OutOfMemory,
-                              UnsupportedFormat, EngineFailure>;
+                              UnsupportedFormat, EngineFailure, ConfinementFailed>;
 
     explicit ExtractionError(Case value);
 
@@ -112,6 +117,7 @@ public:
     [[nodiscard]] static ExtractionError outOfMemory();
     [[nodiscard]] static ExtractionError unsupportedFormat();
     [[nodiscard]] static ExtractionError engineFailure();
+    [[nodiscard]] static ExtractionError confinementFailed();
 
     const Case& value() const { return value_; }
 

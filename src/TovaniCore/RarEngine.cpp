@@ -1,11 +1,12 @@
 #include "TovaniCore/RarEngine.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <functional>
 #include <span>
 #include <utility>
 #include <vector>
 
-#include "RarBridge/tovani_bridge.h"
 #include "TovaniCore/DecoderProcess.h"
 #include "TovaniCore/DecoderProtocol.h"
 #include "TovaniCore/DecoderReader.h"
@@ -17,73 +18,107 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The one place where bridge statuses become errors. missingVolume is the
-// path the library asked for, "" when none was recorded.
-ExtractionError errorFromStatus(tovani_status status, const ArchiveEntry* entry,
+using DecoderProtocol::EntryKind;
+using DecoderProtocol::Status;
+
+// The one place where the decoder's statuses become errors. missingVolume is
+// the path the library asked for, "" when none was recorded.
+ExtractionError errorFromStatus(Status status, const ArchiveEntry* entry,
                                 const std::string& missingVolume) {
     switch (status) {
-        case TOVANI_CANNOT_OPEN:
+        case Status::cannotOpen:
             return ExtractionError::cannotOpen();
-        case TOVANI_NOT_AN_ARCHIVE:
+        case Status::notAnArchive:
             return ExtractionError::notAnArchive();
-        case TOVANI_PASSWORD_REQUIRED:
+        case Status::passwordRequired:
             return ExtractionError::passwordRequired();
-        case TOVANI_WRONG_PASSWORD:
+        case Status::wrongPassword:
             return ExtractionError::wrongPassword();
-        case TOVANI_DAMAGED:
+        case Status::damaged:
             return ExtractionError::damaged(
                 entry != nullptr ? std::optional<std::string>(entry->path) : std::nullopt);
-        case TOVANI_VOLUME_MISSING:
+        case Status::volumeMissing:
             return ExtractionError::volumeMissing(fs::path(missingVolume).filename().string());
-        case TOVANI_CANCELLED:
-            return ExtractionError::cancelled();
-        case TOVANI_OUT_OF_MEMORY:
+        case Status::outOfMemory:
             return ExtractionError::outOfMemory();
-        case TOVANI_UNSUPPORTED_FORMAT:
+        case Status::unsupportedFormat:
             return ExtractionError::unsupportedFormat();
-        case TOVANI_NAME_TOO_LONG:
+        case Status::nameTooLong:
             return ExtractionError::writeFailed(entry != nullptr ? entry->path : std::string(),
                                                 ENAMETOOLONG);
-        default:
-            return ExtractionError::engineFailure();
+        case Status::confinementFailed:
+            return ExtractionError::confinementFailed();
+        case Status::engineFailure:
+        case Status::ok:
+            break;
     }
+    // The reader admits no other value; ok is never asked about.
+    return ExtractionError::engineFailure();
 }
 
 ArchiveEntry::Kind kindFromRecord(const DecoderProtocol::EntryRecord& record) {
-    switch (record.linkType) {
-        case TOVANI_LINK_COPY:
+    switch (record.kind) {
+        case EntryKind::fileCopy:
             return ArchiveEntry::Copy{record.target};
-        case TOVANI_LINK_HARD:
+        case EntryKind::hardLink:
             return ArchiveEntry::HardLink{record.target};
-        case TOVANI_LINK_SYMBOLIC:
+        case EntryKind::symbolicLink:
             if (record.target.empty()) {
                 return ArchiveEntry::SymbolicLink{std::nullopt};
             }
             return ArchiveEntry::SymbolicLink{record.target};
-        default:
-            if (record.isDirectory) {
-                return ArchiveEntry::Directory{};
-            }
-            return ArchiveEntry::File{};
+        case EntryKind::directory:
+            return ArchiveEntry::Directory{};
+        case EntryKind::file:
+            break;
     }
+    return ArchiveEntry::File{};
 }
 
 ArchiveEntry entryFromRecord(const DecoderProtocol::EntryRecord& record) {
     ArchiveEntry entry;
     entry.path = record.name;
     entry.kind = kindFromRecord(record);
-    entry.unpackedSize = record.unpackedSize;
+    // A size the archive does not state counts as 0 towards the space check;
+    // writing still stops at a full disk.
+    entry.unpackedSize = record.unpackedSize.value_or(0);
     entry.packedSize = record.packedSize;
-    if (record.hasMtime) {
+    if (record.mtimeNs) {
         entry.modificationDate =
-            timestampFromSeconds(static_cast<double>(record.mtimeNs) / 1'000'000'000.0);
+            timestampFromSeconds(static_cast<double>(*record.mtimeNs) / 1'000'000'000.0);
     }
-    if (record.hasUnixMode) {
-        entry.posixPermissions = static_cast<std::uint16_t>(record.attributes & 07777);
-    }
+    entry.posixPermissions = record.unixMode;
     entry.isEncrypted = record.isEncrypted;
     return entry;
 }
+
+// Holds one file entry's data to the size its record declared, as it
+// arrives: more fails before the excess reaches the sink, less fails when
+// the entry ends. An entry of unstated size is not held.
+class DeliveredSize {
+public:
+    void start(const DecoderProtocol::EntryRecord& record, const ArchiveEntry& entry) {
+        declared_ = record.unpackedSize;
+        delivered_ = 0;
+        path_ = entry.path;
+    }
+    void add(std::size_t size) {
+        delivered_ += size;
+        if (declared_ && delivered_ > *declared_) {
+            throw ExtractionError::damaged(path_);
+        }
+    }
+    void end() const {
+        if (declared_ && delivered_ != *declared_) {
+            throw ExtractionError::damaged(path_);
+        }
+    }
+
+private:
+    std::optional<std::uint64_t> declared_;
+    std::uint64_t delivered_ = 0;
+    std::string path_;
+};
 
 // One engine call's decoder: started with the request, read until its
 // Finished message. Destroying it kills and reaps the decoder, so an error
@@ -95,6 +130,7 @@ public:
         : archive_(archive),
           cancellation_(cancellation),
           process_(program),
+          volumes_(VolumeResolver::volumesFrom(archive)),
           reader_(
               [this](std::span<std::byte> buffer) {
                   return process_.receive(buffer, cancellation_);
@@ -104,7 +140,7 @@ public:
         request.forExtraction = forExtraction;
         request.password = password;
         request.archive = archive.string();
-        for (const fs::path& volume : VolumeResolver::volumesFrom(archive)) {
+        for (const fs::path& volume : volumes_) {
             request.volumes.push_back(volume.string());
         }
         std::vector<std::byte> payload = DecoderProtocol::encode(request);
@@ -141,25 +177,38 @@ public:
         DecoderReader::Message message = next();
         if (auto* finished = std::get_if<DecoderProtocol::Finished>(&message)) {
             // No handle was left to ask which volume was missing.
-            throw errorFromStatus(static_cast<tovani_status>(finished->status), nullptr,
-                                  std::string());
+            throw errorFromStatus(finished->status, nullptr, std::string());
         }
-        const tovani_archive_info& flags = std::get<DecoderProtocol::Opened>(message).info;
-        return ArchiveInfo{flags.is_volume, flags.is_first_volume, flags.is_solid,
-                           flags.has_encrypted_headers};
+        const DecoderProtocol::ArchiveFlags& flags =
+            std::get<DecoderProtocol::Opened>(message).flags;
+        return ArchiveInfo{flags.isVolume, flags.isFirstVolume, flags.isSolid,
+                           flags.hasEncryptedHeaders};
     }
 
     // Ends the call: throws the failure, or returns the archive's files (the
-    // archive, then every further volume the decoder read).
+    // archive, then every further volume the decoder read). These are what
+    // the app may move to the Trash, so they come from the set resolved here:
+    // the decoder's list only picks from it, and a decoder that names any
+    // other file is broken or taken over, and nothing it said is kept.
     std::vector<fs::path> finish(const DecoderProtocol::Finished& finished,
                                  const ArchiveEntry* entry) const {
-        if (finished.status != TOVANI_OK) {
+        if (finished.status != Status::ok) {
             const bool duringEntry = finished.stage == DecoderProtocol::Stage::processingEntry;
-            throw errorFromStatus(static_cast<tovani_status>(finished.status),
-                                  duringEntry ? entry : nullptr, finished.missingVolume);
+            throw errorFromStatus(finished.status, duringEntry ? entry : nullptr,
+                                  finished.missingVolume);
         }
         std::vector<fs::path> files{archive_};
-        files.insert(files.end(), finished.volumes.begin(), finished.volumes.end());
+        for (const std::string& named : finished.volumes) {
+            const auto resolved =
+                std::find_if(volumes_.begin() + 1, volumes_.end(),
+                             [&named](const fs::path& volume) { return volume.native() == named; });
+            if (resolved == volumes_.end()) {
+                throw ExtractionError::damaged(std::nullopt);
+            }
+            if (std::find(files.begin(), files.end(), *resolved) == files.end()) {
+                files.push_back(*resolved);
+            }
+        }
         return files;
     }
 
@@ -167,6 +216,8 @@ private:
     fs::path archive_;
     const Cancellation& cancellation_;
     DecoderProcess process_;
+    // The archive first, as the request names them.
+    std::vector<fs::path> volumes_;
     DecoderReader reader_;
 };
 
@@ -217,9 +268,12 @@ void RarEngine::extract(const fs::path& archive, const std::optional<std::string
     call.open();
     std::optional<ArchiveEntry> current;
     bool wanted = false;
+    bool carriesData = false;
+    DeliveredSize delivered;
     for (;;) {
         DecoderReader::Message message = call.next();
         if (auto* chunk = std::get_if<DecoderReader::Data>(&message)) {
+            delivered.add(chunk->bytes.size());
             if (wanted) {
                 into.write(chunk->bytes);
             }
@@ -228,18 +282,27 @@ void RarEngine::extract(const fs::path& archive, const std::optional<std::string
         // Any further message means the library verified the previous
         // entry's data.
         if (auto* finished = std::get_if<DecoderProtocol::Finished>(&message)) {
-            const bool entryFailed = finished->status != TOVANI_OK &&
+            const bool entryFailed = finished->status != Status::ok &&
                                      finished->stage == DecoderProtocol::Stage::processingEntry;
+            if (carriesData && !entryFailed) {
+                delivered.end();
+            }
             if (wanted && !entryFailed) {
                 into.finish(*current);
             }
             call.finish(*finished, current ? &*current : nullptr);
             return;
         }
+        if (carriesData) {
+            delivered.end();
+        }
         if (wanted) {
             into.finish(*current);
         }
-        current = entryFromRecord(std::get<DecoderProtocol::EntryRecord>(message));
+        const auto& record = std::get<DecoderProtocol::EntryRecord>(message);
+        current = entryFromRecord(record);
+        carriesData = DecoderProtocol::carriesData(record);
+        delivered.start(record, *current);
         wanted = into.begin(*current) && current->isFile();
     }
 }

@@ -135,6 +135,10 @@
         <translation>Zum Entpacken dieses Archivs ist nicht genügend Arbeitsspeicher vorhanden.</translation>
     </message>
     <message>
+        <source>The archive was not opened: its reader could not be shut off from your files on this system.</source>
+        <translation>Das Archiv wurde nicht geöffnet: Sein Leseprozess konnte auf diesem System nicht von Ihren Dateien abgeschirmt werden.</translation>
+    </message>
+    <message>
         <source>The archive uses a newer RAR format that this version cannot unpack.</source>
         <translation>Das Archiv verwendet ein neueres RAR-Format, das diese Version nicht entpacken kann.</translation>
     </message>

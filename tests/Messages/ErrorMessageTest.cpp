@@ -77,6 +77,11 @@ TEST(ErrorMessage, ArchiveLevelFailures) {
         texts(ExtractionError::unsupportedFormat()),
         (Texts{defaultTitle, "The archive uses a newer RAR format that this version cannot unpack.",
                false}));
+    EXPECT_EQ(texts(ExtractionError::confinementFailed()),
+              (Texts{defaultTitle,
+                     "The archive was not opened: its reader could not be shut off from your "
+                     "files on this system.",
+                     false}));
 }
 
 TEST(ErrorMessage, AnUnreadableVolumeIsNamedWithWhatIsWrongWithIt) {

@@ -11,7 +11,9 @@
 namespace tovani {
 namespace {
 
+using DecoderProtocol::EntryKind;
 using DecoderProtocol::MessageType;
+using DecoderProtocol::Status;
 using Bytes = std::vector<std::byte>;
 
 Bytes bytesOf(const std::string& text) {
@@ -23,14 +25,13 @@ DecoderProtocol::EntryRecord fileEntry(const std::string& name) {
     DecoderProtocol::EntryRecord entry;
     entry.name = name;
     entry.unpackedSize = 5;
-    entry.hasMtime = true;
     entry.mtimeNs = -1;
     return entry;
 }
 
 DecoderProtocol::EntryRecord directoryEntry(const std::string& name) {
     DecoderProtocol::EntryRecord entry = fileEntry(name);
-    entry.isDirectory = true;
+    entry.kind = EntryKind::directory;
     return entry;
 }
 
@@ -44,7 +45,7 @@ public:
         return frame(MessageType::entry, DecoderProtocol::encode(entry));
     }
     Stream& data(const std::string& text) { return frame(MessageType::data, bytesOf(text)); }
-    Stream& finished(std::uint32_t status = TOVANI_OK,
+    Stream& finished(Status status = Status::ok,
                      DecoderProtocol::Stage stage = DecoderProtocol::Stage::readingHeader) {
         DecoderProtocol::Finished finished;
         finished.status = status;
@@ -88,7 +89,7 @@ std::vector<std::string> readAll(const Bytes& bytes, bool forExtraction,
                                                 data->bytes.size()));
         } else {
             const auto& finished = std::get<DecoderProtocol::Finished>(message);
-            log.push_back("finished " + std::to_string(finished.status) + " " +
+            log.push_back("finished " + std::to_string(static_cast<int>(finished.status)) + " " +
                           finished.volumes.at(0));
             return log;
         }
@@ -133,6 +134,11 @@ TEST(DecoderReader, OversizedFramesAreRefusedBeforeTheirPayload) {
                                        DecoderProtocol::kMaxPayload + 1);
     // No payload follows: the size alone must end the reading.
     EXPECT_EQ(faultOf(stream.bytes, true), "oversized message");
+    // Within the general limit, but beyond what an entry can hold.
+    Stream entry;
+    entry.opened();
+    DecoderProtocol::appendFrameHeader(entry.bytes, MessageType::entry, 1024 * 1024);
+    EXPECT_EQ(faultOf(entry.bytes, true), "unexpected message");
 
     Stream chunk;
     chunk.opened().entry(fileEntry("a")).data(std::string(DecoderProtocol::kMaxChunk + 1, 'x'));
@@ -150,15 +156,15 @@ TEST(DecoderReader, MessagesOutOfOrderAreFaults) {
     EXPECT_TRUE(unexpected(Stream().opened().entry(fileEntry("a")).data("x").finished(), false));
     EXPECT_TRUE(unexpected(Stream().finished()));
     EXPECT_TRUE(unexpected(
-        Stream().opened().finished(TOVANI_DAMAGED, DecoderProtocol::Stage::processingEntry)));
+        Stream().opened().finished(Status::damaged, DecoderProtocol::Stage::processingEntry)));
     EXPECT_TRUE(
-        unexpected(Stream().opened().finished(TOVANI_DAMAGED, DecoderProtocol::Stage::opening)));
+        unexpected(Stream().opened().finished(Status::damaged, DecoderProtocol::Stage::opening)));
     EXPECT_TRUE(unexpected(Stream().opened().frame(MessageType::request, {}).finished()));
     EXPECT_TRUE(unexpected(Stream().opened().frame(static_cast<MessageType>(9), {})));
     // A failed open is a whole answer.
-    EXPECT_EQ(readAll(Stream().finished(TOVANI_CANNOT_OPEN, DecoderProtocol::Stage::opening).bytes,
+    EXPECT_EQ(readAll(Stream().finished(Status::cannotOpen, DecoderProtocol::Stage::opening).bytes,
                       false),
-              (std::vector<std::string>{"finished 2 /a/x.part2.rar"}));
+              (std::vector<std::string>{"finished 1 /a/x.part2.rar"}));
 }
 
 TEST(DecoderReader, PayloadsMustDecodeExactly) {
@@ -179,6 +185,110 @@ TEST(DecoderReader, PayloadsMustDecodeExactly) {
     std::fill(finished.end() - 4, finished.end(), std::byte{0xFF});
     stream.opened().frame(MessageType::finished, finished);
     EXPECT_EQ(faultOf(stream.bytes, true), "text count beyond the payload");
+}
+
+// Each byte that holds an enumeration or flags, set to a value the protocol
+// does not define; and values that come without their flag.
+TEST(DecoderReader, ValuesTheProtocolDoesNotDefineAreRefusedWhenDecoded) {
+    const Bytes entry = DecoderProtocol::encode(fileEntry("a"));
+    // name (4 + 1), target (4 + 0), then the kind and the flags.
+    constexpr std::size_t kind = 9;
+    constexpr std::size_t flags = 10;
+    ASSERT_EQ(entry[kind], static_cast<std::byte>(EntryKind::file));
+    const auto withByte = [](Bytes bytes, std::size_t at, int value) {
+        bytes.at(at) = static_cast<std::byte>(value);
+        return bytes;
+    };
+    Bytes sizeWithoutFlag = entry;
+    sizeWithoutFlag[flags] &= std::byte{0xFE};
+    DecoderProtocol::EntryRecord modeOutOfRange = fileEntry("a");
+    modeOutOfRange.unixMode = 010644;
+    const Bytes finished = DecoderProtocol::encode(DecoderProtocol::Finished{});
+    const Bytes opened = DecoderProtocol::encode(DecoderProtocol::Opened{});
+    const std::vector<std::pair<std::string, Stream>> cases = {
+        {"unknown entry kind",
+         Stream().opened().frame(MessageType::entry, withByte(entry, kind, 5))},
+        {"unknown entry kind",
+         Stream().opened().frame(MessageType::entry, withByte(entry, kind, 255))},
+        {"unknown flag bits",
+         Stream().opened().frame(MessageType::entry, withByte(entry, flags, 0x10))},
+        {"a value without its flag", Stream().opened().frame(MessageType::entry, sizeWithoutFlag)},
+        {"mode bits beyond the permissions", Stream().opened().entry(modeOutOfRange)},
+        {"unknown status",
+         Stream().opened().frame(MessageType::finished, withByte(finished, 0, 12))},
+        {"unknown stage", Stream().opened().frame(MessageType::finished, withByte(finished, 1, 3))},
+        {"unknown flag bits", Stream().frame(MessageType::opened, withByte(opened, 0, 0x10))},
+        {"unknown flag bits", Stream().frame(MessageType::opened, withByte(opened, 1, 0x08))},
+    };
+    for (const auto& [fault, stream] : cases) {
+        EXPECT_EQ(faultOf(stream.bytes, true), fault);
+    }
+    // The decoder holds the engine's request to the same rules.
+    DecoderProtocol::Request request;
+    request.password = "x";
+    Bytes passwordWithoutFlag = DecoderProtocol::encode(request);
+    passwordWithoutFlag[0] = std::byte{0};
+    EXPECT_THROW((void)DecoderProtocol::decodeRequest(passwordWithoutFlag),
+                 DecoderProtocol::Malformed);
+}
+
+TEST(DecoderReader, NamesAreBoundedPerEntryAndPerAnswer) {
+    // A name at the limit passes; one byte more, or a target as long, fails.
+    Stream atLimit;
+    atLimit.opened().entry(fileEntry(std::string(DecoderProtocol::kMaxNameBytes, 'n'))).finished();
+    EXPECT_EQ(readAll(atLimit.bytes, false).size(), 3u);
+    DecoderProtocol::EntryRecord longTarget = fileEntry("l");
+    longTarget.kind = EntryKind::symbolicLink;
+    longTarget.target = std::string(DecoderProtocol::kMaxNameBytes + 1, 't');
+    for (const DecoderProtocol::EntryRecord& entry :
+         {fileEntry(std::string(DecoderProtocol::kMaxNameBytes + 1, 'n')), longTarget}) {
+        EXPECT_EQ(faultOf(Stream().opened().entry(entry).finished().bytes, false), "text too long");
+    }
+
+    // Names at the limit, streamed until the answer's budget is spent: the
+    // reader holds one at a time and stops there.
+    const DecoderProtocol::EntryRecord longest =
+        fileEntry(std::string(DecoderProtocol::kMaxNameBytes, 'n'));
+    Bytes frame;
+    DecoderProtocol::appendFrame(frame, MessageType::entry, DecoderProtocol::encode(longest));
+    const std::uint64_t frames =
+        DecoderReader::kMaxNameBytesPerAnswer / DecoderProtocol::kMaxNameBytes + 1;
+    Bytes opened = Stream().opened().bytes;
+    std::uint64_t sent = 0;
+    std::size_t offset = 0;
+    DecoderReader reader(
+        [&](std::span<std::byte> buffer) -> std::size_t {
+            if (!opened.empty()) {
+                const std::size_t size = std::min(buffer.size(), opened.size());
+                std::memcpy(buffer.data(), opened.data(), size);
+                opened.erase(opened.begin(), opened.begin() + static_cast<long>(size));
+                return size;
+            }
+            if (sent == frames) {
+                return 0;
+            }
+            const std::size_t size = std::min(buffer.size(), frame.size() - offset);
+            std::memcpy(buffer.data(), frame.data() + offset, size);
+            offset += size;
+            if (offset == frame.size()) {
+                offset = 0;
+                ++sent;
+            }
+            return size;
+        },
+        false);
+    (void)reader.next();
+    std::string fault;
+    std::uint64_t entries = 0;
+    try {
+        for (;; ++entries) {
+            (void)reader.next();
+        }
+    } catch (const DecoderFault& error) {
+        fault = error.what();
+    }
+    EXPECT_EQ(fault, "names beyond the answer's budget");
+    EXPECT_EQ(entries, frames - 1);
 }
 
 // Random damage to a good answer ends in a fault or a complete answer, never

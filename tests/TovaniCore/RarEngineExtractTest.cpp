@@ -105,6 +105,19 @@ TEST(RarEngineExtract, ArchiveWithoutEntriesMakesNoSinkCall) {
     EXPECT_TRUE(sink.events.empty());
 }
 
+// The engine holds each file's data to its declared size; a size the
+// archive does not state (written from a stream) holds nothing back.
+TEST(RarEngineExtract, AFileOfUnstatedSizeDeliversAllItsData) {
+    TempDirectory dir;
+    StoredEntry streamed = StoredEntry::file("streamed.bin", pattern(70'000));
+    streamed.unknownSize = true;
+    testing::writeRar5(dir / "s.rar", {streamed, StoredEntry::file("after", "a")});
+    RecordingSink sink;
+    RarEngine().extract(dir / "s.rar", std::nullopt, sink);
+    EXPECT_EQ(sink.data["streamed.bin"], pattern(70'000));
+    EXPECT_EQ(sink.data["after"], "a");
+}
+
 TEST(RarEngineExtract, DamagedDataNamesTheEntryAndIsNeverFinished) {
     TempDirectory dir;
     StoredEntry bad = StoredEntry::file("bad.bin", pattern(1000));

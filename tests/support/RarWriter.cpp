@@ -138,8 +138,11 @@ std::string rar5FileBlock(const StoredEntry& entry) {
     if (!entry.isDirectory) {
         fileFlags |= 0x0004;
     }
+    if (entry.unknownSize) {
+        fileFlags |= 0x0008;
+    }
     putVint(body, fileFlags);
-    putVint(body, entry.isDirectory ? 0 : entry.data.size());
+    putVint(body, entry.isDirectory || entry.unknownSize ? 0 : entry.data.size());
     putVint(body, defaultAttributes(entry));
     if (entry.unixMtime) {
         putU32(body, *entry.unixMtime);

@@ -63,6 +63,9 @@ struct StoredEntry {
     bool redirectionTargetIsDirectory = false;
     // Stores a data CRC32 that does not match the data (damaged content).
     bool wrongCrc = false;
+    // RAR 5 only: marks the unpacked size as unknown, as an archive written
+    // from a stream has it.
+    bool unknownSize = false;
     // RAR 4 single-volume archives only: encrypts the data with the
     // RAR 1.5 cipher under this password (version needed 15). The format
     // stores nothing to check a password against.
