@@ -19,6 +19,8 @@ std::optional<CommandLineOptions> CommandLineOptions::parse(
             onlyArchives = true;
         } else if (argument == "--always-create-folder") {
             options.alwaysCreateFolder = true;
+        } else if (argument == "--help" || argument == "-h") {
+            options.help = true;
         } else if (argument == "--quiet") {
             options.quiet = true;
         } else if (argument == "--destination" && hasValue) {
@@ -29,7 +31,7 @@ std::optional<CommandLineOptions> CommandLineOptions::parse(
             return std::nullopt;
         }
     }
-    if (options.archives.empty()) {
+    if (options.archives.empty() && !options.help) {
         return std::nullopt;
     }
     return options;

@@ -20,6 +20,8 @@ struct CommandLineOptions {
     std::optional<std::filesystem::path> destination;
     std::optional<std::filesystem::path> passwordFile;
     bool quiet = false;
+    // --help (or -h): the usage is asked for, nothing is extracted.
+    bool help = false;
     std::vector<std::string> archives;
 
     // None on a usage error: an unknown option, a missing value, no archive.

@@ -36,6 +36,12 @@ std::string needsPasswordText(const std::string& archiveName) {
         .toStdString();
 }
 
+std::string incorrectPasswordText(const std::string& archiveName) {
+    return QCoreApplication::translate("ErrorMessage", "The password for “%1” is incorrect.")
+        .arg(QString::fromStdString(archiveName))
+        .toStdString();
+}
+
 }  // namespace
 
 int ExtractCommand::run() {
@@ -115,7 +121,12 @@ bool ExtractCommand::extractOne(const std::string& argument, const fs::path& arc
             return false;
         }
         if (error == ExtractionError::cancelled() && passwords.wasUnanswered()) {
-            printLine(stderr, terminalSafe(argument + ": " + needsPasswordText(displayName)));
+            // A password from the file that the archive refused, with no one
+            // to ask for another, is an incorrect password, not a missing one.
+            printLine(stderr,
+                      terminalSafe(argument + ": " +
+                                   (passwords.wasRefused() ? incorrectPasswordText(displayName)
+                                                           : needsPasswordText(displayName))));
             return false;
         }
         const ErrorMessage message = errorMessage(error, archiveName);

@@ -15,6 +15,7 @@ std::optional<std::string> PasswordSource::answer(const PasswordRequest& request
     }
     if (!password) {
         unanswered_ = true;
+        refused_ = request.isRetry;
     }
     return password;
 }

@@ -5,6 +5,7 @@
 //   PasswordSource passwords(filePassword);
 //   handlers.password = [&](const PasswordRequest& r) { return passwords.answer(r); };
 //   if (passwords.wasUnanswered()) { /* report "needs a password" */ }
+//   if (passwords.wasRefused()) { /* report "incorrect password" instead */ }
 #pragma once
 
 #include <functional>
@@ -27,12 +28,16 @@ public:
 
     // True once a request went without a password.
     bool wasUnanswered() const { return unanswered_; }
+    // True when the request that went without a password followed a
+    // password the archive refused: the password given was wrong.
+    bool wasRefused() const { return refused_; }
 
 private:
     std::optional<std::string> filePassword_;
     Prompt prompt_;
     bool asked_ = false;
     bool unanswered_ = false;
+    bool refused_ = false;
 };
 
 // The first line of a file, without its line break; none when unreadable.

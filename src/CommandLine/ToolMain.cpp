@@ -49,6 +49,11 @@ int run(int argc, char** argv, std::shared_ptr<const ArchiveEngine> engine) {
         std::fputs(CommandLineOptions::usage, stderr);
         return 2;
     }
+    // Asked for, the usage is an answer, not an error.
+    if (options->help) {
+        std::fputs(CommandLineOptions::usage, stdout);
+        return 0;
+    }
     static Cancellation stop;
     interrupted = &stop;
     installInterruptHandler();

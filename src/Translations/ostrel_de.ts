@@ -173,6 +173,14 @@
         <translation>Version %1</translation>
     </message>
     <message>
+        <source>Released under the MIT License.</source>
+        <translation>Veröffentlicht unter der MIT-Lizenz.</translation>
+    </message>
+    <message>
+        <source>RAR archives are unpacked with the UnRAR source code by Varnholt.</source>
+        <translation>RAR-Archive werden mit dem UnRAR-Quellcode von Varnholt entpackt.</translation>
+    </message>
+    <message>
         <source>Settings…</source>
         <translation>Einstellungen …</translation>
     </message>

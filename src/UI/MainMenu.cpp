@@ -104,7 +104,14 @@ void showAbout(const QString& appName) {
     box.setObjectName("aboutBox");
     box.setWindowTitle(Texts::tr("About %1").arg(appName));
     box.setText(QStringLiteral("<b>%1</b>").arg(appName.toHtmlEscaped()));
-    box.setInformativeText(Texts::tr("Version %1").arg(QCoreApplication::applicationVersion()));
+    // What the settings window's Acknowledgements says, in short, and where
+    // the project lives; plain text, one fact per line.
+    box.setInformativeText(
+        QStringList{Texts::tr("Version %1").arg(QCoreApplication::applicationVersion()),
+                    Texts::tr("Released under the MIT License."),
+                    Texts::tr("RAR archives are unpacked with the UnRAR source code by Varnholt."),
+                    QStringLiteral(OSTREL_HOMEPAGE)}
+            .join(QLatin1Char('\n')));
     const QIcon icon = QApplication::windowIcon();
     if (!icon.isNull()) {
         box.setIconPixmap(icon.pixmap(64, 64));

@@ -50,6 +50,10 @@ TEST(Install, IntoAFolderTheDesktopReadsRefreshesItsDesktopDatabase) {
     const fs::path applications = prefix / "share/applications";
     const std::string desktopFile = readFile(applications / "org.ostrel.Ostrel.desktop");
     EXPECT_NE(desktopFile.find("\nStartupWMClass=Ostrel\n"), std::string::npos);
+    // The installed program by its absolute path, whatever the PATH holds.
+    const std::string program = (prefix / "bin/ostrel").string();
+    EXPECT_NE(desktopFile.find("\nTryExec=" + program + "\n"), std::string::npos) << desktopFile;
+    EXPECT_NE(desktopFile.find("\nExec=" + program + " %F\n"), std::string::npos) << desktopFile;
     EXPECT_NE(readFile(applications / "mimeinfo.cache").find("application/vnd.rar="),
               std::string::npos)
         << result.output.toStdString();

@@ -73,6 +73,12 @@ TEST_F(ExtractCommandTest, UsageErrorsExitTwoAndExtractNothing) {
         EXPECT_EQ(run.out, "");
         EXPECT_EQ(run.err, usage);
     }
+    for (const char* help : {"--help", "-h"}) {
+        ToolProcess::Result asked = run({help, "a.rar"});
+        EXPECT_EQ(asked.exitCode, 0);
+        EXPECT_EQ(asked.out, usage);
+        EXPECT_EQ(asked.err, "");
+    }
     ToolProcess::Result unreadable = run({"--password-file", "missing.txt", "a.rar"});
     EXPECT_EQ(unreadable.exitCode, 2);
     EXPECT_EQ(unreadable.err, "ostrel-extract: cannot read missing.txt\n");
@@ -143,12 +149,14 @@ TEST_F(ExtractCommandTest, PasswordFileAnswersTheFirstRequestOfEachArchive) {
     fs::remove(dir / "secret.txt");
     fs::remove(dir / "plan.txt");
 
-    // Without a terminal the retry after the wrong password goes unanswered.
+    // Without a terminal the retry after the wrong password goes unanswered:
+    // the password given was wrong, not missing.
     ToolProcess::Result bad = run({"--password-file", "bad.pw", "data.rar", "vault.rar"});
     EXPECT_EQ(bad.exitCode, 1);
     EXPECT_EQ(bad.out, "");
     EXPECT_EQ(bad.err,
-              "data.rar: “data.rar” needs a password.\nvault.rar: “vault.rar” needs a password.\n");
+              "data.rar: The password for “data.rar” is incorrect.\n"
+              "vault.rar: The password for “vault.rar” is incorrect.\n");
 
     ToolProcess::Result none = run({"vault.rar"});
     EXPECT_EQ(none.exitCode, 1);

@@ -252,7 +252,9 @@ TEST_F(SettingsWindowTest, AboutIsReachableFromTheWindowWithoutAMenuBar) {
     poll.start();
     QTest::mouseClick(about, Qt::LeftButton);  // returns once the box is gone
     EXPECT_EQ(title, "About Ostrel");
-    EXPECT_EQ(version, "Version 1.0.0");
+    EXPECT_EQ(version,
+              "Version 1.0.0\nReleased under the MIT License.\nRAR archives are unpacked with "
+              "the UnRAR source code by Varnholt.\n" OSTREL_TEST_HOMEPAGE);
 }
 
 TEST_F(SettingsWindowTest, AppIconIsInTheResources) {
