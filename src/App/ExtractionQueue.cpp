@@ -115,13 +115,10 @@ void ExtractionQueue::startNextIfPossible() {
     pending_.pop_front();
     // Without a descriptor left for its cancellation the job cannot run
     // safely; it then fails as it starts, and the queue goes on.
-    std::shared_ptr<Cancellation> cancellation;
-    std::exception_ptr cannotStart;
-    try {
-        cancellation = std::make_shared<Cancellation>();
-    } catch (const std::system_error&) {
-        cannotStart = std::current_exception();
-    }
+    const std::shared_ptr<Cancellation> cancellation = Cancellation::tryMake();
+    const std::exception_ptr cannotStart =
+        cancellation ? std::exception_ptr()
+                     : std::make_exception_ptr(ExtractionError::engineFailure());
     current_ = Current{job, cancellation};
     ++startedCount_;
     const QPointer<ExtractionQueue> self(this);

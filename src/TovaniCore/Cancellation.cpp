@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <new>
 #include <system_error>
 
 namespace tovani {
@@ -18,6 +19,20 @@ Cancellation::Cancellation() {
     }
     readEnd_ = ends[0];
     writeEnd_ = ends[1];
+}
+
+std::unique_ptr<Cancellation> Cancellation::tryMake() noexcept {
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0) {
+        return nullptr;
+    }
+    // Plain new: the constructor cannot throw, and nothing is half-made.
+    std::unique_ptr<Cancellation> made(new (std::nothrow) Cancellation(ends[0], ends[1]));
+    if (!made) {
+        ::close(ends[0]);
+        ::close(ends[1]);
+    }
+    return made;
 }
 
 Cancellation::~Cancellation() {

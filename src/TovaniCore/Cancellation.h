@@ -14,6 +14,7 @@
 #pragma once
 
 #include <atomic>
+#include <memory>
 
 #include "TovaniCore/Export.h"
 
@@ -37,9 +38,14 @@ public:
     // A request that nothing can make: for callers that never cancel.
     static const Cancellation& never();
 
+    // A new request, or none when the process has no descriptor left; for
+    // callers that go on without throwing.
+    static std::unique_ptr<Cancellation> tryMake() noexcept;
+
 private:
     struct NoDescriptor {};
     explicit Cancellation(NoDescriptor) noexcept {}
+    Cancellation(int readEnd, int writeEnd) noexcept : readEnd_(readEnd), writeEnd_(writeEnd) {}
 
     std::atomic<bool> cancelled_{false};
     int readEnd_ = -1;
