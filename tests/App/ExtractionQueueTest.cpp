@@ -191,6 +191,12 @@ TEST_F(ExtractionQueueTest, CancelEndsRunningJobAndNextStarts) {
 }
 
 TEST_F(ExtractionQueueTest, AJobThatCannotGetItsCancellationFailsAndTheNextRuns) {
+#if defined(__SANITIZE_ADDRESS__)
+    // The undefined-behaviour checker opens a pipe to test memory before it
+    // trusts an object's type; with no descriptor left it reports every
+    // object it looks at as of the wrong type.
+    GTEST_SKIP() << "the sanitizers' runtime needs descriptors of its own";
+#endif
     makeArchive("a", "alpha");
     makeArchive("b", "beta");
     ExtractionQueue queue;
