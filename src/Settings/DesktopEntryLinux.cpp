@@ -147,7 +147,7 @@ QString value(const QString& filePath, const QString& key) {
 
 QString program(const QString& filePath) {
     const QString exec = value(filePath, QStringLiteral("Exec"));
-    // The first argument, which the specification lets be quoted.
+    // The first argument, which a desktop entry may quote.
     QString first;
     if (exec.startsWith(QLatin1Char('"'))) {
         const qsizetype end = exec.indexOf(QLatin1Char('"'), 1);

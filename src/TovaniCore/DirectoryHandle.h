@@ -181,6 +181,10 @@ public:
 private:
     explicit DirectoryHandle(int descriptor) : descriptor_(descriptor) {}
     void close() noexcept;
+    // Hands descriptor to out as a held lock when code is 0, else closes it;
+    // returns code.
+    static int holdOrClose(int descriptor, int code, const struct stat& status,
+                           HeldLock& out) noexcept;
 
     int descriptor_ = -1;
 };

@@ -489,6 +489,18 @@ int DirectoryHandle::moveExclusive(const std::string& name, const DirectoryHandl
                                                  toName.c_str());
 }
 
+int DirectoryHandle::holdOrClose(int descriptor, int code, const struct stat& status,
+                                 HeldLock& out) noexcept {
+    if (code != 0) {
+        ::close(descriptor);
+        return code;
+    }
+    out = HeldLock();
+    out.descriptor_ = descriptor;
+    out.identity_ = Identity{status.st_dev, status.st_ino};
+    return 0;
+}
+
 int DirectoryHandle::createLocked(const std::string& name, mode_t mode,
                                   HeldLock& out) const noexcept {
     // Read-only: the lock needs no more, and a file open for writing would
@@ -506,14 +518,7 @@ int DirectoryHandle::createLocked(const std::string& name, mode_t mode,
         (errno == EWOULDBLOCK || errno == EINTR)) {
         code = errno;
     }
-    if (code != 0) {
-        ::close(descriptor);
-        return code;
-    }
-    out = HeldLock();
-    out.descriptor_ = descriptor;
-    out.identity_ = Identity{status.st_dev, status.st_ino};
-    return 0;
+    return holdOrClose(descriptor, code, status, out);
 }
 
 int DirectoryHandle::lockExisting(const std::string& name, HeldLock& out) const noexcept {
@@ -534,14 +539,7 @@ int DirectoryHandle::lockExisting(const std::string& name, HeldLock& out) const 
     } else if (::flock(descriptor, LOCK_EX | LOCK_NB) != 0) {
         code = errno;
     }
-    if (code != 0) {
-        ::close(descriptor);
-        return code;
-    }
-    out = HeldLock();
-    out.descriptor_ = descriptor;
-    out.identity_ = Identity{status.st_dev, status.st_ino};
-    return 0;
+    return holdOrClose(descriptor, code, status, out);
 }
 
 void DirectoryHandle::removeContents() const noexcept {
