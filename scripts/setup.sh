@@ -10,7 +10,7 @@ build_packages=(
   debhelper
   cmake ninja-build pkg-config patch
   qt6-base-dev qt6-base-dev-tools qt6-l10n-tools
-  libseccomp-dev
+  libseccomp-dev libarchive-dev
   scdoc librsvg2-bin
 )
 # Only print the list, for that check.
@@ -26,7 +26,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   rar
   unrar
-  libarchive-tools
+  libarchive-tools 7zip p7zip-full
   time
   libqt6dbus6 libqt6svg6
   xvfb xauth xdg-utils desktop-file-utils shared-mime-info dbus-daemon

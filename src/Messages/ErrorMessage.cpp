@@ -85,6 +85,10 @@ ErrorMessage describe(const ExtractionError& error, const QString& archive) {
                     case Reason::noPermission:
                         message.detail = Texts::tr("You do not have permission to read “%1”.");
                         break;
+                    case Reason::unsupportedSet:
+                        message.detail = Texts::tr(
+                            "“%1” is part of a spanned zip archive, which Ostrel cannot open.");
+                        break;
                 }
                 message.detail = message.detail.arg(fromArchive(c.name));
             },
@@ -128,8 +132,17 @@ ErrorMessage describe(const ExtractionError& error, const QString& archive) {
                 message.title = Texts::tr("“%1” is not a valid RAR archive.").arg(archive);
                 message.detail = Texts::tr("The file may be incomplete or in a different format.");
             },
-            [&](const E::OutOfMemory&) {
-                message.detail = Texts::tr("There is not enough memory to unpack this archive.");
+            [&](const E::OutOfMemory& c) {
+                message.detail =
+                    c.required ? Texts::tr(
+                                     "The archive needs %1 of memory to unpack, more than "
+                                     "Ostrel may use.")
+                                     .arg(byteCount(*c.required))
+                               : Texts::tr("There is not enough memory to unpack this archive.");
+            },
+            [&](const E::UnsupportedEncryption&) {
+                message.title = Texts::tr("“%1” could not be opened.").arg(archive);
+                message.detail = Texts::tr("The archive uses encryption that Ostrel cannot open.");
             },
             [&](const E::UnsupportedFormat&) {
                 message.detail = Texts::tr(

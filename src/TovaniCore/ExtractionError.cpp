@@ -35,7 +35,8 @@ std::string describe(const ExtractionError::Case& value) {
                    [&](const E::VolumeUnreadable& c) {
                        out << "volumeUnreadable(name: ";
                        quoted(out, c.name);
-                       constexpr const char* reasons[] = {"notAFile", "empty", "noPermission"};
+                       constexpr const char* reasons[] = {"notAFile", "empty", "noPermission",
+                                                          "unsupportedSet"};
                        out << ", reason: " << reasons[static_cast<int>(c.reason)] << ')';
                    },
                    [&](const E::InsufficientSpace& c) {
@@ -62,8 +63,14 @@ std::string describe(const ExtractionError::Case& value) {
                    [&](const E::PasswordRequired&) { out << "passwordRequired"; },
                    [&](const E::WrongPassword&) { out << "wrongPassword"; },
                    [&](const E::Cancelled&) { out << "cancelled"; },
-                   [&](const E::OutOfMemory&) { out << "outOfMemory"; },
+                   [&](const E::OutOfMemory& c) {
+                       out << "outOfMemory";
+                       if (c.required) {
+                           out << "(required: " << *c.required << ')';
+                       }
+                   },
                    [&](const E::UnsupportedFormat&) { out << "unsupportedFormat"; },
+                   [&](const E::UnsupportedEncryption&) { out << "unsupportedEncryption"; },
                    [&](const E::EngineFailure&) { out << "engineFailure"; },
                    [&](const E::ConfinementFailed&) { out << "confinementFailed"; },
                },
@@ -114,11 +121,14 @@ ExtractionError ExtractionError::wrongPassword() {
 ExtractionError ExtractionError::cancelled() {
     return ExtractionError(Cancelled{});
 }
-ExtractionError ExtractionError::outOfMemory() {
-    return ExtractionError(OutOfMemory{});
+ExtractionError ExtractionError::outOfMemory(std::optional<std::uint64_t> required) {
+    return ExtractionError(OutOfMemory{required});
 }
 ExtractionError ExtractionError::unsupportedFormat() {
     return ExtractionError(UnsupportedFormat{});
+}
+ExtractionError ExtractionError::unsupportedEncryption() {
+    return ExtractionError(UnsupportedEncryption{});
 }
 ExtractionError ExtractionError::engineFailure() {
     return ExtractionError(EngineFailure{});

@@ -35,9 +35,11 @@ public:
         bool operator==(const VolumeMissing&) const = default;
     };
     // File name (last component only) of a volume that is there but cannot
-    // be read, and why. One that is not a file is never handed to the reader.
+    // be read, and why. One that is not a file is never handed to the reader;
+    // a part of a set whose kind no engine reads (a spanned zip's .z01) is
+    // named as unsupported.
     struct VolumeUnreadable {
-        enum class Reason { notAFile, empty, noPermission };
+        enum class Reason { notAFile, empty, noPermission, unsupportedSet };
         std::string name;
         Reason reason = Reason::notAFile;
         bool operator==(const VolumeUnreadable&) const = default;
@@ -78,11 +80,18 @@ public:
     struct Cancelled {
         bool operator==(const Cancelled&) const = default;
     };
+    // required: what the archive asks for (a dictionary's size), when known.
     struct OutOfMemory {
+        std::optional<std::uint64_t> required;
         bool operator==(const OutOfMemory&) const = default;
     };
     struct UnsupportedFormat {
         bool operator==(const UnsupportedFormat&) const = default;
+    };
+    // The archive is encrypted in a way no engine here can decrypt (an
+    // encrypted 7z): no password would help.
+    struct UnsupportedEncryption {
+        bool operator==(const UnsupportedEncryption&) const = default;
     };
     struct EngineFailure {
         bool operator==(const EngineFailure&) const = default;
@@ -93,10 +102,11 @@ public:
         bool operator==(const ConfinementFailed&) const = default;
     };
 
-    using Case = std::variant<Damaged, VolumeMissing, VolumeUnreadable, InsufficientSpace,
-                              DestinationNotWritable, UnsafePath, WriteFailed, CannotOpen,
-                              NotAnArchive, PasswordRequired, WrongPassword, Cancelled, OutOfMemory,
-                              UnsupportedFormat, EngineFailure, ConfinementFailed>;
+    using Case =
+        std::variant<Damaged, VolumeMissing, VolumeUnreadable, InsufficientSpace,
+                     DestinationNotWritable, UnsafePath, WriteFailed, CannotOpen, NotAnArchive,
+                     PasswordRequired, WrongPassword, Cancelled, OutOfMemory, UnsupportedFormat,
+                     UnsupportedEncryption, EngineFailure, ConfinementFailed>;
 
     explicit ExtractionError(Case value);
 
@@ -114,8 +124,10 @@ public:
     [[nodiscard]] static ExtractionError passwordRequired();
     [[nodiscard]] static ExtractionError wrongPassword();
     [[nodiscard]] static ExtractionError cancelled();
-    [[nodiscard]] static ExtractionError outOfMemory();
+    [[nodiscard]] static ExtractionError outOfMemory(
+        std::optional<std::uint64_t> required = std::nullopt);
     [[nodiscard]] static ExtractionError unsupportedFormat();
+    [[nodiscard]] static ExtractionError unsupportedEncryption();
     [[nodiscard]] static ExtractionError engineFailure();
     [[nodiscard]] static ExtractionError confinementFailed();
 
