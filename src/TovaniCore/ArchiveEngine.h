@@ -23,6 +23,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "TovaniCore/ArchiveEntry.h"
 #include "TovaniCore/ArchiveEntrySink.h"
@@ -43,6 +44,19 @@ namespace tovani {
 class TOVANI_EXPORT ArchiveEngine {
 public:
     virtual ~ArchiveEngine() = default;
+
+    // The file of the set's first volume for any of its volumes, from names
+    // alone: file unchanged when it is no volume of a set this engine knows,
+    // or already the first. The result may not exist.
+    virtual std::filesystem::path firstVolume(const std::filesystem::path& file) const {
+        return file;
+    }
+    // volume, then each following volume of its set that exists, in order:
+    // the only files a reading that starts at volume may use.
+    virtual std::vector<std::filesystem::path> volumesFrom(
+        const std::filesystem::path& volume) const {
+        return {volume};
+    }
 
     // archive: the file to open (for a set, the volume to open).
     // Every implementation gives cancellation the same default.

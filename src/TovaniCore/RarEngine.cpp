@@ -307,4 +307,12 @@ void RarEngine::extract(const fs::path& archive, const std::optional<std::string
     }
 }
 
+fs::path RarEngine::firstVolume(const fs::path& file) const {
+    return VolumeResolver::firstVolume(file);
+}
+
+std::vector<fs::path> RarEngine::volumesFrom(const fs::path& volume) const {
+    return VolumeResolver::volumesFrom(volume);
+}
+
 }  // namespace tovani

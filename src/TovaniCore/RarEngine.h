@@ -21,6 +21,9 @@ public:
     // this library (tests use a build with fault switches).
     explicit RarEngine(std::filesystem::path decoder);
 
+    std::filesystem::path firstVolume(const std::filesystem::path& file) const override;
+    std::vector<std::filesystem::path> volumesFrom(
+        const std::filesystem::path& volume) const override;
     ArchiveListing list(const std::filesystem::path& archive,
                         const std::optional<std::string>& password,
                         const Cancellation& cancellation = Cancellation::never()) const override;
