@@ -16,6 +16,8 @@ set(tovani_core_public_headers
     ExtractionProgress.h
     ExtractionResult.h
     Extractor.h
+    LibarchiveEngine.h
+    MissingConfinement.h
     Overloaded.h
     PasswordRequest.h
     RarEngine.h

@@ -216,6 +216,12 @@ void ExtractionQueue::finish(const QPointer<ExtractionQueue>& queue, const Job& 
         return;
     }
     self->current_.reset();
+    // The app's log is where a kernel without a confinement layer shows.
+    if (const ExtractionResult* result = outcome.result();
+        result != nullptr && result->missingConfinement().any()) {
+        qInfo("%s was read without %s, which this system does not offer",
+              job.archive.filename().c_str(), result->missingConfinement().describe().c_str());
+    }
     if (ExtractionQueueDelegate* receiver = self->delegate()) {
         receiver->didFinish(*self, job.archive, job.options, outcome);
     }

@@ -4,7 +4,7 @@ namespace tovani {
 
 const char* const CommandLineOptions::usage =
     "usage: ostrel-extract [--always-create-folder] [--destination DIR]\n"
-    "                      [--password-file FILE] [--quiet] ARCHIVE...\n";
+    "                      [--password-file FILE] [--quiet] [--verbose] ARCHIVE...\n";
 
 std::optional<CommandLineOptions> CommandLineOptions::parse(
     const std::vector<std::string>& arguments) {
@@ -23,6 +23,8 @@ std::optional<CommandLineOptions> CommandLineOptions::parse(
             options.help = true;
         } else if (argument == "--quiet") {
             options.quiet = true;
+        } else if (argument == "--verbose") {
+            options.verbose = true;
         } else if (argument == "--destination" && hasValue) {
             options.destination = arguments[++i];
         } else if (argument == "--password-file" && hasValue) {

@@ -2,7 +2,7 @@
 // arguments.
 //
 //   ostrel-extract [--always-create-folder] [--destination DIR]
-//                  [--password-file FILE] [--quiet] ARCHIVE...
+//                  [--password-file FILE] [--quiet] [--verbose] ARCHIVE...
 //
 //   auto parsed = CommandLineOptions::parse({"--quiet", "a.rar"});
 //   if (!parsed) { std::cerr << CommandLineOptions::usage; return 2; }
@@ -20,6 +20,8 @@ struct CommandLineOptions {
     std::optional<std::filesystem::path> destination;
     std::optional<std::filesystem::path> passwordFile;
     bool quiet = false;
+    // Also says on standard error which confinement layers the kernel lacks.
+    bool verbose = false;
     // --help (or -h): the usage is asked for, nothing is extracted.
     bool help = false;
     std::vector<std::string> archives;

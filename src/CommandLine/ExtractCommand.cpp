@@ -106,6 +106,11 @@ bool ExtractCommand::extractOne(const std::string& argument, const fs::path& arc
         ExtractionResult result = extractor.extract(opened, extractionOptions, handlers);
         line.clear();
         printLine(stdout, terminalSafe(result.output().string()));
+        if (options_.verbose && result.missingConfinement().any()) {
+            printLine(stderr, terminalSafe(argument + ": read without " +
+                                           result.missingConfinement().describe() +
+                                           ", which this system does not offer"));
+        }
         // A message of several lines: its names are made safe one by one.
         if (auto skipped =
                 skippedEntriesMessage(withTerminalSafePaths(result.skipped()),

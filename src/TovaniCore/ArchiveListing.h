@@ -1,6 +1,7 @@
 // ArchiveListing is the result of listing an archive: its flags, every entry
 // in archive order, and the volume files involved (the opened file first,
-// then each further volume in the order visited).
+// then each further volume in the order visited), and the confinement layers
+// its reader ran without.
 //
 //   ArchiveListing listing = engine.list(archive, std::nullopt);
 //   for (const ArchiveEntry& e : listing.entries) { ... }
@@ -11,6 +12,7 @@
 
 #include "TovaniCore/ArchiveEntry.h"
 #include "TovaniCore/ArchiveInfo.h"
+#include "TovaniCore/MissingConfinement.h"
 
 namespace tovani {
 
@@ -18,6 +20,7 @@ struct ArchiveListing {
     ArchiveInfo info;
     std::vector<ArchiveEntry> entries;
     std::vector<std::filesystem::path> files;
+    MissingConfinement missingConfinement;
 
     bool operator==(const ArchiveListing&) const = default;
 };

@@ -342,7 +342,8 @@ ExtractionResult Extractor::extract(const fs::path& archive, const ExtractionOpt
     }
     fs::path output =
         moveIntoPlace(workspace, rootName, staged, destinationHandle, destination, options);
-    return ExtractionResult(std::move(output), std::move(staged.skipped), facts.listing.files);
+    return ExtractionResult(std::move(output), std::move(staged.skipped), facts.listing.files,
+                            facts.listing.missingConfinement);
 }
 
 }  // namespace tovani

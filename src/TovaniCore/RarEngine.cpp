@@ -173,16 +173,18 @@ public:
     }
 
     // The archive flags, or the failure to open.
-    ArchiveInfo open() {
+    ArchiveInfo open() { return opened().first; }
+    std::pair<ArchiveInfo, MissingConfinement> opened() {
         DecoderReader::Message message = next();
         if (auto* finished = std::get_if<DecoderProtocol::Finished>(&message)) {
             // No handle was left to ask which volume was missing.
             throw errorFromStatus(finished->status, nullptr, std::string());
         }
-        const DecoderProtocol::ArchiveFlags& flags =
-            std::get<DecoderProtocol::Opened>(message).flags;
-        return ArchiveInfo{flags.isVolume, flags.isFirstVolume, flags.isSolid,
-                           flags.hasEncryptedHeaders};
+        const auto& [flags, absent] = std::get<DecoderProtocol::Opened>(message);
+        return {ArchiveInfo{flags.isVolume, flags.isFirstVolume, flags.isSolid,
+                            flags.hasEncryptedHeaders},
+                MissingConfinement{absent.fileSystemRules, absent.systemCallFilter,
+                                   absent.addressSpaceLimit}};
     }
 
     // Ends the call: throws the failure, or returns the archive's files (the
@@ -243,7 +245,7 @@ ArchiveListing RarEngine::scan(const fs::path& archive, const std::optional<std:
                                const std::function<void(const ArchiveEntry&)>& visit,
                                const Cancellation& cancellation) const {
     DecoderCall call(decoderProgram(decoder_), archive, false, password, cancellation);
-    const ArchiveInfo info = call.open();
+    const auto [info, missing] = call.opened();
     // Only the last entry is kept: a failure while reading it names it.
     std::optional<ArchiveEntry> last;
     for (;;) {
@@ -255,7 +257,7 @@ ArchiveListing RarEngine::scan(const fs::path& archive, const std::optional<std:
         }
         const auto& finished = std::get<DecoderProtocol::Finished>(message);
         std::vector<fs::path> files = call.finish(finished, last ? &*last : nullptr);
-        return ArchiveListing{info, {}, std::move(files)};
+        return ArchiveListing{info, {}, std::move(files), missing};
     }
 }
 

@@ -65,9 +65,9 @@ TEST_F(ExtractCommandTest, UsageErrorsExitTwoAndExtractNothing) {
     writeRar5(dir / "a.rar", {StoredEntry::file("a.txt", "a")});
     const std::string usage =
         "usage: ostrel-extract [--always-create-folder] [--destination DIR]\n"
-        "                      [--password-file FILE] [--quiet] ARCHIVE...\n";
+        "                      [--password-file FILE] [--quiet] [--verbose] ARCHIVE...\n";
     for (const std::vector<std::string>& arguments : std::vector<std::vector<std::string>>{
-             {}, {"--verbose", "a.rar"}, {"--quiet"}, {"a.rar", "--destination"}}) {
+             {}, {"--loud", "a.rar"}, {"--quiet"}, {"a.rar", "--destination"}}) {
         ToolProcess::Result run = this->run(arguments);
         EXPECT_EQ(run.exitCode, 2);
         EXPECT_EQ(run.out, "");

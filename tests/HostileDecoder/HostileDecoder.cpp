@@ -4,6 +4,7 @@
 // engine passes on for tests, OSTREL_DECODER_TEST_FAULT:
 //
 //   foreign-volume:PATH  a good answer that names PATH as a volume it read
+//   absent-layers        a good answer from a kernel without any confinement layer
 //   deep-path:LEVELS     a folder LEVELS levels deep ("d/d/…/d")
 //   oversized            a 5-byte file that delivers 10 bytes
 //   undersized           a 10-byte file that delivers 5 bytes
@@ -86,8 +87,8 @@ void finish(MessageWriter& out, std::vector<std::string> volumes = {}) {
     out.flush();
 }
 
-void opened(MessageWriter& out) {
-    out.send(MessageType::opened, DecoderProtocol::encode(DecoderProtocol::Opened{}));
+void opened(MessageWriter& out, const DecoderProtocol::AbsentLayers& absent = {}) {
+    out.send(MessageType::opened, DecoderProtocol::encode(DecoderProtocol::Opened{{}, absent}));
 }
 
 // Starts threads that wait forever, until the system refuses one.
@@ -128,6 +129,10 @@ int main() {
         opened(out);
         entry(out, file("a.txt", 5), "alpha");
         finish(out, {argument});
+    } else if (mode == "absent-layers") {
+        opened(out, {true, true, true});
+        entry(out, file("a.txt", 5), "alpha");
+        finish(out);
     } else if (mode == "deep-path") {
         std::string path = "d";
         for (int level = 1; level < std::atoi(argument.c_str()); ++level) {

@@ -99,6 +99,19 @@ TEST_F(HostileDecoder, NamingTheUsersFilesAsVolumesFailsTheJobAndTrashesNothing)
     }
 }
 
+// A kernel without a layer is no reason to refuse, but the result says so;
+// this machine's kernel has them all, so the real decoder reports none.
+TEST_F(HostileDecoder, ALayerTheKernelLacksIsReportedWithTheResult) {
+    const Result lacking = attack("absent-layers");
+    ASSERT_TRUE(std::holds_alternative<ExtractionResult>(lacking)) << describe(lacking);
+    EXPECT_EQ(std::get<ExtractionResult>(lacking).missingConfinement().describe(),
+              "file-system rules (Landlock), system-call filter (seccomp), address-space limit");
+    fs::remove(dir / "a.txt");
+    const Result real = extractWith(OSTREL_DECODER_TEST_PATH, dir / "a.rar");
+    ASSERT_TRUE(std::holds_alternative<ExtractionResult>(real)) << describe(real);
+    EXPECT_FALSE(std::get<ExtractionResult>(real).missingConfinement().any());
+}
+
 // The decoder's list can only pick from the set resolved for the job.
 TEST_F(HostileDecoder, AVolumeOfTheResolvedSetIsTakenAsTheSetsOwnPath) {
     testing::writeFile(dir / "x.part1.rar", testing::readFile(dir / "a.rar"));
