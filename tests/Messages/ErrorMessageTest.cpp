@@ -146,6 +146,110 @@ TEST(ErrorMessage, ArchiveNameIsInsertedAsItStands) {
               "“%1 ☃.rar” is not a valid RAR archive.");
 }
 
+// The two texts that name the format follow the archive's name: RAR names
+// keep the RAR texts, other formats are named, and a name that claims no
+// format gets texts that name none.
+TEST(ErrorMessage, FormatTextsNameTheFormatTheArchivesNameClaims) {
+    const std::string rarTitle = " is not a valid RAR archive.";
+    const std::string rarDetail =
+        "The archive uses a newer RAR format that this version cannot unpack.";
+    const struct {
+        QString name;
+        std::string title;  // after the quoted name
+        std::string unsupportedDetail;
+    } cases[] = {
+        {"Photos.rar", rarTitle, rarDetail},
+        {"PHOTOS.RAR", rarTitle, rarDetail},
+        {"Photos.part2.rar", rarTitle, rarDetail},
+        {"Photos.001.rar", rarTitle, rarDetail},
+        {"Photos.r00", rarTitle, rarDetail},
+        {"Photos.R17", rarTitle, rarDetail},
+        {"Photos.s03", rarTitle, rarDetail},
+        {"Photos.zip", " is not a valid zip archive.",
+         "This zip archive uses a method that this version cannot unpack."},
+        {"Photos.ZIP", " is not a valid zip archive.",
+         "This zip archive uses a method that this version cannot unpack."},
+        {"Photos.zip.001", " is not a valid zip archive.",
+         "This zip archive uses a method that this version cannot unpack."},
+        {"Photos.z01", " is not a valid zip archive.",
+         "This zip archive uses a method that this version cannot unpack."},
+        {"Photos.7z", " is not a valid 7z archive.",
+         "This 7z archive uses a method that this version cannot unpack."},
+        {"Photos.7z.002", " is not a valid 7z archive.",
+         "This 7z archive uses a method that this version cannot unpack."},
+        {"Photos.tar", " is not a valid tar archive.",
+         "This tar archive uses a method that this version cannot unpack."},
+        {"Photos.tar.gz", " is not a valid tar.gz archive.",
+         "This tar.gz archive uses a method that this version cannot unpack."},
+        {"Photos.TGZ", " is not a valid tar.gz archive.",
+         "This tar.gz archive uses a method that this version cannot unpack."},
+        {"Photos.tar.bz2", " is not a valid tar.bz2 archive.",
+         "This tar.bz2 archive uses a method that this version cannot unpack."},
+        {"Photos.tbz2", " is not a valid tar.bz2 archive.",
+         "This tar.bz2 archive uses a method that this version cannot unpack."},
+        {"Photos.tar.xz", " is not a valid tar.xz archive.",
+         "This tar.xz archive uses a method that this version cannot unpack."},
+        {"Photos.txz", " is not a valid tar.xz archive.",
+         "This tar.xz archive uses a method that this version cannot unpack."},
+        {"Photos.tar.zst", " is not a valid tar.zst archive.",
+         "This tar.zst archive uses a method that this version cannot unpack."},
+        {"Photos.tar.lz4", " is not a valid tar.lz4 archive.",
+         "This tar.lz4 archive uses a method that this version cannot unpack."},
+        {"Photos.tar.lzma", " is not a valid tar.lzma archive.",
+         "This tar.lzma archive uses a method that this version cannot unpack."},
+        {"Photos.cpio", " is not a valid cpio archive.",
+         "This cpio archive uses a method that this version cannot unpack."},
+        {"notes.txt.gz", " is not a valid gzip file.",
+         "This gzip file uses a method that this version cannot unpack."},
+        {"notes.txt.bz2", " is not a valid bzip2 file.",
+         "This bzip2 file uses a method that this version cannot unpack."},
+        {"notes.txt.xz", " is not a valid xz file.",
+         "This xz file uses a method that this version cannot unpack."},
+        {"notes.txt.lzma", " is not a valid lzma file.",
+         "This lzma file uses a method that this version cannot unpack."},
+        {"notes.txt.zst", " is not a valid zstd file.",
+         "This zstd file uses a method that this version cannot unpack."},
+        {"notes.txt.lz4", " is not a valid lz4 file.",
+         "This lz4 file uses a method that this version cannot unpack."},
+        // Names that claim no format Ostrel opens, or only look close to one.
+        {"Photos", " is not an archive that Ostrel can open.",
+         "The archive uses a format that this version cannot unpack."},
+        {"Photos.rar.txt", " is not an archive that Ostrel can open.",
+         "The archive uses a format that this version cannot unpack."},
+        {"Photos.rarx", " is not an archive that Ostrel can open.",
+         "The archive uses a format that this version cannot unpack."},
+        {"Photos.r7", " is not an archive that Ostrel can open.",
+         "The archive uses a format that this version cannot unpack."},
+        {"Photos.tar.gz.part", " is not an archive that Ostrel can open.",
+         "The archive uses a format that this version cannot unpack."},
+        {"Photos.zip/", " is not an archive that Ostrel can open.",
+         "The archive uses a format that this version cannot unpack."},
+        {"", " is not an archive that Ostrel can open.",
+         "The archive uses a format that this version cannot unpack."},
+        // Only the last component of a path counts.
+        {"backup.zip/Photos", " is not an archive that Ostrel can open.",
+         "The archive uses a format that this version cannot unpack."},
+    };
+    for (const auto& c : cases) {
+        const std::string quoted = "“" + c.name.toStdString() + "”";
+        EXPECT_EQ(texts(ExtractionError::notAnArchive(), c.name),
+                  (Texts{quoted + c.title, "The file may be incomplete or in a different format.",
+                         false}))
+            << c.name.toStdString();
+        EXPECT_EQ(texts(ExtractionError::unsupportedFormat(), c.name),
+                  (Texts{"“" + c.name.toStdString() + "” could not be extracted.",
+                         c.unsupportedDetail, false}))
+            << c.name.toStdString();
+    }
+}
+
+TEST(ErrorMessage, ANameThatLooksLikeAPlaceholderIsNotFilledWithTheFormat) {
+    EXPECT_EQ(texts(ExtractionError::notAnArchive(), "%2 %1.zip").title,
+              "“%2 %1.zip” is not a valid zip archive.");
+    EXPECT_EQ(texts(ExtractionError::notAnArchive(), "%2.gz").title,
+              "“%2.gz” is not a valid gzip file.");
+}
+
 TEST_F(ErrorMessageWithLocale, InsufficientSpaceFormatsBothCounts) {
     const std::string title = "There is not enough free space to extract “Photos.rar”.";
     EXPECT_EQ(texts(ExtractionError::insufficientSpace(1'234'567'890, 350)),
