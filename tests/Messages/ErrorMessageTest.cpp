@@ -150,96 +150,70 @@ TEST(ErrorMessage, ArchiveNameIsInsertedAsItStands) {
 // keep the RAR texts, other formats are named, and a name that claims no
 // format gets texts that name none.
 TEST(ErrorMessage, FormatTextsNameTheFormatTheArchivesNameClaims) {
-    const std::string rarTitle = " is not a valid RAR archive.";
-    const std::string rarDetail =
-        "The archive uses a newer RAR format that this version cannot unpack.";
+    // What the texts call the file: "RAR" for the RAR texts, "" for the
+    // texts that name no format.
     const struct {
         QString name;
-        std::string title;  // after the quoted name
-        std::string unsupportedDetail;
+        std::string called;
     } cases[] = {
-        {"Photos.rar", rarTitle, rarDetail},
-        {"PHOTOS.RAR", rarTitle, rarDetail},
-        {"Photos.part2.rar", rarTitle, rarDetail},
-        {"Photos.001.rar", rarTitle, rarDetail},
-        {"Photos.r00", rarTitle, rarDetail},
-        {"Photos.R17", rarTitle, rarDetail},
-        {"Photos.s03", rarTitle, rarDetail},
-        {"Photos.zip", " is not a valid zip archive.",
-         "This zip archive uses a method that this version cannot unpack."},
-        {"Photos.ZIP", " is not a valid zip archive.",
-         "This zip archive uses a method that this version cannot unpack."},
-        {"Photos.zip.001", " is not a valid zip archive.",
-         "This zip archive uses a method that this version cannot unpack."},
-        {"Photos.z01", " is not a valid zip archive.",
-         "This zip archive uses a method that this version cannot unpack."},
-        {"Photos.7z", " is not a valid 7z archive.",
-         "This 7z archive uses a method that this version cannot unpack."},
-        {"Photos.7z.002", " is not a valid 7z archive.",
-         "This 7z archive uses a method that this version cannot unpack."},
-        {"Photos.tar", " is not a valid tar archive.",
-         "This tar archive uses a method that this version cannot unpack."},
-        {"Photos.tar.gz", " is not a valid tar.gz archive.",
-         "This tar.gz archive uses a method that this version cannot unpack."},
-        {"Photos.TGZ", " is not a valid tar.gz archive.",
-         "This tar.gz archive uses a method that this version cannot unpack."},
-        {"Photos.tar.bz2", " is not a valid tar.bz2 archive.",
-         "This tar.bz2 archive uses a method that this version cannot unpack."},
-        {"Photos.tbz2", " is not a valid tar.bz2 archive.",
-         "This tar.bz2 archive uses a method that this version cannot unpack."},
-        {"Photos.tar.xz", " is not a valid tar.xz archive.",
-         "This tar.xz archive uses a method that this version cannot unpack."},
-        {"Photos.txz", " is not a valid tar.xz archive.",
-         "This tar.xz archive uses a method that this version cannot unpack."},
-        {"Photos.tar.zst", " is not a valid tar.zst archive.",
-         "This tar.zst archive uses a method that this version cannot unpack."},
-        {"Photos.tar.lz4", " is not a valid tar.lz4 archive.",
-         "This tar.lz4 archive uses a method that this version cannot unpack."},
-        {"Photos.tar.lzma", " is not a valid tar.lzma archive.",
-         "This tar.lzma archive uses a method that this version cannot unpack."},
-        {"Photos.cpio", " is not a valid cpio archive.",
-         "This cpio archive uses a method that this version cannot unpack."},
-        {"notes.txt.gz", " is not a valid gzip file.",
-         "This gzip file uses a method that this version cannot unpack."},
-        {"notes.txt.bz2", " is not a valid bzip2 file.",
-         "This bzip2 file uses a method that this version cannot unpack."},
-        {"notes.txt.xz", " is not a valid xz file.",
-         "This xz file uses a method that this version cannot unpack."},
-        {"notes.txt.lzma", " is not a valid lzma file.",
-         "This lzma file uses a method that this version cannot unpack."},
-        {"notes.txt.zst", " is not a valid zstd file.",
-         "This zstd file uses a method that this version cannot unpack."},
-        {"notes.txt.lz4", " is not a valid lz4 file.",
-         "This lz4 file uses a method that this version cannot unpack."},
+        {"Photos.rar", "RAR"},
+        {"PHOTOS.RAR", "RAR"},
+        {"Photos.part2.rar", "RAR"},
+        {"Photos.001.rar", "RAR"},
+        {"Photos.r00", "RAR"},
+        {"Photos.R17", "RAR"},
+        {"Photos.s03", "RAR"},
+        {"Photos.zip", "zip archive"},
+        {"Photos.ZIP", "zip archive"},
+        {"Photos.zip.001", "zip archive"},
+        {"Photos.z01", "zip archive"},
+        {"Photos.7z", "7z archive"},
+        {"Photos.7z.002", "7z archive"},
+        {"Photos.tar", "tar archive"},
+        {"Photos.tar.gz", "tar.gz archive"},
+        {"Photos.TGZ", "tar.gz archive"},
+        {"Photos.tar.bz2", "tar.bz2 archive"},
+        {"Photos.tbz2", "tar.bz2 archive"},
+        {"Photos.tar.xz", "tar.xz archive"},
+        {"Photos.txz", "tar.xz archive"},
+        {"Photos.tar.zst", "tar.zst archive"},
+        {"Photos.tar.lz4", "tar.lz4 archive"},
+        {"Photos.tar.lzma", "tar.lzma archive"},
+        {"Photos.cpio", "cpio archive"},
+        {"notes.txt.gz", "gzip file"},
+        {"notes.txt.bz2", "bzip2 file"},
+        {"notes.txt.xz", "xz file"},
+        {"notes.txt.lzma", "lzma file"},
+        {"notes.txt.zst", "zstd file"},
+        {"notes.txt.lz4", "lz4 file"},
         // Names that claim no format Ostrel opens, or only look close to one.
-        {"Photos", " is not an archive that Ostrel can open.",
-         "The archive uses a format that this version cannot unpack."},
-        {"Photos.rar.txt", " is not an archive that Ostrel can open.",
-         "The archive uses a format that this version cannot unpack."},
-        {"Photos.rarx", " is not an archive that Ostrel can open.",
-         "The archive uses a format that this version cannot unpack."},
-        {"Photos.r7", " is not an archive that Ostrel can open.",
-         "The archive uses a format that this version cannot unpack."},
-        {"Photos.tar.gz.part", " is not an archive that Ostrel can open.",
-         "The archive uses a format that this version cannot unpack."},
-        {"Photos.zip/", " is not an archive that Ostrel can open.",
-         "The archive uses a format that this version cannot unpack."},
-        {"", " is not an archive that Ostrel can open.",
-         "The archive uses a format that this version cannot unpack."},
+        {"Photos", ""},
+        {"Photos.rar.txt", ""},
+        {"Photos.rarx", ""},
+        {"Photos.r7", ""},
+        {"Photos.tar.gz.part", ""},
+        {"Photos.zip/", ""},
+        {"", ""},
         // Only the last component of a path counts.
-        {"backup.zip/Photos", " is not an archive that Ostrel can open.",
-         "The archive uses a format that this version cannot unpack."},
+        {"backup.zip/Photos", ""},
     };
     for (const auto& c : cases) {
-        const std::string quoted = "“" + c.name.toStdString() + "”";
+        const std::string name = c.name.toStdString();
+        std::string title = "“" + name + "” is not a valid " + c.called + ".";
+        std::string detail = "This " + c.called + " uses a method that this version cannot unpack.";
+        if (c.called == "RAR") {
+            title = "“" + name + "” is not a valid RAR archive.";
+            detail = "The archive uses a newer RAR format that this version cannot unpack.";
+        } else if (c.called.empty()) {
+            title = "“" + name + "” is not an archive that Ostrel can open.";
+            detail = "The archive uses a format that this version cannot unpack.";
+        }
         EXPECT_EQ(texts(ExtractionError::notAnArchive(), c.name),
-                  (Texts{quoted + c.title, "The file may be incomplete or in a different format.",
-                         false}))
-            << c.name.toStdString();
+                  (Texts{title, "The file may be incomplete or in a different format.", false}))
+            << name;
         EXPECT_EQ(texts(ExtractionError::unsupportedFormat(), c.name),
-                  (Texts{"“" + c.name.toStdString() + "” could not be extracted.",
-                         c.unsupportedDetail, false}))
-            << c.name.toStdString();
+                  (Texts{"“" + name + "” could not be extracted.", detail, false}))
+            << name;
     }
 }
 
