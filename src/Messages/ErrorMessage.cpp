@@ -8,6 +8,7 @@
 #include <limits>
 
 #include "Messages/ByteCountFormatter.h"
+#include "Messages/NamedFormat.h"
 #include "TovaniCore/ExtractionError.h"
 #include "TovaniCore/Overloaded.h"
 
@@ -43,6 +44,46 @@ QString byteCount(std::uint64_t bytes) {
 
 QString systemMessage(std::int32_t code) {
     return QString::fromLocal8Bit(std::strerror(code));
+}
+
+// The texts that name a format go by the archive's name: the RAR texts for
+// RAR names, the format's own name for the others, and none for a name that
+// claims no format Ostrel opens.
+QString notAnArchiveTitle(const QString& archive) {
+    const NamedFormat format = namedFormat(archive);
+    switch (format.kind) {
+        case NamedFormat::Kind::rar:
+            return Texts::tr("“%1” is not a valid RAR archive.").arg(archive);
+        case NamedFormat::Kind::archive:
+            //: %2 is the archive format as its file name says, e.g. "zip", "7z", "tar.gz".
+            return Texts::tr("“%1” is not a valid %2 archive.").arg(archive, format.name);
+        case NamedFormat::Kind::compressedFile:
+            //: %2 is the compression format as the file name says, e.g. "gzip", "xz", "zstd".
+            return Texts::tr("“%1” is not a valid %2 file.").arg(archive, format.name);
+        case NamedFormat::Kind::unknown:
+            break;
+    }
+    return Texts::tr("“%1” is not an archive that Ostrel can open.").arg(archive);
+}
+
+QString unsupportedFormatDetail(const QString& archive) {
+    const NamedFormat format = namedFormat(archive);
+    switch (format.kind) {
+        case NamedFormat::Kind::rar:
+            return Texts::tr(
+                "The archive uses a newer RAR format that this version cannot unpack.");
+        case NamedFormat::Kind::archive:
+            //: %1 is the archive format as its file name says, e.g. "zip", "7z", "tar.gz".
+            return Texts::tr("This %1 archive uses a method that this version cannot unpack.")
+                .arg(format.name);
+        case NamedFormat::Kind::compressedFile:
+            //: %1 is the compression format as the file name says, e.g. "gzip", "xz", "zstd".
+            return Texts::tr("This %1 file uses a method that this version cannot unpack.")
+                .arg(format.name);
+        case NamedFormat::Kind::unknown:
+            break;
+    }
+    return Texts::tr("The archive uses a format that this version cannot unpack.");
 }
 
 ErrorMessage describe(const ExtractionError& error, const QString& archive) {
@@ -129,7 +170,7 @@ ErrorMessage describe(const ExtractionError& error, const QString& archive) {
                     "Check that the file still exists and that you have permission to read it.");
             },
             [&](const E::NotAnArchive&) {
-                message.title = Texts::tr("“%1” is not a valid RAR archive.").arg(archive);
+                message.title = notAnArchiveTitle(archive);
                 message.detail = Texts::tr("The file may be incomplete or in a different format.");
             },
             [&](const E::OutOfMemory& c) {
@@ -144,10 +185,7 @@ ErrorMessage describe(const ExtractionError& error, const QString& archive) {
                 message.title = Texts::tr("“%1” could not be opened.").arg(archive);
                 message.detail = Texts::tr("The archive uses encryption that Ostrel cannot open.");
             },
-            [&](const E::UnsupportedFormat&) {
-                message.detail = Texts::tr(
-                    "The archive uses a newer RAR format that this version cannot unpack.");
-            },
+            [&](const E::UnsupportedFormat&) { message.detail = unsupportedFormatDetail(archive); },
             [&](const E::ConfinementFailed&) {
                 message.detail = Texts::tr(
                     "The archive was not opened: its reader could not be shut off from your "

@@ -22,8 +22,10 @@ struct ErrorMessage {
     bool operator==(const ErrorMessage&) const = default;
 };
 
-// archiveName is the file name of the archive (the set's first volume). An
-// error that is not an ExtractionError is described by its own what() text.
+// archiveName is the file name of the archive (the set's first volume); where
+// a text names the format, it is the one that name claims (see NamedFormat):
+// "“a.zip” is not a valid zip archive.", while RAR names keep the RAR texts.
+// An error that is not an ExtractionError is described by its own what() text.
 ErrorMessage errorMessage(const std::exception& error, const QString& archiveName);
 
 }  // namespace tovani

@@ -2,6 +2,7 @@
 
 #include <QProcess>
 #include <QTimer>
+#include <algorithm>
 #include <memory>
 
 namespace tovani {
@@ -12,7 +13,15 @@ DefaultAppStatus::DefaultAppStatus(QString desktopId, QString xdgMimeProgram,
       desktopId_(std::move(desktopId)),
       program_(std::move(xdgMimeProgram)),
       toolTimeout_(toolTimeout) {
+    for (const ArchiveType& type : archiveTypes()) {
+        typeStatuses_.append({type, false, QString()});
+    }
     refresh();
+}
+
+bool DefaultAppStatus::isDefaultForAll() const {
+    return std::all_of(typeStatuses_.begin(), typeStatuses_.end(),
+                       [](const TypeStatus& status) { return status.isDefault; });
 }
 
 DefaultAppStatus::~DefaultAppStatus() {

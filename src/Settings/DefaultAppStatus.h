@@ -1,19 +1,28 @@
 // DefaultAppStatus tells whether Ostrel is the desktop's default application
-// for RAR archives and, when another application is, which one; on request it
-// makes Ostrel the default. The desktop's own record (read and written with
-// xdg-mime, never blocking the caller) is the only source of truth.
+// for RAR archives and, when another application is, which one; the same for
+// each of the other archive types it opens (ArchiveTypes). On request it makes
+// Ostrel the default for RAR, or for every one of those types. The desktop's
+// own record (read and written with xdg-mime, never blocking the caller) is
+// the only source of truth.
 //
 //   auto* status = new DefaultAppStatus(window);   // refreshes at once
 //   QObject::connect(status, &DefaultAppStatus::refreshed, label,
 //                    [=] { label->setText(status->currentHandlerName()); });
 //   if (!status->isDefault()) status->makeDefault();  // a refresh follows
+//   for (const auto& type : status->typeStatuses()) {
+//       qDebug() << readableName(type.type) << type.isDefault << type.handlerName;
+//   }
+//   if (!status->isDefaultForAll()) status->makeDefaultForAll();
 #pragma once
 
+#include <QList>
 #include <QObject>
 #include <QString>
 #include <QStringList>
 #include <chrono>
 #include <functional>
+
+#include "Settings/ArchiveTypes.h"
 
 namespace tovani {
 
@@ -23,7 +32,8 @@ class DefaultAppStatus : public QObject {
     Q_PROPERTY(QString currentHandlerName READ currentHandlerName NOTIFY currentHandlerNameChanged)
 
 public:
-    // The MIME type of RAR archives, and the older names the same content goes by.
+    // The MIME type of RAR archives, and the older names the same content
+    // goes by; the first of archiveTypes().
     static inline const QString archiveType = QStringLiteral("application/vnd.rar");
     static inline const QStringList archiveTypeAliases = {
         QStringLiteral("application/x-rar"), QStringLiteral("application/x-rar-compressed")};
@@ -51,30 +61,50 @@ public:
     QString currentHandlerName() const { return currentHandlerName_; }
     const QString& desktopId() const { return desktopId_; }
 
+    // What the desktop records for one archive type, judged as for RAR above.
+    struct TypeStatus {
+        ArchiveType type;
+        bool isDefault = false;
+        QString handlerName;  // as currentHandlerName(), for this type
+    };
+    // One per archiveTypes(), in that order, RAR first; "not the default, no
+    // handler" for each until the first refresh has been applied.
+    const QList<TypeStatus>& typeStatuses() const { return typeStatuses_; }
+    // True once a refresh has read that this application is the default for
+    // every archive type.
+    bool isDefaultForAll() const;
+
 public slots:
-    // Asks for the current default; both fields are assigned when the answer
-    // arrives. When several refreshes overlap, only the last one started
-    // is applied. A missing, failing or hanging tool reads as "not the
-    // default, no handler".
+    // Asks for the current default of every archive type at once; both
+    // fields and the type statuses are assigned when the last answer arrives.
+    // When several refreshes overlap, only the last one started is applied. A
+    // missing, failing or hanging tool reads as "not the default, no handler"
+    // for the type it was asked about.
     void refresh();
     // Asks for this application to become the default for RAR archives; when
     // the request has completed, successful or not, refresh() runs. Requests
-    // run one after another.
+    // of both kinds run one after another.
     void makeDefault();
+    // The same for every archive type and each of its aliases, in one request.
+    void makeDefaultForAll();
 
 signals:
     // Emitted before each assignment of a field, also when its value stays.
     void aboutToChange();
     void isDefaultChanged(bool isDefault);
     void currentHandlerNameChanged(const QString& name);
-    // Emitted after a refresh's answer has been applied to both fields.
+    // Emitted after a refresh's answers have been applied to both fields and
+    // to the type statuses.
     void refreshed();
 
 private:
     using Completion = std::function<void(bool succeeded, const QByteArray& output)>;
 
     void runTool(const QStringList& arguments, QObject* owner, Completion completion) const;
-    void apply(const QString& handlerId);
+    // handlerIds holds the answer for each of archiveTypes(), in order.
+    void apply(const QStringList& handlerIds);
+    TypeStatus judge(const ArchiveType& type, const QString& handlerId) const;
+    void request(QStringList mimeTypes);
     void startNextRequest();
     void setIsDefault(bool value);
     void setCurrentHandlerName(const QString& value);
@@ -84,9 +114,10 @@ private:
     std::chrono::milliseconds toolTimeout_;
     bool isDefault_ = false;
     QString currentHandlerName_;
+    QList<TypeStatus> typeStatuses_;
     quint64 refreshGeneration_ = 0;
     bool requestRunning_ = false;
-    int requestsWaiting_ = 0;
+    QList<QStringList> requestsWaiting_;  // the MIME types of each request
 };
 
 }  // namespace tovani

@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QPointer>
+#include <memory>
 
 #include "Settings/DesktopEntry.h"
 
@@ -36,19 +37,35 @@ DefaultAppStatus::DefaultAppStatus(QObject* parent)
 
 void DefaultAppStatus::refresh() {
     const quint64 generation = ++refreshGeneration_;
-    // The query process is a child: once this object is gone its answer has
-    // nowhere to go.
-    runTool({QStringLiteral("query"), QStringLiteral("default"), archiveType}, this,
-            [this, generation](bool succeeded, const QByteArray& output) {
-                if (generation != refreshGeneration_) {
-                    return;  // a later refresh is under way and decides
-                }
-                apply(succeeded ? firstLine(output) : QString());
-            });
+    // One query per type, all at once: xdg-mime answers for one type a run.
+    // The answers are gathered and applied together when the last arrives.
+    const QList<ArchiveType>& types = archiveTypes();
+    auto answers = std::make_shared<QStringList>(types.size());
+    auto waiting = std::make_shared<qsizetype>(types.size());
+    for (qsizetype i = 0; i < types.size(); ++i) {
+        // The query process is a child: once this object is gone its answer
+        // has nowhere to go.
+        runTool({QStringLiteral("query"), QStringLiteral("default"), types[i].name}, this,
+                [this, generation, answers, waiting, i](bool succeeded, const QByteArray& output) {
+                    (*answers)[i] = succeeded ? firstLine(output) : QString();
+                    if (--*waiting > 0 || generation != refreshGeneration_) {
+                        return;  // more to come, or a later refresh decides
+                    }
+                    apply(*answers);
+                });
+    }
 }
 
 void DefaultAppStatus::makeDefault() {
-    ++requestsWaiting_;
+    request(QStringList{archiveType} + archiveTypeAliases);
+}
+
+void DefaultAppStatus::makeDefaultForAll() {
+    request(archiveTypeNames());
+}
+
+void DefaultAppStatus::request(QStringList mimeTypes) {
+    requestsWaiting_.append(std::move(mimeTypes));
     // xdg-mime rewrites mimeapps.list through one fixed temporary file, so two
     // concurrent runs could lose or mangle the record: run them in turn.
     if (!requestRunning_) {
@@ -57,10 +74,9 @@ void DefaultAppStatus::makeDefault() {
 }
 
 void DefaultAppStatus::startNextRequest() {
-    --requestsWaiting_;
     requestRunning_ = true;
-    QStringList arguments{QStringLiteral("default"), desktopId_, archiveType};
-    arguments.append(archiveTypeAliases);
+    QStringList arguments{QStringLiteral("default"), desktopId_};
+    arguments.append(requestsWaiting_.takeFirst());
     // Owned by the application, not by this object: a request that has started
     // completes even when the status goes away, and only its refresh is
     // dropped then.
@@ -71,13 +87,14 @@ void DefaultAppStatus::startNextRequest() {
         }
         self->requestRunning_ = false;
         self->refresh();
-        if (self->requestsWaiting_ > 0) {
+        if (!self->requestsWaiting_.isEmpty()) {
             self->startNextRequest();
         }
     });
 }
 
-void DefaultAppStatus::apply(const QString& handlerId) {
+DefaultAppStatus::TypeStatus DefaultAppStatus::judge(const ArchiveType& type,
+                                                     const QString& handlerId) const {
     // The record names a desktop file; only one that starts this very program
     // is this app. A file left by another copy, or one whose program cannot
     // start, must never pass for it.
@@ -85,16 +102,25 @@ void DefaultAppStatus::apply(const QString& handlerId) {
         !handlerId.isEmpty() && handlerId == desktopId_ &&
         DesktopEntry::program(DesktopEntry::findFile(handlerId)) ==
             QFileInfo(QCoreApplication::applicationFilePath()).canonicalFilePath();
-    setIsDefault(isDefault);
-    if (isDefault || handlerId.isEmpty()) {
-        setCurrentHandlerName(QString());
-    } else {
-        QString name = DesktopEntry::name(DesktopEntry::findFile(handlerId));
+    QString name;
+    if (!isDefault && !handlerId.isEmpty()) {
+        name = DesktopEntry::name(DesktopEntry::findFile(handlerId));
         if (name.isEmpty()) {
             name = handlerId.endsWith(kDesktopSuffix) ? handlerId.chopped(kDesktopSuffix.size())
                                                       : handlerId;
         }
-        setCurrentHandlerName(name);
+    }
+    return {type, isDefault, name};
+}
+
+void DefaultAppStatus::apply(const QStringList& handlerIds) {
+    const QList<ArchiveType>& types = archiveTypes();
+    for (qsizetype i = 0; i < types.size(); ++i) {
+        typeStatuses_[i] = judge(types[i], handlerIds[i]);
+        if (types[i].name == archiveType) {
+            setIsDefault(typeStatuses_[i].isDefault);
+            setCurrentHandlerName(typeStatuses_[i].handlerName);
+        }
     }
     emit refreshed();
 }

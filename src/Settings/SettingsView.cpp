@@ -5,6 +5,7 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QFrame>
+#include <QGridLayout>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHideEvent>
@@ -13,11 +14,13 @@
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QStyle>
+#include <QToolButton>
 #include <QVBoxLayout>
 #include <algorithm>
 
 #include "Settings/AcknowledgementsView.h"
 #include "Settings/AppSettings.h"
+#include "Settings/ArchiveTypes.h"
 #include "Settings/DefaultAppStatus.h"
 #include "UI/MainMenu.h"
 
@@ -25,6 +28,21 @@ namespace tovani {
 namespace {
 
 constexpr int kStatusIconSize = 24;
+constexpr int kTypeMarkSize = 16;
+
+// The check mark when Ostrel is the default; otherwise a neutral mark.
+QIcon statusMark(bool isDefault, const QStyle* style) {
+    return isDefault ? QIcon::fromTheme(QStringLiteral("emblem-default"),
+                                        style->standardIcon(QStyle::SP_DialogApplyButton))
+                     : QIcon::fromTheme(QStringLiteral("dialog-information"),
+                                        style->standardIcon(QStyle::SP_MessageBoxInformation));
+}
+
+void makeCallout(QLabel* label) {
+    QFont callout = label->font();
+    callout.setPointSizeF(callout.pointSizeF() * 0.92);
+    label->setFont(callout);
+}
 
 // Secondary text: the palette's colour for text of lesser weight.
 void makeSecondary(QLabel* label) {
@@ -164,9 +182,7 @@ QWidget* SettingsView::makeStatusSection() {
     // Names another app by its desktop file's Name=, shown as it stands.
     handlerLine_->setTextFormat(Qt::PlainText);
     handlerLine_->setWordWrap(true);
-    QFont callout = handlerLine_->font();
-    callout.setPointSizeF(callout.pointSizeF() * 0.92);
-    handlerLine_->setFont(callout);
+    makeCallout(handlerLine_);
     makeSecondary(handlerLine_);
 
     setDefaultButton_ = new QPushButton(tr("Set as Default"), this);
@@ -184,7 +200,79 @@ QWidget* SettingsView::makeStatusSection() {
     row->addWidget(statusIcon_, 0, Qt::AlignVCenter);
     row->addLayout(texts, 1);
     row->addWidget(setDefaultButton_, 0, Qt::AlignVCenter);
-    return section(this, tr("Default App"), {row});
+    return section(this, tr("Default App"), {row, makeTypesRow()});
+}
+
+QLayout* SettingsView::makeTypesRow() {
+    typesSummary_ = new QLabel(this);
+    typesSummary_->setObjectName("typesSummary");
+    typesSummary_->setWordWrap(true);
+
+    setDefaultForAllButton_ = new QPushButton(tr("Set as Default for All"), this);
+    setDefaultForAllButton_->setObjectName("setDefaultForAllButton");
+    setDefaultForAllButton_->setAutoDefault(false);
+    connect(setDefaultForAllButton_, &QPushButton::clicked, &defaultApp_,
+            &DefaultAppStatus::makeDefaultForAll);
+
+    // Folded at first: the list is long, and most users only need the count.
+    typesToggle_ = new QToolButton(this);
+    typesToggle_->setObjectName("typesToggle");
+    typesToggle_->setText(tr("Archive Types"));
+    typesToggle_->setCheckable(true);
+    typesToggle_->setAutoRaise(true);
+    // A disclosure, not a button that stays pressed.
+    typesToggle_->setStyleSheet(QStringLiteral("QToolButton { border: none; }"));
+    typesToggle_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    typesToggle_->setArrowType(Qt::RightArrow);
+
+    typeList_ = new QWidget(this);
+    typeList_->setObjectName("typeList");
+    auto* grid = new QGridLayout(typeList_);
+    grid->setContentsMargins(0, 0, 0, 0);
+    grid->setHorizontalSpacing(8);
+    grid->setVerticalSpacing(2);
+    grid->setColumnStretch(1, 1);
+    for (const ArchiveType& type : archiveTypes()) {
+        TypeRow row{new QLabel(typeList_), new QLabel(readableName(type), typeList_),
+                    new QLabel(typeList_)};
+        row.mark->setFixedSize(kTypeMarkSize, kTypeMarkSize);
+        row.name->setProperty("mimeType", type.name);
+        // Names another app by its desktop file's Name=, shown as it stands.
+        row.handler->setTextFormat(Qt::PlainText);
+        row.handler->setAlignment(Qt::AlignTrailing | Qt::AlignVCenter);
+        for (QLabel* label : {row.name, row.handler}) {
+            makeCallout(label);
+        }
+        makeSecondary(row.handler);
+        const int line = grid->rowCount();
+        grid->addWidget(row.mark, line, 0);
+        grid->addWidget(row.name, line, 1);
+        grid->addWidget(row.handler, line, 2);
+        typeRows_.append(row);
+    }
+    typeList_->setHidden(true);
+    connect(typesToggle_, &QToolButton::toggled, this, [this](bool unfolded) {
+        typesToggle_->setArrowType(unfolded ? Qt::DownArrow : Qt::RightArrow);
+        typeList_->setVisible(unfolded);
+        emit contentHeightChanged();
+    });
+
+    auto* texts = new QVBoxLayout;
+    texts->setSpacing(2);
+    texts->addWidget(typesSummary_);
+    texts->addWidget(typesToggle_, 0, Qt::AlignLeading);
+
+    auto* top = new QHBoxLayout;
+    top->setSpacing(10);
+    top->addSpacing(kStatusIconSize);
+    top->addLayout(texts, 1);
+    top->addWidget(setDefaultForAllButton_, 0, Qt::AlignTop);
+
+    auto* column = new QVBoxLayout;
+    column->setSpacing(6);
+    column->addLayout(top);
+    column->addWidget(typeList_);
+    return column;
 }
 
 QWidget* SettingsView::makeExtractionSection() {
@@ -265,13 +353,9 @@ void SettingsView::updateStatus() {
 
     // The check mark in full colour when Ostrel is the default; otherwise a
     // neutral mark, drawn greyed like secondary text.
-    const QIcon icon =
-        isDefault ? QIcon::fromTheme(QStringLiteral("emblem-default"),
-                                     style()->standardIcon(QStyle::SP_DialogApplyButton))
-                  : QIcon::fromTheme(QStringLiteral("dialog-information"),
-                                     style()->standardIcon(QStyle::SP_MessageBoxInformation));
     statusIcon_->setPixmap(
-        icon.pixmap(kStatusIconSize, kStatusIconSize, isDefault ? QIcon::Normal : QIcon::Disabled));
+        statusMark(isDefault, style())
+            .pixmap(kStatusIconSize, kStatusIconSize, isDefault ? QIcon::Normal : QIcon::Disabled));
     statusIcon_->setProperty("showsDefault", isDefault);
 
     statusTitle_->setText(isDefault ? tr("%1 opens .rar files.").arg(appName)
@@ -283,7 +367,33 @@ void SettingsView::updateStatus() {
     handlerLine_->setHidden(handler.isEmpty());
 
     setDefaultButton_->setEnabled(!isDefault);
+    updateTypes();
     emit contentHeightChanged();
+}
+
+void SettingsView::updateTypes() {
+    const QString appName = QCoreApplication::applicationName();
+    const QList<DefaultAppStatus::TypeStatus>& statuses = defaultApp_.typeStatuses();
+    const auto opened = std::count_if(statuses.begin(), statuses.end(),
+                                      [](const auto& status) { return status.isDefault; });
+    typesSummary_->setText(
+        defaultApp_.isDefaultForAll()
+            ? tr("%1 opens all the archive types it supports.").arg(appName)
+            : tr("%1 opens %2 of the %3 archive types it supports.")
+                  .arg(appName, QString::number(opened), QString::number(statuses.size())));
+    setDefaultForAllButton_->setEnabled(!defaultApp_.isDefaultForAll());
+
+    for (qsizetype i = 0; i < typeRows_.size() && i < statuses.size(); ++i) {
+        const DefaultAppStatus::TypeStatus& status = statuses[i];
+        const TypeRow& row = typeRows_[i];
+        row.mark->setPixmap(status.isDefault
+                                ? statusMark(true, style()).pixmap(kTypeMarkSize, kTypeMarkSize)
+                                : QPixmap());
+        row.handler->setText(status.isDefault                ? appName
+                             : !status.handlerName.isEmpty() ? status.handlerName
+                                                             : tr("No default app"));
+        row.handler->setProperty("showsDefault", status.isDefault);
+    }
 }
 
 void SettingsView::updatePreferences() {

@@ -1,5 +1,7 @@
 // SettingsView is the content of the settings window: whether Ostrel opens
-// RAR archives by default (with a button to make it so), the three extraction
+// RAR archives by default (with a button to make it so), for how many of the
+// archive types it opens it is the default (with a button to make it so for
+// all, and a list of each type's default app to unfold), the three extraction
 // preferences bound to AppSettings, the version, and the button that opens
 // the acknowledgements sheet. Every change is stored the moment it is made;
 // the view follows changes of the settings and of the status from elsewhere.
@@ -14,6 +16,7 @@ class QCheckBox;
 class QComboBox;
 class QLabel;
 class QPushButton;
+class QToolButton;
 
 namespace tovani {
 
@@ -40,6 +43,15 @@ public:
     QLabel* statusTitle() const { return statusTitle_; }
     QLabel* handlerLine() const { return handlerLine_; }
     QPushButton* setDefaultButton() const { return setDefaultButton_; }
+    QLabel* typesSummary() const { return typesSummary_; }
+    QPushButton* setDefaultForAllButton() const { return setDefaultForAllButton_; }
+    QToolButton* typesToggle() const { return typesToggle_; }
+    // The unfolded list: per archive type, its readable name and the app that
+    // opens it (the handler label's "showsDefault" property is true for this
+    // app), in the order of DefaultAppStatus::typeStatuses().
+    QWidget* typeList() const { return typeList_; }
+    QLabel* typeNameLabel(qsizetype index) const { return typeRows_.at(index).name; }
+    QLabel* typeHandlerLabel(qsizetype index) const { return typeRows_.at(index).handler; }
     QComboBox* revealPicker() const { return revealPicker_; }
     QComboBox* trashPicker() const { return trashPicker_; }
     QCheckBox* folderToggle() const { return folderToggle_; }
@@ -57,6 +69,8 @@ protected:
 
 private:
     QWidget* makeStatusSection();
+    QLayout* makeTypesRow();
+    void updateTypes();
     QWidget* makeExtractionSection();
     QWidget* makeAboutSection();
     void updateStatus();
@@ -70,6 +84,16 @@ private:
     QLabel* statusTitle_ = nullptr;
     QLabel* handlerLine_ = nullptr;
     QPushButton* setDefaultButton_ = nullptr;
+    QLabel* typesSummary_ = nullptr;
+    QPushButton* setDefaultForAllButton_ = nullptr;
+    QToolButton* typesToggle_ = nullptr;
+    QWidget* typeList_ = nullptr;
+    struct TypeRow {
+        QLabel* mark;
+        QLabel* name;
+        QLabel* handler;
+    };
+    QList<TypeRow> typeRows_;
     QComboBox* revealPicker_ = nullptr;
     QComboBox* trashPicker_ = nullptr;
     QCheckBox* folderToggle_ = nullptr;

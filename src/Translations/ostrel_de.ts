@@ -142,6 +142,46 @@
         <source>The archive uses a newer RAR format that this version cannot unpack.</source>
         <translation>Das Archiv verwendet ein neueres RAR-Format, das diese Version nicht entpacken kann.</translation>
     </message>
+    <message>
+        <source>“%1” is not a valid %2 archive.</source>
+        <extracomment>%2 is the archive format as its file name says, e.g. &quot;zip&quot;, &quot;7z&quot;, &quot;tar.gz&quot;.</extracomment>
+        <translation>„%1“ ist kein gültiges %2-Archiv.</translation>
+    </message>
+    <message>
+        <source>“%1” is not a valid %2 file.</source>
+        <extracomment>%2 is the compression format as the file name says, e.g. &quot;gzip&quot;, &quot;xz&quot;, &quot;zstd&quot;.</extracomment>
+        <translation>„%1“ ist keine gültige %2-Datei.</translation>
+    </message>
+    <message>
+        <source>“%1” is not an archive that Ostrel can open.</source>
+        <translation>„%1“ ist kein Archiv, das Ostrel öffnen kann.</translation>
+    </message>
+    <message>
+        <source>This %1 archive uses a method that this version cannot unpack.</source>
+        <extracomment>%1 is the archive format as its file name says, e.g. &quot;zip&quot;, &quot;7z&quot;, &quot;tar.gz&quot;.</extracomment>
+        <translation>Dieses %1-Archiv verwendet ein Verfahren, das diese Version nicht entpacken kann.</translation>
+    </message>
+    <message>
+        <source>This %1 file uses a method that this version cannot unpack.</source>
+        <extracomment>%1 is the compression format as the file name says, e.g. &quot;gzip&quot;, &quot;xz&quot;, &quot;zstd&quot;.</extracomment>
+        <translation>Diese %1-Datei verwendet ein Verfahren, das diese Version nicht entpacken kann.</translation>
+    </message>
+    <message>
+        <source>The archive uses a format that this version cannot unpack.</source>
+        <translation>Das Archiv verwendet ein Format, das diese Version nicht entpacken kann.</translation>
+    </message>
+    <message>
+        <source>“%1” is part of a spanned zip archive, which Ostrel cannot open.</source>
+        <translation>„%1“ gehört zu einem über mehrere Datenträger verteilten Zip-Archiv, das Ostrel nicht öffnen kann.</translation>
+    </message>
+    <message>
+        <source>The archive needs %1 of memory to unpack, more than Ostrel may use.</source>
+        <translation>Zum Entpacken braucht das Archiv %1 Arbeitsspeicher, mehr als Ostrel verwenden darf.</translation>
+    </message>
+    <message>
+        <source>The archive uses encryption that Ostrel cannot open.</source>
+        <translation>Das Archiv verwendet eine Verschlüsselung, die Ostrel nicht öffnen kann.</translation>
+    </message>
 </context>
 <context>
     <name>ErrorPresenter</name>
@@ -253,7 +293,9 @@
     <message numerus="yes">
         <source>…and %n more</source>
         <translation>
-            <numerusform>… und %n weiteres</numerusform><numerusform>… und %n weitere</numerusform></translation>
+            <numerusform>… und %n weiteres</numerusform>
+            <numerusform>… und %n weitere</numerusform>
+        </translation>
     </message>
     <message>
         <source>Some items in “%1” were not extracted.</source>
@@ -405,6 +447,26 @@
     <message>
         <source>Currently opened with %1.</source>
         <translation>Derzeit geöffnet mit %1.</translation>
+    </message>
+    <message>
+        <source>Set as Default for All</source>
+        <translation>Für alle als Standard festlegen</translation>
+    </message>
+    <message>
+        <source>Archive Types</source>
+        <translation>Archivtypen</translation>
+    </message>
+    <message>
+        <source>%1 opens all the archive types it supports.</source>
+        <translation>%1 öffnet alle unterstützten Archivtypen.</translation>
+    </message>
+    <message>
+        <source>%1 opens %2 of the %3 archive types it supports.</source>
+        <translation>%1 öffnet %2 der %3 unterstützten Archivtypen.</translation>
+    </message>
+    <message>
+        <source>No default app</source>
+        <translation>Keine Standard-App</translation>
     </message>
 </context>
 <context>

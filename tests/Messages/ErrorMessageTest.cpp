@@ -146,6 +146,84 @@ TEST(ErrorMessage, ArchiveNameIsInsertedAsItStands) {
               "“%1 ☃.rar” is not a valid RAR archive.");
 }
 
+// The two texts that name the format follow the archive's name: RAR names
+// keep the RAR texts, other formats are named, and a name that claims no
+// format gets texts that name none.
+TEST(ErrorMessage, FormatTextsNameTheFormatTheArchivesNameClaims) {
+    // What the texts call the file: "RAR" for the RAR texts, "" for the
+    // texts that name no format.
+    const struct {
+        QString name;
+        std::string called;
+    } cases[] = {
+        {"Photos.rar", "RAR"},
+        {"PHOTOS.RAR", "RAR"},
+        {"Photos.part2.rar", "RAR"},
+        {"Photos.001.rar", "RAR"},
+        {"Photos.r00", "RAR"},
+        {"Photos.R17", "RAR"},
+        {"Photos.s03", "RAR"},
+        {"Photos.zip", "zip archive"},
+        {"Photos.ZIP", "zip archive"},
+        {"Photos.zip.001", "zip archive"},
+        {"Photos.z01", "zip archive"},
+        {"Photos.7z", "7z archive"},
+        {"Photos.7z.002", "7z archive"},
+        {"Photos.tar", "tar archive"},
+        {"Photos.tar.gz", "tar.gz archive"},
+        {"Photos.TGZ", "tar.gz archive"},
+        {"Photos.tar.bz2", "tar.bz2 archive"},
+        {"Photos.tbz2", "tar.bz2 archive"},
+        {"Photos.tar.xz", "tar.xz archive"},
+        {"Photos.txz", "tar.xz archive"},
+        {"Photos.tar.zst", "tar.zst archive"},
+        {"Photos.tar.lz4", "tar.lz4 archive"},
+        {"Photos.tar.lzma", "tar.lzma archive"},
+        {"Photos.cpio", "cpio archive"},
+        {"notes.txt.gz", "gzip file"},
+        {"notes.txt.bz2", "bzip2 file"},
+        {"notes.txt.xz", "xz file"},
+        {"notes.txt.lzma", "lzma file"},
+        {"notes.txt.zst", "zstd file"},
+        {"notes.txt.lz4", "lz4 file"},
+        // Names that claim no format Ostrel opens, or only look close to one.
+        {"Photos", ""},
+        {"Photos.rar.txt", ""},
+        {"Photos.rarx", ""},
+        {"Photos.r7", ""},
+        {"Photos.tar.gz.part", ""},
+        {"Photos.zip/", ""},
+        {"", ""},
+        // Only the last component of a path counts.
+        {"backup.zip/Photos", ""},
+    };
+    for (const auto& c : cases) {
+        const std::string name = c.name.toStdString();
+        std::string title = "“" + name + "” is not a valid " + c.called + ".";
+        std::string detail = "This " + c.called + " uses a method that this version cannot unpack.";
+        if (c.called == "RAR") {
+            title = "“" + name + "” is not a valid RAR archive.";
+            detail = "The archive uses a newer RAR format that this version cannot unpack.";
+        } else if (c.called.empty()) {
+            title = "“" + name + "” is not an archive that Ostrel can open.";
+            detail = "The archive uses a format that this version cannot unpack.";
+        }
+        EXPECT_EQ(texts(ExtractionError::notAnArchive(), c.name),
+                  (Texts{title, "The file may be incomplete or in a different format.", false}))
+            << name;
+        EXPECT_EQ(texts(ExtractionError::unsupportedFormat(), c.name),
+                  (Texts{"“" + name + "” could not be extracted.", detail, false}))
+            << name;
+    }
+}
+
+TEST(ErrorMessage, ANameThatLooksLikeAPlaceholderIsNotFilledWithTheFormat) {
+    EXPECT_EQ(texts(ExtractionError::notAnArchive(), "%2 %1.zip").title,
+              "“%2 %1.zip” is not a valid zip archive.");
+    EXPECT_EQ(texts(ExtractionError::notAnArchive(), "%2.gz").title,
+              "“%2.gz” is not a valid gzip file.");
+}
+
 TEST_F(ErrorMessageWithLocale, InsufficientSpaceFormatsBothCounts) {
     const std::string title = "There is not enough free space to extract “Photos.rar”.";
     EXPECT_EQ(texts(ExtractionError::insufficientSpace(1'234'567'890, 350)),

@@ -12,6 +12,7 @@
 #include <optional>
 
 #include "Settings/CoreApplication.h"
+#include "Settings/XdgEnvironment.h"
 #include "support/TempDirectory.h"
 
 namespace tovani {
@@ -20,57 +21,12 @@ namespace {
 using testing::readFile;
 using testing::TempDirectory;
 using testing::writeFile;
+using testing::XdgEnvironment;
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 constexpr int kWaitMs = 15000;
 const QString kAppId = QStringLiteral("org.ostrel.Ostrel.desktop");
-
-// Points xdg-mime at private config and data directories and keeps it on its
-// generic path (no desktop environment to ask), restoring everything after.
-class XdgEnvironment {
-public:
-    explicit XdgEnvironment(const fs::path& root) {
-        set("XDG_CONFIG_HOME", root / "config");
-        set("XDG_CONFIG_DIRS", root / "etc");
-        set("XDG_DATA_HOME", root / "home");
-        set("XDG_DATA_DIRS", (root / "local").string() + ":" + (root / "system").string());
-        for (const char* name :
-             {"XDG_CURRENT_DESKTOP", "DE", "DESKTOP_SESSION", "XDG_MENU_PREFIX", "KDE_FULL_SESSION",
-              "GNOME_DESKTOP_SESSION_ID", "MATE_DESKTOP_SESSION_ID", "LXQT_SESSION_CONFIG",
-              "DBUS_SESSION_BUS_ADDRESS", "DISPLAY"}) {
-            unset(name);
-        }
-    }
-    ~XdgEnvironment() {
-        for (const auto& [name, value] : saved_) {
-            if (value) {
-                qputenv(name.c_str(), *value);
-            } else {
-                qunsetenv(name.c_str());
-            }
-        }
-    }
-
-    void set(const char* name, const fs::path& value) {
-        remember(name);
-        qputenv(name, QByteArray::fromStdString(value.string()));
-    }
-    void unset(const char* name) {
-        remember(name);
-        qunsetenv(name);
-    }
-
-private:
-    void remember(const char* name) {
-        if (saved_.count(name) == 0) {
-            saved_[name] = qEnvironmentVariableIsSet(name)
-                               ? std::optional<QByteArray>(qgetenv(name))
-                               : std::nullopt;
-        }
-    }
-    std::map<std::string, std::optional<QByteArray>> saved_;
-};
 
 class DefaultAppStatusTest : public ::testing::Test {
 protected:
@@ -208,6 +164,73 @@ TEST_F(DefaultAppStatusTest, MakeDefaultRecordsEveryRarTypeThenRefreshes) {
     }
 }
 
+// Each type is judged on its own, by the same rules as RAR, from what the
+// desktop records for it.
+TEST_F(DefaultAppStatusTest, EachArchiveTypeHasItsOwnStatus) {
+    installDesktopFile(home, "org.ostrel.Ostrel.desktop", "Ostrel");
+    installDesktopFile(system, "viewer.desktop", "Archive Viewer");
+    writeFile(dir / "config/mimeapps.list",
+              "[Default Applications]\napplication/zip=viewer.desktop;\n"
+              "application/x-7z-compressed=org.ostrel.Ostrel.desktop;\n"
+              // An alias is not its type: the record goes by the type's name.
+              "application/x-gzip=org.ostrel.Ostrel.desktop;\n");
+    writeFile(system / "defaults.list",
+              "[Default Applications]\napplication/x-xz=ghost-viewer.desktop\n");
+
+    DefaultAppStatus status;
+    ASSERT_TRUE(waitForRefresh(status));
+    const std::map<QString, std::pair<bool, QString>> expected{
+        {"application/zip", {false, "Archive Viewer"}},
+        {"application/x-7z-compressed", {true, ""}},
+        {"application/x-xz", {false, "ghost-viewer"}},
+    };
+    ASSERT_EQ(status.typeStatuses().size(), archiveTypes().size());
+    for (qsizetype i = 0; i < archiveTypes().size(); ++i) {
+        const DefaultAppStatus::TypeStatus& type = status.typeStatuses()[i];
+        EXPECT_EQ(type.type, archiveTypes()[i]);
+        const auto found = expected.find(type.type.name);
+        const std::pair<bool, QString> want =
+            found == expected.end() ? std::pair<bool, QString>{false, ""} : found->second;
+        EXPECT_EQ(type.isDefault, want.first) << type.type.name.toStdString();
+        EXPECT_EQ(type.handlerName, want.second) << type.type.name.toStdString();
+    }
+    EXPECT_FALSE(status.isDefaultForAll());
+    EXPECT_FALSE(status.isDefault());
+}
+
+TEST_F(DefaultAppStatusTest, MakeDefaultForAllRecordsEveryTypeAndAliasAndKeepsTheRest) {
+    installDesktopFile(home, "org.ostrel.Ostrel.desktop", "Ostrel");
+    installDesktopFile(system, "viewer.desktop", "Archive Viewer");
+    installDesktopFile(system, "editor.desktop", "Editor");
+    writeFile(dir / "config/mimeapps.list",
+              "[Default Applications]\napplication/zip=viewer.desktop;\n"
+              "text/plain=editor.desktop;\n");
+    DefaultAppStatus status;
+    ASSERT_TRUE(waitForRefresh(status));
+    ASSERT_FALSE(status.isDefaultForAll());
+    ASSERT_EQ(status.typeStatuses().at(1).type.name, QStringLiteral("application/zip"));
+    ASSERT_EQ(status.typeStatuses().at(1).handlerName, QStringLiteral("Archive Viewer"));
+
+    QSignalSpy becameDefault(&status, &DefaultAppStatus::isDefaultChanged);
+    status.makeDefaultForAll();
+    ASSERT_TRUE(waitForRefresh(status));
+    EXPECT_TRUE(status.isDefaultForAll());
+    EXPECT_TRUE(status.isDefault());
+    EXPECT_EQ(becameDefault.count(), 1);
+    for (const auto& type : status.typeStatuses()) {
+        EXPECT_TRUE(type.isDefault) << type.type.name.toStdString();
+        EXPECT_EQ(type.handlerName, QString()) << type.type.name.toStdString();
+    }
+
+    const std::string record = readFile(dir / "config/mimeapps.list");
+    for (const QString& name : archiveTypeNames()) {
+        EXPECT_NE(record.find(name.toStdString() + "=org.ostrel.Ostrel.desktop"), std::string::npos)
+            << name.toStdString() << " in\n"
+            << record;
+    }
+    EXPECT_NE(record.find("text/plain=editor.desktop"), std::string::npos) << record;
+}
+
 TEST_F(DefaultAppStatusTest, QuickRequestsRunOneAfterAnother) {
     // xdg-mime rewrites mimeapps.list through one temporary file; overlapping
     // runs could mangle it.
@@ -220,10 +243,12 @@ TEST_F(DefaultAppStatusTest, QuickRequestsRunOneAfterAnother) {
     ASSERT_TRUE(waitForRefresh(status));
 
     status.makeDefault();
-    status.makeDefault();
-    // The first query, then each request followed by its own refresh.
+    status.makeDefaultForAll();
+    // The first refresh, then each request followed by its own refresh; a
+    // refresh asks once for each type.
+    const auto types = static_cast<int>(archiveTypes().size());
     auto lines = [&] { return QString::fromStdString(readFile(log)).count(QLatin1String("end")); };
-    QTRY_COMPARE_WITH_TIMEOUT(lines(), 5, kWaitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(lines(), 3 * types + 2, kWaitMs);
     QTRY_VERIFY_WITH_TIMEOUT(status.isDefault(), kWaitMs);
 
     QString requests;

@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
+#include <QDebug>
 #include <QLabel>
 
 #include "Settings/AppSettings.h"
+#include "Settings/ArchiveTypes.h"
 #include "Settings/DefaultAppStatus.h"
 #include "TovaniCore/ExtractionOptions.h"
 
@@ -29,6 +31,20 @@ TEST(HeaderExamplesTest, TheDefaultAppStatusExampleCompiles) {
                          [=] { label->setText(status->currentHandlerName()); });
         if (!status->isDefault())
             status->makeDefault();  // a refresh follows
+        for (const auto& type : status->typeStatuses()) {
+            qDebug() << readableName(type.type) << type.isDefault << type.handlerName;
+        }
+        if (!status->isDefaultForAll())
+            status->makeDefaultForAll();
+    };
+}
+
+TEST(HeaderExamplesTest, TheArchiveTypesExampleCompiles) {
+    [[maybe_unused]] auto example = [](QLabel* label, QStringList& arguments) {
+        for (const ArchiveType& type : archiveTypes()) {
+            label->setText(readableName(type));  // "Zip archive", in German "Zip-Archiv"
+            arguments << type.name << type.aliases;
+        }
     };
 }
 

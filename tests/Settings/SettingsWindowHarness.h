@@ -1,6 +1,8 @@
 // The fixture of the settings window's tests: a QApplication made before any
-// test runs, a stand-in for xdg-mime in a fresh directory, and a controller
-// over a settings file there.
+// test runs, private XDG folders in a fresh directory (so that neither
+// xdg-mime nor the desktop file lookup ever reads or writes the user's own
+// associations), a stand-in for xdg-mime there, and a controller over a
+// settings file there.
 //
 //   TEST_F(SettingsWindowTest, Something) {
 //       tool_.answer(kAppId.toStdString());
@@ -18,10 +20,12 @@
 #include <QSignalSpy>
 #include <filesystem>
 #include <memory>
+#include <string>
 
 #include "Settings/AppSettings.h"
 #include "Settings/DefaultAppStatus.h"
 #include "Settings/SettingsWindowController.h"
+#include "Settings/XdgEnvironment.h"
 #include "support/TempDirectory.h"
 
 namespace tovani::testing {
@@ -82,23 +86,23 @@ class SettingsWindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ensureApplication();
-        // Handler names are looked up among private desktop files only.
-        savedDataHome_ = qgetenv("XDG_DATA_HOME");
-        savedDataDirs_ = qgetenv("XDG_DATA_DIRS");
-        qputenv("XDG_DATA_HOME", QByteArray::fromStdString((dir_ / "data").string()));
-        qputenv("XDG_DATA_DIRS", QByteArray::fromStdString((dir_ / "system").string()));
-        writeFile(dir_ / "data/applications/archive-viewer.desktop",
-                  "[Desktop Entry]\nType=Application\nName=Archive Viewer\nExec=av %F\n");
+        // Another app, which xdg-mime takes as a handler only when its
+        // program can be found.
+        writeFile(dir_ / "home/applications/archive-viewer.desktop",
+                  "[Desktop Entry]\nType=Application\nName=Archive Viewer\nExec=true %F\n");
         // This app's own, which starts this very program.
-        writeFile(dir_ / "data/applications" / kAppId.toStdString(),
+        writeFile(dir_ / "home/applications" / kAppId.toStdString(),
                   "[Desktop Entry]\nType=Application\nName=Ostrel\nExec=" +
                       QCoreApplication::applicationFilePath().toStdString() + " %F\n");
     }
     void TearDown() override {
         controller_.reset();
         settings_.reset();
-        qputenv("XDG_DATA_HOME", savedDataHome_);
-        qputenv("XDG_DATA_DIRS", savedDataDirs_);
+    }
+
+    // Records handlers in the private mimeapps.list, as "type=id" lines.
+    void recordDefaults(const std::string& lines) {
+        writeFile(dir_ / "config/mimeapps.list", "[Default Applications]\n" + lines);
     }
 
     QString settingsFile() const {
@@ -141,13 +145,10 @@ protected:
     }
 
     TempDirectory dir_;
+    XdgEnvironment environment_{dir_.path()};
     FakeXdgMime tool_{dir_.path()};
     std::unique_ptr<AppSettings> settings_;
     std::unique_ptr<SettingsWindowController> controller_;
-
-private:
-    QByteArray savedDataHome_;
-    QByteArray savedDataDirs_;
 };
 
 }  // namespace tovani::testing

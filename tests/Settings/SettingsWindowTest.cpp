@@ -13,6 +13,7 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
+#include <QToolButton>
 #include <QTranslator>
 #include <filesystem>
 
@@ -20,6 +21,7 @@
 #include "Settings/AcknowledgementsView.h"
 #include "Settings/AppResources.h"
 #include "Settings/AppSettings.h"
+#include "Settings/ArchiveTypes.h"
 #include "Settings/DefaultAppStatus.h"
 #include "Settings/SettingsView.h"
 #include "Settings/SettingsWindowHarness.h"
@@ -134,6 +136,107 @@ TEST_F(SettingsWindowTest, SetAsDefaultAsksForTheDefaultAndShowsTheOutcome) {
     EXPECT_FALSE(view.setDefaultButton()->isEnabled());
 }
 
+// The handler column of the type list, in the order of the types.
+QStringList handlerTexts(const SettingsView& view) {
+    QStringList texts;
+    for (qsizetype i = 0; i < archiveTypes().size(); ++i) {
+        texts << view.typeHandlerLabel(i)->text();
+    }
+    return texts;
+}
+
+TEST_F(SettingsWindowTest, TypeListUnfoldsWithEachTypesNameAndHandler) {
+    tool_.answer("archive-viewer.desktop");
+    SettingsWindowController& controller = makeController(tool_);
+    const SettingsView& view = *controller.view();
+    controller.show();
+
+    EXPECT_EQ(view.typesSummary()->text(),
+              QStringLiteral("Ostrel opens 0 of the %1 archive types it supports.")
+                  .arg(archiveTypes().size()));
+    EXPECT_EQ(view.setDefaultForAllButton()->text(), "Set as Default for All");
+    EXPECT_TRUE(view.setDefaultForAllButton()->isEnabled());
+    EXPECT_EQ(view.typesToggle()->text(), "Archive Types");
+    EXPECT_FALSE(view.typeList()->isVisible());
+    const int folded = controller.window()->height();
+
+    QTest::mouseClick(view.typesToggle(), Qt::LeftButton);
+    EXPECT_TRUE(view.typeList()->isVisible());
+    EXPECT_GT(controller.window()->height(), folded + 100);
+    for (qsizetype i = 0; i < archiveTypes().size(); ++i) {
+        EXPECT_EQ(view.typeNameLabel(i)->text(), readableName(archiveTypes()[i]));
+        EXPECT_EQ(view.typeHandlerLabel(i)->text(), "Archive Viewer");
+        EXPECT_FALSE(view.typeHandlerLabel(i)->property("showsDefault").toBool());
+    }
+    EXPECT_EQ(view.typeNameLabel(1)->text(), "Zip archive");
+
+    QTest::mouseClick(view.typesToggle(), Qt::LeftButton);
+    EXPECT_FALSE(view.typeList()->isVisible());
+    EXPECT_EQ(controller.window()->height(), folded);
+}
+
+TEST_F(SettingsWindowTest, SetAsDefaultForAllAsksForEveryTypeAndAliasInOneRequest) {
+    tool_.answer("archive-viewer.desktop");
+    SettingsWindowController& controller = makeController(tool_);
+    const SettingsView& view = *controller.view();
+    controller.show();
+    ASSERT_TRUE(waitForRefresh(controller.defaultApp()));
+
+    QTest::mouseClick(view.setDefaultForAllButton(), Qt::LeftButton);
+    ASSERT_TRUE(waitForRefresh(controller.defaultApp()));
+
+    EXPECT_EQ(tool_.requests(), "default org.ostrel.Ostrel.desktop " +
+                                    archiveTypeNames().join(' ').toStdString() + "\n");
+    EXPECT_EQ(view.typesSummary()->text(), "Ostrel opens all the archive types it supports.");
+    EXPECT_FALSE(view.setDefaultForAllButton()->isEnabled());
+    EXPECT_EQ(handlerTexts(view), QStringList(archiveTypes().size(), "Ostrel"));
+    EXPECT_TRUE(view.typeHandlerLabel(0)->property("showsDefault").toBool());
+    // RAR is one of them.
+    EXPECT_EQ(view.statusTitle()->text(), "Ostrel opens .rar files.");
+    EXPECT_FALSE(view.setDefaultButton()->isEnabled());
+}
+
+// The real xdg-mime, in the private folders: each type shows what the
+// desktop records for it, and the request writes the private record only.
+TEST_F(SettingsWindowTest, SetAsDefaultForAllWithTheDesktopsOwnToolWritesThePrivateRecordOnly) {
+    const fs::path userRecord =
+        fs::path(qEnvironmentVariable("HOME").toStdString()) / ".config/mimeapps.list";
+    const bool userHadRecord = fs::exists(userRecord);
+    const std::string userRecordBefore = userHadRecord ? readFile(userRecord) : "";
+    recordDefaults(
+        "application/zip=archive-viewer.desktop;\n"
+        "application/x-7z-compressed=" +
+        kAppId.toStdString() + ";\n");
+    SettingsWindowController& controller = makeController(QStringLiteral("xdg-mime"));
+    const SettingsView& view = *controller.view();
+
+    QStringList expected(archiveTypes().size(), "No default app");
+    expected[1] = "Archive Viewer";  // zip
+    expected[2] = "Ostrel";          // 7z
+    EXPECT_EQ(handlerTexts(view), expected);
+    EXPECT_TRUE(view.typeHandlerLabel(2)->property("showsDefault").toBool());
+    EXPECT_EQ(view.typesSummary()->text(),
+              QStringLiteral("Ostrel opens 1 of the %1 archive types it supports.")
+                  .arg(archiveTypes().size()));
+    EXPECT_EQ(view.statusTitle()->text(), "Ostrel is not the default app for .rar files.");
+
+    QTest::mouseClick(view.setDefaultForAllButton(), Qt::LeftButton);
+    ASSERT_TRUE(waitForRefresh(controller.defaultApp()));
+    EXPECT_EQ(handlerTexts(view), QStringList(archiveTypes().size(), "Ostrel"));
+    EXPECT_EQ(view.typesSummary()->text(), "Ostrel opens all the archive types it supports.");
+    EXPECT_EQ(view.statusTitle()->text(), "Ostrel opens .rar files.");
+
+    const std::string record = readFile(dir_ / "config/mimeapps.list");
+    for (const QString& name : archiveTypeNames()) {
+        EXPECT_NE(record.find(name.toStdString() + "=" + kAppId.toStdString()), std::string::npos)
+            << name.toStdString();
+    }
+    EXPECT_EQ(fs::exists(userRecord), userHadRecord);
+    if (userHadRecord) {
+        EXPECT_EQ(readFile(userRecord), userRecordBefore);
+    }
+}
+
 TEST_F(SettingsWindowTest, SetAsDefaultWithoutTheToolLeavesTheStatusAsItIs) {
     SettingsWindowController& controller =
         makeController(QString::fromStdString((dir_ / "missing/xdg-mime").string()));
@@ -226,7 +329,7 @@ TEST_F(SettingsWindowTest, BecomingActiveRefreshesTheStatus) {
     EXPECT_EQ(queries(), before);
 
     emit qGuiApp->applicationStateChanged(Qt::ApplicationActive);
-    EXPECT_EQ(queries(), before + 1);
+    EXPECT_EQ(queries(), before + archiveTypes().size());  // one per type
     ASSERT_TRUE(refreshed.wait(kWaitMs));
     EXPECT_EQ(controller.view()->statusTitle()->text(), "Ostrel opens .rar files.");
 }
@@ -282,13 +385,32 @@ TEST_F(SettingsWindowTest, DISABLED_RenderForReview) {
     QCoreApplication::processEvents();
     EXPECT_TRUE(controller.window()->grab().save(pictures + "/settings.png"));
 
-    controller.view()->showAcknowledgements();
+    // The type list unfolded, with a mix of handlers, as the desktop's own
+    // tool reads them from the private record.
+    recordDefaults(
+        "application/zip=archive-viewer.desktop;\n"
+        "application/x-7z-compressed=archive-viewer.desktop;\n"
+        "application/vnd.rar=" +
+        kAppId.toStdString() + ";\napplication/x-compressed-tar=" + kAppId.toStdString() +
+        ";\napplication/x-tar=" + kAppId.toStdString() + ";\n");
+    {
+        SettingsWindowController& types = makeController(QStringLiteral("xdg-mime"));
+        types.show();
+        types.view()->typesToggle()->click();
+        QCoreApplication::processEvents();
+        EXPECT_TRUE(types.window()->grab().save(pictures + "/settings-types.png"));
+    }
+    tool_.answer(kAppId.toStdString());
+    SettingsWindowController& again = makeController(tool_);
+    again.show();
     QCoreApplication::processEvents();
-    EXPECT_TRUE(
-        controller.view()->acknowledgements()->grab().save(pictures + "/acknowledgements.png"));
+
+    again.view()->showAcknowledgements();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(again.view()->acknowledgements()->grab().save(pictures + "/acknowledgements.png"));
 
     // The same window in German, beside the English one.
-    controller.view()->acknowledgements()->reject();
+    again.view()->acknowledgements()->reject();
     Translations::install(QLocale(QLocale::German, QLocale::Germany));
     SettingsWindowController& german = makeController(tool_);
     german.show();
@@ -299,6 +421,17 @@ TEST_F(SettingsWindowTest, DISABLED_RenderForReview) {
     ASSERT_TRUE(waitForRefresh(german.defaultApp()));
     QCoreApplication::processEvents();
     EXPECT_TRUE(german.window()->grab().save(pictures + "/settings-other-de.png"));
+    // The types' names come from the MIME database, in the default locale's language.
+    const QLocale savedLocale;
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    {
+        SettingsWindowController& types = makeController(QStringLiteral("xdg-mime"));
+        types.show();
+        types.view()->typesToggle()->click();
+        QCoreApplication::processEvents();
+        EXPECT_TRUE(types.window()->grab().save(pictures + "/settings-types-de.png"));
+    }
+    QLocale::setDefault(savedLocale);
     for (QTranslator* translator : qApp->findChildren<QTranslator*>()) {
         QCoreApplication::removeTranslator(translator);
         delete translator;
