@@ -5,7 +5,8 @@
 // tool over another one.
 //
 //   int main(int argc, char** argv) {
-//       return tovani::ToolMain::run(argc, argv, std::make_shared<const tovani::RarEngine>());
+//       return tovani::ToolMain::run(argc, argv, std::make_shared<const
+//       tovani::AnyArchiveEngine>());
 //   }
 #pragma once
 
