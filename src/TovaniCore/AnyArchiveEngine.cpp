@@ -37,7 +37,7 @@ std::optional<fs::path> spannedZipStart(const fs::path& file) {
     using namespace NameMatching;
     const std::string name = file.filename().string();
     const std::size_t digits = trailingDigits(name);
-    if (digits >= 2 && digits + 2 < name.size() && name[name.size() - digits - 1] != '.' &&
+    if (digits >= 2 && digits + 2 < name.size() &&
         asciiLower(name[name.size() - digits - 1]) == 'z' &&
         name[name.size() - digits - 2] == '.') {
         const std::string stem = name.substr(0, name.size() - digits - 1);

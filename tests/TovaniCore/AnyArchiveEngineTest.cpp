@@ -222,6 +222,21 @@ TEST_F(AnyArchiveEngineTest, TheExtractorReturnsEveryPartOfASplitSet) {
     EXPECT_EQ(result.archiveFiles(),
               (std::vector<fs::path>{dir / "s.7z.001", dir / "s.7z.002", dir / "s.7z.003"}));
     EXPECT_EQ(log, (std::vector<std::string>{"others scan s.7z.001", "others extract s.7z.001"}));
+
+    // A later part that is a pipe would block the reader: the set is refused,
+    // naming it, before any engine is asked.
+    fs::remove(dir / "a.txt");
+    fs::remove(dir / "s.7z.003");
+    ASSERT_EQ(::mkfifo((dir / "s.7z.003").c_str(), 0600), 0);
+    log.clear();
+    try {
+        (void)Extractor(shared).extract(dir / "s.7z.001", ExtractionOptions{},
+                                        ExtractionHandlers{});
+        ADD_FAILURE() << "a pipe among the parts was read";
+    } catch (const ExtractionError& error) {
+        EXPECT_EQ(error, E::volumeUnreadable("s.7z.003", Reason::notAFile));
+    }
+    EXPECT_EQ(log, std::vector<std::string>{});
 }
 
 // The real engines behind the chooser: a RAR under another name opens as
