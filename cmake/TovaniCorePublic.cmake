@@ -17,6 +17,7 @@ set(tovani_core_public_headers
     ExtractionProgress.h
     ExtractionResult.h
     Extractor.h
+    LibarchiveEngine.h
     Overloaded.h
     PasswordRequest.h
     RarEngine.h

@@ -65,17 +65,6 @@ TEST(ExtractFormats, EachPathThroughTheChooser) {
          {"notes.txt"},
          [](const fs::path&) { return std::string(); },
          {"notes.zip", "notes.txt"}},
-        {"a later rar volume through the chooser",
-         [](const fs::path& dir) {
-             writeFile(dir / "src/movie.bin", patterned(60000, 5));
-             rar(dir / "src", (dir / "movie.rar").string(), {"-m0", "-v20k"}, {"movie.bin"});
-             fs::remove_all(dir / "src");
-         },
-         {"movie.part2.rar"},
-         0,
-         {"movie.bin"},
-         [](const fs::path&) { return std::string(); },
-         {"movie.part1.rar", "movie.part2.rar", "movie.part3.rar", "movie.bin"}},
         {"no archive, whatever its name",
          [](const fs::path& dir) {
              for (const char* name : {"a.zip", "b.7z", "c.tar.gz", "d.rar"}) {

@@ -12,7 +12,6 @@
 #include "TovaniCore/FormatSamples.h"
 #include "TovaniCore/RarEngine.h"
 #include "support/PatternedBytes.h"
-#include "support/RarTool.h"
 #include "support/RarWriter.h"
 #include "support/TempDirectory.h"
 
@@ -237,20 +236,6 @@ TEST_F(AnyArchiveEngineTest, TheExtractorReturnsEveryPartOfASplitSet) {
         EXPECT_EQ(error, E::volumeUnreadable("s.7z.003", Reason::notAFile));
     }
     EXPECT_EQ(log, std::vector<std::string>{});
-}
-
-// The real engines behind the chooser: a RAR under another name opens as
-// the RAR it is.
-TEST(AnyArchiveEngineRealEngines, ARarNamedAsAZipExtracts) {
-    TempDirectory dir;
-    makeTree(dir / "src", {{"notes.txt", "hello"}});
-    const fs::path made = rar(dir / "src", (dir / "notes.rar").string(), {}, {"notes.txt"});
-    fs::rename(made, dir / "notes.zip");
-    const ExtractionResult result = Extractor(std::make_shared<AnyArchiveEngine>())
-                                        .extract(dir / "notes.zip", {}, ExtractionHandlers{});
-    EXPECT_EQ(result.output(), dir / "notes.txt");
-    EXPECT_EQ(readFile(dir / "notes.txt"), "hello");
-    EXPECT_EQ(result.archiveFiles(), std::vector<fs::path>{dir / "notes.zip"});
 }
 
 }  // namespace
