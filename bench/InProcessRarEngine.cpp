@@ -241,4 +241,12 @@ void InProcessRarEngine::extract(const fs::path& archive,
     }
 }
 
+fs::path InProcessRarEngine::firstVolume(const fs::path& file) const {
+    return VolumeResolver::firstVolume(file);
+}
+
+std::vector<fs::path> InProcessRarEngine::volumesFrom(const fs::path& volume) const {
+    return VolumeResolver::volumesFrom(volume);
+}
+
 }  // namespace tovani

@@ -16,6 +16,9 @@ namespace tovani {
 
 class InProcessRarEngine final : public ArchiveEngine {
 public:
+    std::filesystem::path firstVolume(const std::filesystem::path& file) const override;
+    std::vector<std::filesystem::path> volumesFrom(
+        const std::filesystem::path& volume) const override;
     ArchiveListing list(const std::filesystem::path& archive,
                         const std::optional<std::string>& password,
                         const Cancellation& cancellation = Cancellation::never()) const override;

@@ -3,6 +3,7 @@
 # names libTovaniCore.so may export. Every other header of src/TovaniCore is
 # internal to the library (and to its own tests).
 set(tovani_core_public_headers
+    AnyArchiveEngine.h
     ArchiveEngine.h
     ArchiveEntry.h
     ArchiveEntrySink.h

@@ -10,9 +10,8 @@
 #include <QThread>
 
 #include "App/ProgressThrottle.h"
+#include "TovaniCore/AnyArchiveEngine.h"
 #include "TovaniCore/Extractor.h"
-#include "TovaniCore/RarEngine.h"
-#include "TovaniCore/VolumeResolver.h"
 
 namespace tovani {
 
@@ -28,11 +27,16 @@ fs::path standardized(const fs::path& file) {
     return (error ? file : absolute).lexically_normal();
 }
 
+std::shared_ptr<const ArchiveEngine> makeEngine(const ExtractionQueue::EngineFactory& factory) {
+    return factory ? factory() : std::make_shared<const AnyArchiveEngine>();
+}
+
 }  // namespace
 
 ExtractionQueue::ExtractionQueue(EngineFactory engineFactory, QObject* parent)
     : QObject(parent),
       engineFactory_(std::move(engineFactory)),
+      namingEngine_(makeEngine(engineFactory_)),
       courier_(std::make_unique<QObject>()),
       worker_(std::make_unique<QThread>()),
       workerContext_(new QObject) {
@@ -69,7 +73,7 @@ void ExtractionQueue::add(const std::vector<fs::path>& archives, const OptionsFo
     for (const fs::path& file : archives) {
         Job job;
         job.opened = standardized(file);
-        job.archive = VolumeResolver::firstVolume(job.opened);
+        job.archive = namingEngine_->firstVolume(job.opened);
         job.options = options ? options(job.archive) : ExtractionOptions{};
         if (std::find(pending_.begin(), pending_.end(), job) != pending_.end()) {
             continue;
@@ -168,8 +172,7 @@ void ExtractionQueue::submit(const Job& job, const std::shared_ptr<Cancellation>
 
         std::optional<ExtractionOutcome> outcome;
         try {
-            std::shared_ptr<const ArchiveEngine> engine =
-                engineFactory ? engineFactory() : std::make_shared<const RarEngine>();
+            std::shared_ptr<const ArchiveEngine> engine = makeEngine(engineFactory);
             outcome = ExtractionOutcome::success(
                 Extractor(std::move(engine)).extract(job.opened, job.options, handlers));
         } catch (...) {

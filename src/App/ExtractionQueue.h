@@ -46,10 +46,11 @@ class ExtractionQueue : public QObject {
 public:
     // Maps a job's archive (first volume, standardized) to its options.
     using OptionsForArchive = std::function<ExtractionOptions(const std::filesystem::path&)>;
-    // Makes the engine for one job; called on the worker thread.
+    // Makes the engine for one job, called on the worker thread; and once,
+    // as the queue is made, the engine that names the volumes of sets.
     using EngineFactory = std::function<std::shared_ptr<const ArchiveEngine>()>;
 
-    // Without a factory every job gets a new RarEngine.
+    // Without a factory every job gets a new AnyArchiveEngine.
     explicit ExtractionQueue(EngineFactory engineFactory = {}, QObject* parent = nullptr);
     ~ExtractionQueue() override;
 
@@ -122,6 +123,8 @@ private:
     bool closing_ = false;
 
     EngineFactory engineFactory_;
+    // Maps each file added to its set's first volume, on the main thread.
+    std::shared_ptr<const ArchiveEngine> namingEngine_;
     // Main-thread receiver of the worker's hops; lives until the worker ended.
     std::unique_ptr<QObject> courier_;
     std::unique_ptr<QThread> worker_;

@@ -16,7 +16,6 @@
 #include "Messages/ErrorMessage.h"
 #include "Messages/SkippedEntriesMessage.h"
 #include "TovaniCore/Extractor.h"
-#include "TovaniCore/VolumeResolver.h"
 
 namespace tovani {
 
@@ -61,7 +60,7 @@ int ExtractCommand::run() {
     for (const std::string& argument : options_.archives) {
         std::error_code ec;
         fs::path absolute = fs::absolute(argument, ec);
-        const fs::path archive = VolumeResolver::firstVolume(absolute).lexically_normal();
+        const fs::path archive = engine_->firstVolume(absolute).lexically_normal();
         if (std::find(seen.begin(), seen.end(), archive) != seen.end()) {
             continue;
         }

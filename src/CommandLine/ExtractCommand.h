@@ -9,8 +9,8 @@
 // Once stop is cancelled the running archive ends at once, even while its
 // decoder is blocked, and no further archive starts.
 //
-// The engine is RarEngine unless another is given (the benchmark compares
-// the confined decoder with the library run in this process).
+// The engine is AnyArchiveEngine unless another is given (the benchmark
+// compares the confined decoder with the library run in this process).
 #pragma once
 
 #include <filesystem>
@@ -19,7 +19,7 @@
 #include <string>
 
 #include "CommandLine/CommandLineOptions.h"
-#include "TovaniCore/RarEngine.h"
+#include "TovaniCore/AnyArchiveEngine.h"
 
 namespace tovani {
 
@@ -31,7 +31,7 @@ public:
 
     ExtractCommand(
         CommandLineOptions options, const Cancellation& interrupted,
-        std::shared_ptr<const ArchiveEngine> engine = std::make_shared<const RarEngine>())
+        std::shared_ptr<const ArchiveEngine> engine = std::make_shared<const AnyArchiveEngine>())
         : options_(std::move(options)), interrupted_(interrupted), engine_(std::move(engine)) {}
 
     int run();

@@ -5,7 +5,8 @@
 // tool over another one.
 //
 //   int main(int argc, char** argv) {
-//       return tovani::ToolMain::run(argc, argv, std::make_shared<const tovani::RarEngine>());
+//       auto engine = std::make_shared<const tovani::AnyArchiveEngine>();
+//       return tovani::ToolMain::run(argc, argv, engine);
 //   }
 #pragma once
 

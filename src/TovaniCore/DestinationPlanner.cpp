@@ -1,8 +1,10 @@
 #include "TovaniCore/DestinationPlanner.h"
 
 #include <algorithm>
+#include <optional>
 
 #include "TovaniCore/NameMatching.h"
+#include "TovaniCore/SplitVolumes.h"
 
 namespace tovani::DestinationPlanner {
 
@@ -21,6 +23,39 @@ std::string_view withoutArchiveSuffix(std::string_view name) {
     bool lettered = letter >= 'r' && letter <= 'z' && isDigit(tail[1]) && isDigit(tail[2]);
     if (lettered || endsWithIgnoringCase(tail, "rar")) {
         return name.substr(0, name.size() - 4);
+    }
+    return name;
+}
+
+// A name ending in suffix (lower-case ASCII) without it; nullopt otherwise.
+std::optional<std::string_view> without(std::string_view name, std::string_view suffix) {
+    if (!endsWithIgnoringCase(name, suffix)) {
+        return std::nullopt;
+    }
+    return name.substr(0, name.size() - suffix.size());
+}
+
+// One compressed file's suffix (notes.txt.gz is notes.txt compressed), then
+// the container it may hold (photos.tar.gz); or one container's suffix,
+// short forms of compressed tars included.
+std::string_view withoutOtherArchiveSuffix(std::string_view name) {
+    constexpr std::string_view compressions[] = {".gz", ".bz2", ".xz", ".lzma", ".zst", ".lz4"};
+    constexpr std::string_view containers[] = {".zip",  ".7z",  ".tar", ".cpio", ".tgz",
+                                               ".tbz2", ".tbz", ".txz", ".tzst"};
+    for (std::string_view compression : compressions) {
+        if (const auto stem = without(name, compression)) {
+            for (std::string_view inner : {std::string_view(".tar"), std::string_view(".cpio")}) {
+                if (const auto innerStem = without(*stem, inner)) {
+                    return *innerStem;
+                }
+            }
+            return *stem;
+        }
+    }
+    for (std::string_view container : containers) {
+        if (const auto stem = without(name, container)) {
+            return *stem;
+        }
     }
     return name;
 }
@@ -68,7 +103,14 @@ std::size_t extensionPeriod(std::string_view name) {
 }  // namespace
 
 std::string folderName(std::string_view archiveName) {
-    std::string_view stem = withoutPartSuffix(withoutArchiveSuffix(archiveName));
+    std::string_view stem = archiveName;
+    // A set cut byte by byte is named after what was cut (photos.7z.001).
+    if (SplitVolumes::isPartName(stem)) {
+        stem = stem.substr(0, stem.rfind('.'));
+    }
+    const std::string_view withoutRar = withoutArchiveSuffix(stem);
+    stem = withoutRar.size() != stem.size() ? withoutRar : withoutOtherArchiveSuffix(stem);
+    stem = withoutPartSuffix(stem);
     // A hidden output would not show where the user looks for it, and could
     // be taken for configuration (".ssh" from ".ssh.rar").
     stem.remove_prefix(std::min(stem.size(), stem.find_first_not_of('.')));

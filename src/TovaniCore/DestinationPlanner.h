@@ -3,6 +3,7 @@
 // name is already taken. Pure string logic; it never touches the disk.
 //
 //   DestinationPlanner::folderName("Movie.part01.rar");          // "Movie"
+//   DestinationPlanner::folderName("photos.tar.gz");             // "photos"
 //   DestinationPlanner::candidateName("report.pdf", false, 2);  // "report 2.pdf"
 //   DestinationPlanner::uniqueName("Photos", true, exists);      // "Photos 3" if two are taken
 #pragma once
@@ -14,9 +15,13 @@
 
 namespace tovani::DestinationPlanner {
 
-// The archive's file name without one trailing .rar or .r00 to .z99 suffix and
-// then one trailing .partN (ASCII letter case ignored), and without leading
-// periods, so that the folder is never hidden. "Archive" when nothing is left.
+// The archive's file name without the number of a part of a set cut byte by
+// byte (.001), then without one archive suffix: .rar or .r00 to .z99; or a
+// compressed file's (.gz, .bz2, .xz, .lzma, .zst, .lz4) with the .tar or
+// .cpio before it; or .zip, .7z, .tar, .cpio, .tgz, .tbz2, .tbz, .txz,
+// .tzst; then without one trailing .partN (ASCII letter case ignored), and
+// without leading periods, so that the folder is never hidden. "Archive"
+// when nothing is left.
 std::string folderName(std::string_view archiveName);
 
 // The name to try for an attempt: the name itself below attempt 2, else the

@@ -17,7 +17,6 @@
 #include "TovaniCore/PasswordSupplier.h"
 #include "TovaniCore/SpaceRequirement.h"
 #include "TovaniCore/StagingWriter.h"
-#include "TovaniCore/VolumeResolver.h"
 #include "TovaniCore/Workspace.h"
 
 namespace tovani {
@@ -32,15 +31,14 @@ bool itemExists(const fs::path& path) {
 }
 
 // The set's first volume when it sits beside the archive, else the archive.
-fs::path sourceArchive(const fs::path& archive) {
-    const fs::path candidate = VolumeResolver::firstVolume(archive);
+fs::path sourceArchive(const ArchiveEngine& engine, const fs::path& archive) {
+    const fs::path candidate = engine.firstVolume(archive);
     return itemExists(candidate) ? candidate : archive;
 }
 
 // The name the first volume should have; the archive's own name otherwise.
-std::string expectedFirstVolumeName(const fs::path& archive) {
-    const std::string name = archive.filename().string();
-    return VolumeResolver::firstVolumeName(name).value_or(name);
+std::string expectedFirstVolumeName(const ArchiveEngine& engine, const fs::path& archive) {
+    return engine.firstVolume(archive).filename().string();
 }
 
 // What the listing tells before anything is written, gathered entry by
@@ -224,8 +222,8 @@ using Unreadable = ExtractionError::VolumeUnreadable::Reason;
 // volume would block its reads, and a folder is no volume. stat() opens
 // nothing, so the check itself cannot block on a pipe or wake a device. A
 // volume that is gone by now fails later, as a missing one does.
-void refuseVolumesThatAreNoFiles(const fs::path& source) {
-    for (const fs::path& volume : VolumeResolver::volumesFrom(source)) {
+void refuseVolumesThatAreNoFiles(const ArchiveEngine& engine, const fs::path& source) {
+    for (const fs::path& volume : engine.volumesFrom(source)) {
         struct stat info {};
         if (::stat(volume.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
             throw ExtractionError::volumeUnreadable(volume.filename().string(),
@@ -239,12 +237,12 @@ void refuseVolumesThatAreNoFiles(const fs::path& source) {
 // reading a set fails so, the first later volume that cannot be read is
 // named instead; a failure with every volume readable passes unchanged.
 // Only a failure looks: a stray empty file after a complete set is never read.
-[[noreturn]] void rethrowNamingUnreadableVolume(const fs::path& source,
+[[noreturn]] void rethrowNamingUnreadableVolume(const ArchiveEngine& engine, const fs::path& source,
                                                 const ExtractionError& error) {
     using E = ExtractionError;
     if (error.is<E::CannotOpen>() || error.is<E::Damaged>() || error.is<E::NotAnArchive>() ||
         error.is<E::VolumeMissing>()) {
-        const std::vector<fs::path> volumes = VolumeResolver::volumesFrom(source);
+        const std::vector<fs::path> volumes = engine.volumesFrom(source);
         for (std::size_t index = 1; index < volumes.size(); ++index) {
             const fs::path& volume = volumes[index];
             struct stat info {};
@@ -274,7 +272,7 @@ Extractor::Extractor(std::shared_ptr<const ArchiveEngine> engine) : engine_(std:
 ExtractionResult Extractor::extract(const fs::path& archive, const ExtractionOptions& options,
                                     const ExtractionHandlers& givenHandlers) const {
     const ExtractionHandlers handlers = withDefaults(givenHandlers);
-    const fs::path source = sourceArchive(archive);
+    const fs::path source = sourceArchive(*engine_, archive);
     const fs::path destination = options.destinationDirectory.value_or(source.parent_path());
     if (::access(destination.c_str(), W_OK) != 0) {
         throw ExtractionError::destinationNotWritable(destination);
@@ -292,7 +290,7 @@ ExtractionResult Extractor::extract(const fs::path& archive, const ExtractionOpt
         available = 0;
     }
 
-    refuseVolumesThatAreNoFiles(source);
+    refuseVolumesThatAreNoFiles(*engine_, source);
     const Cancellation& cancellation =
         handlers.cancellation ? *handlers.cancellation : Cancellation::never();
     const std::string sourceName = source.filename().string();
@@ -301,11 +299,11 @@ ExtractionResult Extractor::extract(const fs::path& archive, const ExtractionOpt
         try {
             return listWithPasswords(*engine_, source, blockSize, passwords, cancellation);
         } catch (const ExtractionError& error) {
-            rethrowNamingUnreadableVolume(source, error);
+            rethrowNamingUnreadableVolume(*engine_, source, error);
         }
     }();
     if (facts.listing.info.isVolume && !facts.listing.info.isFirstVolume) {
-        throw ExtractionError::volumeMissing(expectedFirstVolumeName(archive));
+        throw ExtractionError::volumeMissing(expectedFirstVolumeName(*engine_, archive));
     }
 
     // Every path is judged before anything is written.
@@ -334,7 +332,7 @@ ExtractionResult Extractor::extract(const fs::path& archive, const ExtractionOpt
             return stageWithPasswords(*engine_, source, workspace, rootName, provenance,
                                       facts.unpackedBytes, facts.count, handlers, passwords);
         } catch (const ExtractionError& error) {
-            rethrowNamingUnreadableVolume(source, error);
+            rethrowNamingUnreadableVolume(*engine_, source, error);
         }
     }();
     if (handlers.isCancelled()) {

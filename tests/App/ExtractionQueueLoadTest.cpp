@@ -156,6 +156,10 @@ TEST(ExtractionQueueLoad, ABigFileReachesTheMainThreadAtMostTwentyTimesASecond) 
 // The real engine, recording how many of its calls ever ran at once.
 class OverlapProbe final : public ArchiveEngine {
 public:
+    fs::path firstVolume(const fs::path& file) const override { return engine_.firstVolume(file); }
+    std::vector<fs::path> volumesFrom(const fs::path& volume) const override {
+        return engine_.volumesFrom(volume);
+    }
     ArchiveListing list(const fs::path& archive, const std::optional<std::string>& password,
                         const Cancellation& cancellation = Cancellation::never()) const override {
         Entered entered(*this);

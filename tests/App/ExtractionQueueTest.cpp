@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "App/QueueTestSupport.h"
+#include "TovaniCore/AnyArchiveEngine.h"
 #include "support/PatternedBytes.h"
 #include "support/RarTool.h"
 #include "support/TempDirectory.h"
@@ -39,6 +40,33 @@ ExtractionOptions inFolder(const fs::path&) {
 using ExtractionQueueTest = testing::queue::QueueFixture;
 using testing::queue::slowOneFileEngine;
 using testing::queue::spinUntil;
+
+// The parts of a set cut byte by byte make one job, named and read from its
+// first part, and every part is among the files the job read.
+TEST_F(ExtractionQueueTest, PartsOfASplitSetBecomeOneJob) {
+    testing::writeFile(dir / "s.7z.001", std::string("7z\xbc\xaf\x27\x1c\x00\x04", 8));
+    testing::writeFile(dir / "s.7z.002", "rest");
+    auto engine = std::make_shared<testing::queue::ScriptedEngine>();
+    engine->onList = [](const fs::path& archive, const std::optional<std::string>&) {
+        return testing::queue::oneFileListing(archive, "a.bin", 0);
+    };
+    engine->onExtract = [](const fs::path&, const std::optional<std::string>&,
+                           ArchiveEntrySink& into) {
+        const ArchiveEntry entry = testing::queue::oneFileListing("", "a.bin", 0).entries[0];
+        if (into.begin(entry)) {
+            into.finish(entry);
+        }
+    };
+    ExtractionQueue queue([engine] { return std::make_shared<AnyArchiveEngine>(engine, engine); });
+    queue.setDelegate(&delegate);
+    queue.add({dir / "s.7z.002", dir / "s.7z.001"}, testing::queue::defaultOptions);
+    ASSERT_TRUE(waitForIdle());
+
+    EXPECT_EQ(delegate.log, (Log{"start s.7z.001 1/1", "finish s.7z.001 ok", "idle"}));
+    ASSERT_NE(delegate.finished[0].outcome.result(), nullptr);
+    EXPECT_EQ(delegate.finished[0].outcome.result()->archiveFiles(),
+              (std::vector<fs::path>{dir / "s.7z.001", dir / "s.7z.002"}));
+}
 
 TEST_F(ExtractionQueueTest, VolumesOfOneSetAndRepeatsBecomeOneJob) {
     const std::string contents = patterned(50000);

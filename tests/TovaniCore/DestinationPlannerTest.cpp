@@ -25,8 +25,68 @@ TEST(DestinationPlanner, FolderNameStripsArchiveThenPartSuffix) {
     EXPECT_EQ(folderName("a.part1.part2.rar"), "a.part1");
 }
 
+// Every format's suffixes, compound ones whole; a single compressed file
+// loses its compression's suffix only.
+TEST(DestinationPlanner, FolderNameStripsEachFormatsSuffixes) {
+    struct Case {
+        const char* name;
+        const char* folder;
+    };
+    const Case cases[] = {
+        {"photos.zip", "photos"},
+        {"photos.7z", "photos"},
+        {"photos.tar", "photos"},
+        {"photos.cpio", "photos"},
+        {"photos.tar.gz", "photos"},
+        {"photos.tgz", "photos"},
+        {"photos.tar.bz2", "photos"},
+        {"photos.tbz2", "photos"},
+        {"photos.tbz", "photos"},
+        {"photos.tar.xz", "photos"},
+        {"photos.txz", "photos"},
+        {"photos.tar.zst", "photos"},
+        {"photos.tzst", "photos"},
+        {"photos.tar.lz4", "photos"},
+        {"photos.tar.lzma", "photos"},
+        {"photos.cpio.gz", "photos"},
+        {"photos.7z.001", "photos"},
+        {"photos.zip.001", "photos"},
+        {"photos.tar.gz.001", "photos"},
+        {"photos.7z.0042", "photos"},
+        {"Photos.TAR.GZ", "Photos"},
+        {"Photos.ZIP", "Photos"},
+        {"notes.txt.gz", "notes.txt"},
+        {"notes.txt.bz2", "notes.txt"},
+        {"notes.txt.xz", "notes.txt"},
+        {"notes.txt.lzma", "notes.txt"},
+        {"notes.txt.zst", "notes.txt"},
+        {"notes.txt.lz4", "notes.txt"},
+        // One archive suffix, as for RAR.
+        {"a.zip.zip", "a.zip"},
+        {"a.tar.gz.gz", "a.tar.gz"},
+        {"a.tar.tar", "a.tar"},
+        {"a.zip.gz", "a.zip"},
+        // RAR naming as before, also behind a byte split.
+        {"movie.part01.rar", "movie"},
+        {"movie.rar.001", "movie"},
+        {"backup.r00", "backup"},
+        // Nothing left, or only a hidden name: never a hidden folder.
+        {".tar.gz", "Archive"},
+        {".7z.001", "Archive"},
+        {".ssh.zip", "ssh"},
+        {"..config.tar.xz", "config"},
+        // Neither a suffix nor a part.
+        {"photos.gzip", "photos.gzip"},
+        {"photos.7z.01", "photos.7z.01"},
+        {"photos.7z.000", "photos.7z.000"},
+        {"photos.targz", "photos.targz"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(folderName(c.name), c.folder) << c.name;
+    }
+}
+
 TEST(DestinationPlanner, FolderNameLeavesOtherNames) {
-    EXPECT_EQ(folderName("data.zip"), "data.zip");
     EXPECT_EQ(folderName("set.part2"), "set");
     EXPECT_EQ(folderName("movie.q01"), "movie.q01");
     EXPECT_EQ(folderName("movie.r0"), "movie.r0");

@@ -31,6 +31,13 @@ namespace tovani::testing {
 // The real engine, counting the calls that reach it.
 class CountingEngine final : public ArchiveEngine {
 public:
+    std::filesystem::path firstVolume(const std::filesystem::path& file) const override {
+        return engine.firstVolume(file);
+    }
+    std::vector<std::filesystem::path> volumesFrom(
+        const std::filesystem::path& volume) const override {
+        return engine.volumesFrom(volume);
+    }
     ArchiveListing list(const std::filesystem::path& archive,
                         const std::optional<std::string>& password,
                         const Cancellation& cancellation = Cancellation::never()) const override {

@@ -27,6 +27,10 @@ using E = ExtractionError;
 // The real engine, with a hook before each entry and a mark once it is done.
 class PausingEngine final : public ArchiveEngine {
 public:
+    fs::path firstVolume(const fs::path& file) const override { return engine.firstVolume(file); }
+    std::vector<fs::path> volumesFrom(const fs::path& volume) const override {
+        return engine.volumesFrom(volume);
+    }
     ArchiveListing list(const fs::path& archive, const std::optional<std::string>& password,
                         const Cancellation& cancellation = Cancellation::never()) const override {
         return engine.list(archive, password, cancellation);
