@@ -64,11 +64,14 @@ std::optional<std::string> ask(const PasswordRequest& request) {
     std::fprintf(stderr, "%s\n%s\n", text.message.toStdString().c_str(),
                  text.information.toStdString().c_str());
     for (;;) {
-        std::fprintf(stderr, "%s: ", text.field.toStdString().c_str());
-        std::fflush(stderr);
         std::optional<std::string> line;
         {
+            // Echo goes off before the prompt shows: switching it drops what
+            // was typed so far, and what is typed once the prompt is there
+            // must never be lost.
             EchoOff echoOff;
+            std::fprintf(stderr, "%s: ", text.field.toStdString().c_str());
+            std::fflush(stderr);
             line = readLine();
         }
         std::fputc('\n', stderr);
