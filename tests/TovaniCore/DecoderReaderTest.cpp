@@ -207,7 +207,7 @@ TEST(DecoderReader, ValuesTheProtocolDoesNotDefineAreRefusedWhenDecoded) {
     const Bytes opened = DecoderProtocol::encode(DecoderProtocol::Opened{});
     const std::vector<std::pair<std::string, Stream>> cases = {
         {"unknown entry kind",
-         Stream().opened().frame(MessageType::entry, withByte(entry, kind, 5))},
+         Stream().opened().frame(MessageType::entry, withByte(entry, kind, 6))},
         {"unknown entry kind",
          Stream().opened().frame(MessageType::entry, withByte(entry, kind, 255))},
         {"unknown flag bits",
@@ -215,7 +215,12 @@ TEST(DecoderReader, ValuesTheProtocolDoesNotDefineAreRefusedWhenDecoded) {
         {"a value without its flag", Stream().opened().frame(MessageType::entry, sizeWithoutFlag)},
         {"mode bits beyond the permissions", Stream().opened().entry(modeOutOfRange)},
         {"unknown status",
-         Stream().opened().frame(MessageType::finished, withByte(finished, 0, 12))},
+         Stream().opened().frame(MessageType::finished, withByte(finished, 0, 13))},
+        {"unknown flag bits",
+         Stream().opened().frame(MessageType::finished, withByte(finished, 2, 0x02))},
+        {"a value without its flag",
+         Stream().opened().frame(MessageType::finished, withByte(finished, 3, 1))},
+        {"unknown container", Stream().frame(MessageType::opened, withByte(opened, 2, 6))},
         {"unknown stage", Stream().opened().frame(MessageType::finished, withByte(finished, 1, 3))},
         {"unknown flag bits", Stream().frame(MessageType::opened, withByte(opened, 0, 0x10))},
         {"unknown flag bits", Stream().frame(MessageType::opened, withByte(opened, 1, 0x08))},
@@ -230,6 +235,9 @@ TEST(DecoderReader, ValuesTheProtocolDoesNotDefineAreRefusedWhenDecoded) {
     passwordWithoutFlag[0] = std::byte{0};
     EXPECT_THROW((void)DecoderProtocol::decodeRequest(passwordWithoutFlag),
                  DecoderProtocol::Malformed);
+    Bytes unknownBackend = DecoderProtocol::encode(DecoderProtocol::Request{});
+    unknownBackend.at(1) = std::byte{2};
+    EXPECT_THROW((void)DecoderProtocol::decodeRequest(unknownBackend), DecoderProtocol::Malformed);
 }
 
 TEST(DecoderReader, NamesAreBoundedPerEntryAndPerAnswer) {
