@@ -12,7 +12,7 @@ set(decoder_sources
 # libarchive is linked here and nowhere else: only the confined process
 # parses zip, 7z and tar.
 find_package(PkgConfig REQUIRED)
-pkg_check_modules(LIBARCHIVE REQUIRED IMPORTED_TARGET libarchive)
+pkg_check_modules(LIBARCHIVE REQUIRED IMPORTED_TARGET GLOBAL libarchive)
 
 function(ostrel_decoder name)
     add_executable(${name} ${decoder_sources})

@@ -167,6 +167,44 @@ TEST(DecoderReader, MessagesOutOfOrderAreFaults) {
               (std::vector<std::string>{"finished 1 /a/x.part2.rar"}));
 }
 
+// What the second backend added travels unchanged: the backend asked for,
+// the container found, a special entry, encryption no one decrypts and the
+// memory an archive asked for.
+TEST(DecoderReader, BackendsContainersAndMemoryTravelUnchanged) {
+    DecoderProtocol::Request request;
+    request.backend = DecoderProtocol::Backend::libarchive;
+    request.archive = "/a/x.7z.001";
+    request.volumes = {"/a/x.7z.001", "/a/x.7z.002"};
+    EXPECT_EQ(DecoderProtocol::decodeRequest(DecoderProtocol::encode(request)).backend,
+              DecoderProtocol::Backend::libarchive);
+    for (const auto container :
+         {DecoderProtocol::Container::rar, DecoderProtocol::Container::zip,
+          DecoderProtocol::Container::sevenZip, DecoderProtocol::Container::tar,
+          DecoderProtocol::Container::cpio, DecoderProtocol::Container::raw}) {
+        DecoderProtocol::Opened opened;
+        opened.container = container;
+        EXPECT_EQ(DecoderProtocol::decodeOpened(DecoderProtocol::encode(opened)).container,
+                  container);
+    }
+    DecoderProtocol::EntryRecord special = fileEntry("dev/null");
+    special.kind = EntryKind::special;
+    special.unpackedSize.reset();
+    EXPECT_EQ(DecoderProtocol::decodeEntry(DecoderProtocol::encode(special)).kind,
+              EntryKind::special);
+    EXPECT_FALSE(DecoderProtocol::carriesData(special));
+    DecoderProtocol::Finished finished;
+    finished.status = Status::outOfMemory;
+    finished.requiredMemory = 3ULL << 30;
+    EXPECT_EQ(DecoderProtocol::decodeFinished(DecoderProtocol::encode(finished)).requiredMemory,
+              finished.requiredMemory);
+    finished.status = Status::unsupportedEncryption;
+    finished.requiredMemory.reset();
+    const DecoderProtocol::Finished back =
+        DecoderProtocol::decodeFinished(DecoderProtocol::encode(finished));
+    EXPECT_EQ(back.status, Status::unsupportedEncryption);
+    EXPECT_FALSE(back.requiredMemory);
+}
+
 TEST(DecoderReader, PayloadsMustDecodeExactly) {
     Bytes entry = DecoderProtocol::encode(fileEntry("a"));
     Bytes longer = entry;
