@@ -246,6 +246,12 @@ private:
 
 }  // namespace
 
+Call callFor(const ArchiveEngine& engine, const std::optional<fs::path>& decoder,
+             DecoderProtocol::Backend backend, const fs::path& archive) {
+    return Call{decoder ? *decoder : DecoderProcess::installedPath(), backend,
+                engine.volumesFrom(archive)};
+}
+
 std::string rawEntryName(const fs::path& archive) {
     static constexpr std::array<std::string_view, 6> suffixes = {".gz",   ".bz2", ".xz",
                                                                  ".lzma", ".zst", ".lz4"};

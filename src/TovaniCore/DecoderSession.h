@@ -29,6 +29,11 @@ struct Call {
     std::vector<std::filesystem::path> volumes;
 };
 
+// The call for engine's reading of archive: the decoder given (tests), or the
+// one installed beside the library, and the volumes engine resolves.
+Call callFor(const ArchiveEngine& engine, const std::optional<std::filesystem::path>& decoder,
+             DecoderProtocol::Backend backend, const std::filesystem::path& archive);
+
 // scan() keeping every entry.
 ArchiveListing list(const Call& call, const std::optional<std::string>& password,
                     const Cancellation& cancellation);

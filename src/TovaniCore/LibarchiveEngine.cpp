@@ -2,7 +2,6 @@
 
 #include <utility>
 
-#include "TovaniCore/DecoderProcess.h"
 #include "TovaniCore/DecoderSession.h"
 
 namespace tovani {
@@ -13,8 +12,7 @@ namespace {
 
 DecoderSession::Call callFor(const LibarchiveEngine& engine, const std::optional<fs::path>& decoder,
                              const fs::path& archive) {
-    return DecoderSession::Call{decoder ? *decoder : DecoderProcess::installedPath(),
-                                DecoderProtocol::Backend::libarchive, engine.volumesFrom(archive)};
+    return DecoderSession::callFor(engine, decoder, DecoderProtocol::Backend::libarchive, archive);
 }
 
 }  // namespace

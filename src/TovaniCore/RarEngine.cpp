@@ -3,7 +3,6 @@
 #include <utility>
 #include <vector>
 
-#include "TovaniCore/DecoderProcess.h"
 #include "TovaniCore/DecoderSession.h"
 #include "TovaniCore/VolumeResolver.h"
 
@@ -15,8 +14,7 @@ namespace {
 
 DecoderSession::Call callFor(const RarEngine& engine, const std::optional<fs::path>& decoder,
                              const fs::path& archive) {
-    return DecoderSession::Call{decoder ? *decoder : DecoderProcess::installedPath(),
-                                DecoderProtocol::Backend::rar, engine.volumesFrom(archive)};
+    return DecoderSession::callFor(engine, decoder, DecoderProtocol::Backend::rar, archive);
 }
 
 }  // namespace
