@@ -16,6 +16,7 @@ set(tovani_core_public_headers
     ExtractionProgress.h
     ExtractionResult.h
     Extractor.h
+    LibarchiveEngine.h
     Overloaded.h
     PasswordRequest.h
     RarEngine.h

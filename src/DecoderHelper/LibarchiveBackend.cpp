@@ -160,7 +160,7 @@ Status LibarchiveBackend::open(const DecoderProtocol::Request& request,
         return failure();
     }
     const int first = archive_read_next_header(archive_, &entry_);
-    if (first < ARCHIVE_WARN) {
+    if (first < ARCHIVE_WARN && !(first == ARCHIVE_FAILED && hasHiddenTarget())) {
         const Status status = failure();
         // Nothing could be read at all: no format took the file.
         return status == Status::damaged && archive_format(archive_) == 0 ? Status::notAnArchive
