@@ -156,6 +156,15 @@ Status LibarchiveBackend::open(const DecoderProtocol::Request& request,
         if (code == ENOENT || code == EACCES || code == EPERM || code == EISDIR) {
             return Status::cannotOpen;
         }
+        // The raw format takes any byte, but needs one: a compressed stream
+        // that holds nothing is an empty file.
+        if (mentions(archive_error_string(archive_), "Unrecognized archive format") &&
+            archive_filter_count(archive_) >= 2 && archive_filter_code(archive_, 0) != 0) {
+            container_ = Container::raw;
+            emptyRaw_ = true;
+            opened.container = container_;
+            return Status::ok;
+        }
         // Opening reads ahead: a compressed stream cut short fails here.
         return failure();
     }
@@ -185,6 +194,13 @@ Status LibarchiveBackend::open(const DecoderProtocol::Request& request,
 }
 
 Status LibarchiveBackend::next(DecoderProtocol::EntryRecord& record, bool& atEnd) {
+    if (emptyRaw_) {
+        atEnd = emptyListed_;
+        emptyListed_ = true;
+        record.kind = EntryKind::file;
+        record.unpackedSize = 0;
+        return Status::ok;
+    }
     int result = ARCHIVE_OK;
     if (firstPending_) {
         firstPending_ = false;
@@ -267,6 +283,9 @@ bool LibarchiveBackend::hasHiddenTarget() const {
 }
 
 Status LibarchiveBackend::extract(DataRelay& relay) {
+    if (emptyRaw_) {
+        return Status::ok;
+    }
     static constexpr std::array<std::byte, 64 * 1024> zeros{};
     // No hole reaches past the size the entry states; of an unstated size, none.
     const std::uint64_t holesEnd =
@@ -314,7 +333,7 @@ Status LibarchiveBackend::extract(DataRelay& relay) {
 Status LibarchiveBackend::skip() {
     // Such a link's stored bytes cannot be read, nor need they be: the zip
     // reader finds the next entry through the central directory.
-    if (hasHiddenTarget()) {
+    if (emptyRaw_ || hasHiddenTarget()) {
         return Status::ok;
     }
     if (archive_read_data_skip(archive_) != ARCHIVE_OK) {

@@ -57,6 +57,9 @@ private:
     bool firstPending_ = false;
     bool firstAtEnd_ = false;
     bool hasPassword_ = false;
+    // A compressed file of no content, which libarchive opens as nothing.
+    bool emptyRaw_ = false;
+    bool emptyListed_ = false;
     DecoderProtocol::Container container_ = DecoderProtocol::Container::raw;
     std::vector<std::string> volumes_;
     // Where the last entry's data ended in the uncompressed stream; -1 before.

@@ -185,23 +185,27 @@ TEST(LibarchiveEngine, SingleCompressedFileBecomesTheFileItHolds) {
         {"notes.txt.lzma", {"xz", "-k", "--format=lzma", "notes.txt"}},
         {"notes.txt.zst", {"zstd", "-q", "notes.txt"}},
         {"notes.txt.lz4", {"lz4", "-q", "notes.txt", "notes.txt.lz4"}},
+        {"empty.txt.gz", {"gzip", "-k", "empty.txt"}},
+        {"empty.txt.xz", {"xz", "-k", "empty.txt"}},
     };
     for (const auto& [name, command] : compressors) {
         SCOPED_TRACE(name);
         ExtractorHarness h;
         h.engine->inner = libarchiveEngine();
-        makeTree(h.dir / "src", {{"notes.txt", sampleProse()}});
+        makeTree(h.dir / "src", {{"notes.txt", sampleProse()}, {"empty.txt", ""}});
+        const std::string inside = name.substr(0, name.rfind('.'));
+        const std::string contents = inside == "notes.txt" ? sampleProse() : "";
         tool(h.dir / "src", command.front(), {command.begin() + 1, command.end()});
         fs::rename(h.dir / "src" / name, h.dir / name);
 
         const ArchiveListing listing = h.engine->list(h.dir / name, std::nullopt);
         ASSERT_EQ(listing.entries.size(), 1u);
-        EXPECT_EQ(listing.entries[0].path, "notes.txt");
+        EXPECT_EQ(listing.entries[0].path, inside);
         EXPECT_TRUE(listing.entries[0].isFile());
         const Outcome outcome = h.extract(h.dir / name);
         ASSERT_TRUE(outcome.succeeded()) << outcome.error();
-        EXPECT_EQ(outcome.output(), h.dir / "notes.txt");
-        EXPECT_EQ(readFile(h.dir / "notes.txt"), sampleProse());
+        EXPECT_EQ(outcome.output(), h.dir / inside);
+        EXPECT_EQ(readFile(h.dir / inside), contents);
     }
 }
 
