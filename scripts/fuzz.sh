@@ -9,7 +9,8 @@ build=${OSTREL_FUZZ_BUILD_DIR:-$root/build-fuzz}
 
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DOSTREL_FUZZ=ON -DOSTREL_SANITIZE=ON \
   -DOSTREL_BUILD_APP=OFF -DOSTREL_BUILD_TESTS=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" -j "$(nproc)" --target PathSanitizerFuzzer ArchiveFuzzer DecoderProtocolFuzzer
+cmake --build "$build" -j "$(nproc)" --target PathSanitizerFuzzer ArchiveFuzzer LibarchiveFuzzer \
+  DecoderProtocolFuzzer
 
 # Seed archives made by the rar tool: plain, solid, encrypted, links, volumes.
 seeds="$build/seeds/archive"
@@ -33,8 +34,30 @@ if [ ! -d "$seeds" ]; then
   cp "$src"/*.rar "$seeds"/
 fi
 
+# Seeds for the libarchive engine: zip (plain, encrypted), 7z, tar with
+# links, compressed tars and single compressed files.
+laseeds="$build/seeds/libarchive"
+if [ ! -d "$laseeds" ]; then
+  src="$build/seeds/lasrc"
+  rm -rf "$laseeds" "$src" && mkdir -p "$laseeds" "$src/tree/sub"
+  printf 'alpha\n' >"$src/tree/a.txt"
+  printf 'beta beta beta\n' >"$src/tree/sub/b.txt"
+  ln -s a.txt "$src/tree/link"
+  ln "$src/tree/sub/b.txt" "$src/tree/hard"
+  (cd "$src" &&
+    bsdtar --format zip -cf plain.zip tree &&
+    7z a -bd -bso0 -tzip -ppassword -mem=AES256 aes.zip tree &&
+    7z a -bd -bso0 -snl plain.7z tree &&
+    bsdtar -cf plain.tar tree &&
+    bsdtar -czf plain.tar.gz tree &&
+    bsdtar -cJf plain.tar.xz tree &&
+    bsdtar --zstd -cf plain.tar.zst tree &&
+    gzip -c tree/a.txt >single.gz)
+  cp "$src"/*.zip "$src"/*.7z "$src"/*.tar* "$src"/*.gz "$laseeds"/
+fi
+
 # Each fuzzer gets a temporary directory of its own, which it checks.
-for fuzzer in PathSanitizerFuzzer ArchiveFuzzer DecoderProtocolFuzzer; do
+for fuzzer in PathSanitizerFuzzer ArchiveFuzzer LibarchiveFuzzer DecoderProtocolFuzzer; do
   name=${fuzzer%Fuzzer}
   regressions="$root/fuzz/regressions/$name"
   corpus="$build/corpus/$name"
@@ -48,6 +71,7 @@ for fuzzer in PathSanitizerFuzzer ArchiveFuzzer DecoderProtocolFuzzer; do
   fi
   extra=()
   [ "$name" = Archive ] && extra=("$seeds")
+  [ "$name" = Libarchive ] && extra=("$laseeds")
   log="$build/$name.log"
   status=0
   TMPDIR="$scratch" "$build/fuzz/$fuzzer" -seed=1 -max_total_time="$seconds" \

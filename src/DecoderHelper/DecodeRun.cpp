@@ -5,12 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 #include <span>
-#include <string>
-#include <vector>
-
-#include "RarBridge/tovani_bridge.h"
 
 namespace tovani::DecodeRun {
 
@@ -18,126 +13,34 @@ namespace {
 
 using DecoderProtocol::MessageType;
 
-// Admits the request's volumes one after the other, nothing else.
-struct VolumeGate {
-    const std::vector<std::string>& volumes;
-    std::size_t reached = 0;
-    std::optional<std::string> refused = std::nullopt;
-};
-
-bool admitVolume(const char* path, void* context) {
-    auto* gate = static_cast<VolumeGate*>(context);
-    if (gate->reached + 1 < gate->volumes.size() && gate->volumes[gate->reached + 1] == path) {
-        ++gate->reached;
-        return true;
-    }
-    gate->refused = path;
-    return false;
-}
-
-struct DataRelay {
-    MessageWriter& out;
-    const TestFault& fault;
-    int chunks = 0;
-};
-
 #ifdef OSTREL_DECODER_TEST_HOOKS
 [[noreturn]] void crash() {
     raise(SIGSEGV);
     _exit(127);
 }
-
-bool relayData(const uint8_t* data, size_t size, void* context) {
-    auto* relay = static_cast<DataRelay*>(context);
-    const auto* bytes = reinterpret_cast<const std::byte*>(data);
-    const bool sent = relay->out.sendData(bytes != nullptr ? std::span<const std::byte>(bytes, size)
-                                                           : std::span<const std::byte>());
-    if (relay->fault.kind == TestFault::Kind::crashAtData && ++relay->chunks == relay->fault.at) {
-        relay->out.flush();
-        crash();
-    }
-    return sent;
-}
-#else
-bool relayData(const uint8_t* data, size_t size, void* context) {
-    auto* relay = static_cast<DataRelay*>(context);
-    const auto* bytes = reinterpret_cast<const std::byte*>(data);
-    return relay->out.sendData(bytes != nullptr ? std::span<const std::byte>(bytes, size)
-                                                : std::span<const std::byte>());
-}
 #endif
 
-// The library's marker for a size it was not told (an archive written from
-// a stream).
-constexpr std::uint64_t kUnknownSize = 0x7fffffff7fffffffULL;
+// Sends each chunk a backend hands over as a Data message.
+class MessageRelay final : public DataRelay {
+public:
+    MessageRelay(MessageWriter& out, const TestFault& fault) : out_(out), fault_(fault) {}
 
-// The bridge's statuses in the protocol's terms. The end of the archive is
-// no failure and never asked about; a cancelled call is the channel lost.
-DecoderProtocol::Status statusOf(tovani_status status) {
-    using DecoderProtocol::Status;
-    switch (status) {
-        case TOVANI_OK:
-        case TOVANI_END_OF_ARCHIVE:
-            return Status::ok;
-        case TOVANI_CANNOT_OPEN:
-            return Status::cannotOpen;
-        case TOVANI_NOT_AN_ARCHIVE:
-            return Status::notAnArchive;
-        case TOVANI_PASSWORD_REQUIRED:
-            return Status::passwordRequired;
-        case TOVANI_WRONG_PASSWORD:
-            return Status::wrongPassword;
-        case TOVANI_DAMAGED:
-            return Status::damaged;
-        case TOVANI_VOLUME_MISSING:
-            return Status::volumeMissing;
-        case TOVANI_OUT_OF_MEMORY:
-            return Status::outOfMemory;
-        case TOVANI_UNSUPPORTED_FORMAT:
-            return Status::unsupportedFormat;
-        case TOVANI_NAME_TOO_LONG:
-            return Status::nameTooLong;
-        case TOVANI_CANCELLED:
-        case TOVANI_ENGINE_FAILURE:
-            break;
+    bool deliver(std::span<const std::byte> bytes) override {
+        const bool sent = out_.sendData(bytes);
+#ifdef OSTREL_DECODER_TEST_HOOKS
+        if (fault_.kind == TestFault::Kind::crashAtData && ++chunks_ == fault_.at) {
+            out_.flush();
+            crash();
+        }
+#endif
+        return sent;
     }
-    return Status::engineFailure;
-}
 
-DecoderProtocol::EntryKind kindOf(const tovani_entry& entry) {
-    using DecoderProtocol::EntryKind;
-    // A link type wins over the directory flag.
-    switch (entry.link_type) {
-        case TOVANI_LINK_SYMBOLIC:
-            return EntryKind::symbolicLink;
-        case TOVANI_LINK_HARD:
-            return EntryKind::hardLink;
-        case TOVANI_LINK_COPY:
-            return EntryKind::fileCopy;
-        case TOVANI_LINK_NONE:
-            break;
-    }
-    return entry.is_directory ? EntryKind::directory : EntryKind::file;
-}
-
-DecoderProtocol::EntryRecord recordOf(const tovani_entry& entry) {
-    DecoderProtocol::EntryRecord record;
-    record.name = entry.name_utf8;
-    record.target = entry.target_utf8;
-    record.kind = kindOf(entry);
-    if (entry.unpacked_size != kUnknownSize) {
-        record.unpackedSize = entry.unpacked_size;
-    }
-    record.packedSize = entry.packed_size;
-    if (entry.has_mtime) {
-        record.mtimeNs = entry.mtime_ns;
-    }
-    if (entry.has_unix_mode) {
-        record.unixMode = static_cast<std::uint16_t>(entry.attributes & 07777);
-    }
-    record.isEncrypted = entry.is_encrypted;
-    return record;
-}
+private:
+    MessageWriter& out_;
+    [[maybe_unused]] const TestFault& fault_;
+    [[maybe_unused]] int chunks_ = 0;
+};
 
 // Longer texts than the protocol carries: no path that long can be written.
 bool fitsTheProtocol(const DecoderProtocol::EntryRecord& record) {
@@ -180,47 +83,44 @@ void refuse(MessageWriter& out) {
     out.flush();
 }
 
-void answer(DecoderProtocol::Request& request, const DecoderProtocol::AbsentLayers& absent,
-            MessageWriter& out, const TestFault& fault) {
-    tovani_archive* handle = nullptr;
-    tovani_archive_info info{};
-    tovani_status status =
-        tovani_open(request.archive.c_str(), request.forExtraction,
-                    request.password ? request.password->c_str() : nullptr, &handle, &info);
+void answer(DecodeBackend& backend, DecoderProtocol::Request& request,
+            const DecoderProtocol::AbsentLayers& absent, MessageWriter& out,
+            const TestFault& fault) {
+    DecoderProtocol::Opened opened;
+    const DecoderProtocol::Status openStatus = backend.open(request, opened);
     if (request.password) {
         DecoderProtocol::wipe(*request.password);
     }
-    if (status != TOVANI_OK || handle == nullptr) {
+    if (openStatus != DecoderProtocol::Status::ok) {
         DecoderProtocol::Finished finished;
-        finished.status =
-            status == TOVANI_OK ? DecoderProtocol::Status::engineFailure : statusOf(status);
+        finished.status = openStatus;
         finished.stage = DecoderProtocol::Stage::opening;
+        backend.close(finished);
+        // Nothing but the failure itself, and the memory it asked for, is
+        // told before an archive is open.
+        finished.missingVolume.clear();
+        finished.volumes.clear();
         out.send(MessageType::finished, DecoderProtocol::encode(finished));
         out.flush();
         return;
     }
-    VolumeGate gate{request.volumes};
-    tovani_set_volume_filter(handle, admitVolume, &gate);
-    DecoderProtocol::Opened opened;
-    opened.flags = {info.is_volume, info.is_first_volume, info.is_solid,
-                    info.has_encrypted_headers};
     opened.absent = absent;
     out.send(MessageType::opened, DecoderProtocol::encode(opened));
 
     DecoderProtocol::Finished finished;
     finished.stage = DecoderProtocol::Stage::readingHeader;
-    DataRelay relay{out, fault};
+    MessageRelay relay(out, fault);
     for (int entryNumber = 1; !out.lost(); ++entryNumber) {
-        tovani_entry entry{};
-        status = tovani_read_entry(handle, &entry);
-        if (status == TOVANI_END_OF_ARCHIVE) {
+        DecoderProtocol::EntryRecord record;
+        bool atEnd = false;
+        DecoderProtocol::Status status = backend.next(record, atEnd);
+        if (status != DecoderProtocol::Status::ok) {
+            finished.status = status;
             break;
         }
-        if (status != TOVANI_OK) {
-            finished.status = statusOf(status);
+        if (atEnd) {
             break;
         }
-        const DecoderProtocol::EntryRecord record = recordOf(entry);
         if (!fitsTheProtocol(record)) {
             finished.status = DecoderProtocol::Status::nameTooLong;
             break;
@@ -228,28 +128,16 @@ void answer(DecoderProtocol::Request& request, const DecoderProtocol::AbsentLaye
         applyEntryFault(fault, entryNumber, out);
         out.send(MessageType::entry, DecoderProtocol::encode(record));
         status = request.forExtraction && DecoderProtocol::carriesData(record)
-                     ? tovani_extract_entry(handle, relayData, &relay)
-                     : tovani_skip_entry(handle);
-        if (status != TOVANI_OK) {
-            finished.status = statusOf(status);
+                     ? backend.extract(relay)
+                     : backend.skip();
+        if (status != DecoderProtocol::Status::ok) {
+            finished.status = status;
             finished.stage = DecoderProtocol::Stage::processingEntry;
             break;
         }
     }
-    finished.missingVolume = tovani_missing_volume(handle);
-    // The library may take a refused volume for any failure, or for the end
-    // of the archive. It is reported as missing, as it is where the file
-    // system rules keep the library from opening it at all.
-    if (gate.refused) {
-        finished.status = DecoderProtocol::Status::volumeMissing;
-        finished.missingVolume = *gate.refused;
-    }
-    const std::size_t count = tovani_next_volume_count(handle);
-    for (std::size_t index = 0; index < count; ++index) {
-        finished.volumes.emplace_back(tovani_next_volume_path(handle, index));
-    }
     // Closing can fail too; the engine hears of success only after it.
-    tovani_close(handle);
+    backend.close(finished);
     out.send(MessageType::finished, DecoderProtocol::encode(finished));
     out.flush();
 }

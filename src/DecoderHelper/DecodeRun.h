@@ -1,14 +1,15 @@
 // DecodeRun answers one request of the engine: it opens the archive through
-// the bridge, streams the listing or the extraction as messages, and ends
-// with one Finished message. Only the volumes named in the request may be
-// moved on to, in their order; the library's request for any other is
-// refused, and the call then fails with that volume missing.
+// the request's backend, streams the listing or the extraction as messages,
+// and ends with one Finished message. The loop, the framing and the limits
+// are the same whichever library reads; only the volumes named in the
+// request may be read, in their order.
 //
 //   DecoderProtocol::Request request = ...;  // read from the channel
 //   MessageWriter out(DecoderProtocol::kChannelDescriptor);
-//   if (!confined) DecodeRun::refuse(out); else DecodeRun::answer(request, absent, out);
+//   if (!confined) DecodeRun::refuse(out); else DecodeRun::answer(*backend, request, absent, out);
 #pragma once
 
+#include "DecoderHelper/DecodeBackend.h"
 #include "DecoderHelper/MessageWriter.h"
 #include "TovaniCore/DecoderProtocol.h"
 
@@ -33,9 +34,10 @@ struct TestFault {
 // The whole answer of a decoder that could not confine itself: it read nothing.
 void refuse(MessageWriter& out);
 
-// The request's password is wiped once the bridge holds its own copy. absent:
-// the confinement layers this kernel does not have, told to the engine.
-void answer(DecoderProtocol::Request& request, const DecoderProtocol::AbsentLayers& absent,
-            MessageWriter& out, const TestFault& fault = TestFault());
+// The request's password is wiped once the backend holds its own copy.
+// absent: the confinement layers this kernel does not have, told to the engine.
+void answer(DecodeBackend& backend, DecoderProtocol::Request& request,
+            const DecoderProtocol::AbsentLayers& absent, MessageWriter& out,
+            const TestFault& fault = TestFault());
 
 }  // namespace tovani::DecodeRun

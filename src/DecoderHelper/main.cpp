@@ -1,7 +1,8 @@
-// ostrel-decoder: the confined process that reads one archive for RarEngine.
+// ostrel-decoder: the confined process that reads one archive for an engine
+// (RarEngine through the UnRAR library, LibarchiveEngine through libarchive).
 // It takes one request on descriptor 3, loads what it needs from the file
 // system, confines itself to reading the request's volumes, and streams its
-// answer back (see TovaniCore/DecoderProtocol.h). A fault in the UnRAR library
+// answer back (see TovaniCore/DecoderProtocol.h). A fault in either library
 // ends this process only. It decodes nothing when a confinement layer the
 // kernel offers cannot be set, and ends with the process that started it.
 #include <fcntl.h>
@@ -16,13 +17,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "DecoderHelper/DecodeBackend.h"
 #include "DecoderHelper/DecodeRun.h"
 #include "DecoderHelper/MessageWriter.h"
 #include "DecoderHelper/Sandbox.h"
-#include "RarBridge/tovani_bridge.h"
 #include "TovaniCore/DecoderProtocol.h"
 
 // LeakSanitizer's exit check traces the process from a cloned task, which the
@@ -72,17 +74,6 @@ bool readRequest(int descriptor, DecoderProtocol::Request& request) {
     }
     DecoderProtocol::wipe(payload);
     return decoded;
-}
-
-// What the bridge and the library load lazily (the UTF-8 locale the bridge
-// runs the library under, time zone data) must be in memory before the file
-// system is out of reach: a first open of no file runs through all of it.
-void preload() {
-    tzset();
-    tovani_archive* handle = nullptr;
-    tovani_archive_info info{};
-    tovani_open("", false, nullptr, &handle, &info);
-    tovani_close(handle);
 }
 
 DecodeRun::TestFault testFault() {
@@ -142,7 +133,11 @@ int main() {
         _exit(2);
     }
     const DecodeRun::TestFault fault = testFault();
-    preload();
+    // What the library loads lazily (time zone data, locales, converters)
+    // must be in memory before the file system is out of reach.
+    tzset();
+    const std::unique_ptr<DecodeBackend> backend = DecodeBackend::make(request.backend);
+    backend->preload();
     std::vector<std::filesystem::path> readable(request.volumes.begin(), request.volumes.end());
     const Sandbox::Report report = Sandbox::confine(readable);
 
@@ -154,6 +149,6 @@ int main() {
         DecodeRun::refuse(out);
         _exit(0);
     }
-    DecodeRun::answer(request, absentLayers(report), out, fault);
+    DecodeRun::answer(*backend, request, absentLayers(report), out, fault);
     _exit(0);
 }

@@ -39,7 +39,11 @@ struct ArchiveEntry {
     struct Directory {
         bool operator==(const Directory&) const = default;
     };
-    using Kind = std::variant<SymbolicLink, HardLink, Copy, File, Directory>;
+    // A device node, FIFO or socket: listed, never created.
+    struct Special {
+        bool operator==(const Special&) const = default;
+    };
+    using Kind = std::variant<SymbolicLink, HardLink, Copy, File, Directory, Special>;
 
     std::string path;
     Kind kind;

@@ -132,6 +132,7 @@ std::vector<std::byte> encode(const Request& message) {
     Encoder out;
     out.u8(static_cast<std::uint8_t>((message.forExtraction ? bit(0) : 0) |
                                      (message.password ? bit(1) : 0)));
+    out.u8(static_cast<std::uint8_t>(message.backend));
     out.text(message.password.value_or(std::string()));
     out.text(message.archive);
     out.texts(message.volumes);
@@ -148,6 +149,7 @@ std::vector<std::byte> encode(const Opened& message) {
     out.u8(static_cast<std::uint8_t>((absent.fileSystemRules ? bit(0) : 0) |
                                      (absent.systemCallFilter ? bit(1) : 0) |
                                      (absent.addressSpaceLimit ? bit(2) : 0)));
+    out.u8(static_cast<std::uint8_t>(message.container));
     return out.take();
 }
 
@@ -172,6 +174,8 @@ std::vector<std::byte> encode(const Finished& message) {
     Encoder out;
     out.u8(static_cast<std::uint8_t>(message.status));
     out.u8(static_cast<std::uint8_t>(message.stage));
+    out.u8(message.requiredMemory ? bit(0) : 0);
+    out.u64(message.requiredMemory.value_or(0));
     out.text(message.missingVolume);
     out.texts(message.volumes);
     return out.take();
@@ -182,6 +186,7 @@ Request decodeRequest(std::span<const std::byte> payload) {
     Request message;
     const std::uint8_t flags = in.flags(bit(0) | bit(1));
     message.forExtraction = (flags & bit(0)) != 0;
+    message.backend = in.choice(Backend::libarchive, "unknown backend");
     std::string password = in.text();
     if ((flags & bit(1)) != 0) {
         message.password = std::move(password);
@@ -198,8 +203,10 @@ Opened decodeOpened(std::span<const std::byte> payload) {
     Decoder in(payload);
     const std::uint8_t flags = in.flags(bit(0) | bit(1) | bit(2) | bit(3));
     const std::uint8_t absent = in.flags(bit(0) | bit(1) | bit(2));
+    const Container container = in.choice(Container::raw, "unknown container");
     in.end();
     Opened message;
+    message.container = container;
     message.flags.isVolume = (flags & bit(0)) != 0;
     message.flags.isFirstVolume = (flags & bit(1)) != 0;
     message.flags.isSolid = (flags & bit(2)) != 0;
@@ -215,7 +222,7 @@ EntryRecord decodeEntry(std::span<const std::byte> payload) {
     EntryRecord message;
     message.name = in.text(kMaxNameBytes);
     message.target = in.text(kMaxNameBytes);
-    message.kind = in.choice(EntryKind::fileCopy, "unknown entry kind");
+    message.kind = in.choice(EntryKind::special, "unknown entry kind");
     const std::uint8_t flags = in.flags(bit(0) | bit(1) | bit(2) | bit(3));
     const std::uint64_t unpackedSize = in.u64();
     message.packedSize = in.u64();
@@ -247,8 +254,15 @@ EntryRecord decodeEntry(std::span<const std::byte> payload) {
 Finished decodeFinished(std::span<const std::byte> payload) {
     Decoder in(payload);
     Finished message;
-    message.status = in.choice(Status::confinementFailed, "unknown status");
+    message.status = in.choice(Status::unsupportedEncryption, "unknown status");
     message.stage = in.choice(Stage::processingEntry, "unknown stage");
+    const bool hasRequiredMemory = in.flags(bit(0)) != 0;
+    const std::uint64_t requiredMemory = in.u64();
+    if (hasRequiredMemory) {
+        message.requiredMemory = requiredMemory;
+    } else if (requiredMemory != 0) {
+        throw Malformed("a value without its flag");
+    }
     message.missingVolume = in.text(kMaxNameBytes);
     message.volumes = in.texts(kMaxNameBytes);
     in.end();

@@ -48,9 +48,18 @@ enum class MessageType : std::uint8_t {
     finished = 5,
 };
 
+// Which of the decoder's libraries reads the archive.
+enum class Backend : std::uint8_t {
+    rar = 0,
+    libarchive = 1,
+};
+
 // Engine → decoder. volumes: the archive first, then every further volume the
-// library may move on to, in order; it may read no other file.
+// library may move on to, in order; it may read no other file. The RAR library
+// opens the archive and asks for the others; libarchive reads them all as one
+// stream, in this order.
 struct Request {
+    Backend backend = Backend::rar;
     bool forExtraction = false;
     std::optional<std::string> password;
     std::string archive;
@@ -75,9 +84,21 @@ struct AbsentLayers {
     bool operator==(const AbsentLayers&) const = default;
 };
 
+// The kind of container the library found. A raw one is a single compressed
+// file with no names of its own: the engine names its one entry.
+enum class Container : std::uint8_t {
+    rar = 0,
+    zip = 1,
+    sevenZip = 2,
+    tar = 3,
+    cpio = 4,
+    raw = 5,
+};
+
 struct Opened {
     ArchiveFlags flags;
     AbsentLayers absent;
+    Container container = Container::rar;
 };
 
 enum class EntryKind : std::uint8_t {
@@ -86,6 +107,7 @@ enum class EntryKind : std::uint8_t {
     symbolicLink = 2,
     hardLink = 3,
     fileCopy = 4,  // a copy of the data of an earlier file, named by target
+    special = 5,   // a device node, FIFO or socket: listed, never created
 };
 
 // One entry of the archive; texts are UTF-8 of at most kMaxNameBytes.
@@ -112,8 +134,9 @@ enum class Status : std::uint8_t {
     outOfMemory = 7,
     unsupportedFormat = 8,
     engineFailure = 9,
-    nameTooLong = 10,        // the current entry's name is longer than the decoder takes
-    confinementFailed = 11,  // a layer the kernel offers could not be applied: nothing was read
+    nameTooLong = 10,            // the current entry's name is longer than the decoder takes
+    confinementFailed = 11,      // a layer the kernel offers could not be applied: nothing was read
+    unsupportedEncryption = 12,  // encrypted in a way the library cannot decrypt
 };
 
 // Where the decoder was when the call failed: the engine gives the entry's
@@ -123,6 +146,8 @@ enum class Stage : std::uint8_t { opening = 0, readingHeader = 1, processingEntr
 struct Finished {
     Status status = Status::ok;  // ok: every entry went through
     Stage stage = Stage::opening;
+    // outOfMemory: the bytes the archive asked for, when the library says.
+    std::optional<std::uint64_t> requiredMemory;
     std::string missingVolume;         // the volume the library asked for, "" when none
     std::vector<std::string> volumes;  // further volumes the library moved on to
 };

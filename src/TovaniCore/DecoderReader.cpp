@@ -19,7 +19,8 @@ constexpr std::size_t kReadSize = DecoderProtocol::kMaxChunk + DecoderProtocol::
 std::size_t largestPayload(MessageType type) {
     switch (type) {
         case MessageType::opened:
-            return 2;
+            // Flags, absent layers, container.
+            return 3;
         case MessageType::entry:
             // Two texts with their lengths, kind, flags and the fixed fields.
             return 2 * (4 + DecoderProtocol::kMaxNameBytes) + 2 + 3 * 8 + 4;

@@ -1,5 +1,5 @@
 // SkippedEntry names an entry the staging writer chose not to create (a
-// refused link) and why. Hashable, so duplicates collapse in a set.
+// refused link, a device node) and why. Hashable, so duplicates collapse in a set.
 //
 //   std::unordered_set<SkippedEntry> seen(result.skipped().begin(), result.skipped().end());
 #pragma once
@@ -15,6 +15,8 @@ struct SkippedEntry {
         unsafeLinkTarget,
         // The archive does not carry the link's target text.
         unreadableLinkTarget,
+        // A device node, FIFO or socket, which is never created.
+        specialFile,
     };
 
     std::string path;

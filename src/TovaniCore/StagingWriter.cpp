@@ -140,6 +140,10 @@ bool StagingWriter::begin(const ArchiveEntry& entry) {
                 createCopy(entry, components, copy.source);
                 return false;
             },
+            [&](const ArchiveEntry::Special&) {
+                skipped_.push_back(SkippedEntry{entry.path, SkippedEntry::Reason::specialFile});
+                return false;
+            },
             [&](const ArchiveEntry::Directory&) {
                 directoryFor(components);
                 pendingDirectories_.push_back(

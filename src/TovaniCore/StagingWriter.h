@@ -2,7 +2,8 @@
 // files, directories and links below a private staging root it creates
 // itself. Every path comes from PathSanitizer, every parent must be a real
 // directory, existing files are replaced and never written through, and
-// links are judged before they are made; refused links become skipped
+// links are judged before they are made; refused links and device nodes,
+// FIFOs and sockets become skipped
 // entries. It carries the entries' modes and times and the archive's
 // provenance attribute onto what it creates. Everything is done relative to
 // directories it opened itself, never by path, so a folder renamed or
@@ -59,7 +60,7 @@ public:
     // Applies the modes and times of directory entries, deepest first.
     void finalizeDirectories();
 
-    // Links refused so far, in the order met.
+    // Links refused and special files left out so far, in the order met.
     const std::vector<SkippedEntry>& skipped() const { return skipped_; }
 
     // Whether some link made so far would point out of its top-level item

@@ -31,6 +31,7 @@
 #include <sstream>
 #include <thread>
 
+#include "DecoderHelper/LibarchiveBackend.h"
 #include "RarBridge/tovani_bridge.h"
 #include "support/RarTool.h"
 #include "support/TempDirectory.h"
@@ -248,6 +249,89 @@ TEST(Sandbox, DecodesAVolumeSetConfinedToItsVolumes) {
     EXPECT_EQ(outcome.signal, 0);
     EXPECT_EQ(outcome.result, "grüße.txt:0:" + data);
     freelocale(utf8);
+}
+
+// The libarchive backend reads each of its kinds of input confined to the
+// input's files: a split 7z and zip, compressed tars, a single compressed file.
+TEST(Sandbox, DecodesWithLibarchiveConfinedToTheVolumes) {
+    struct Case {
+        std::string label;
+        std::string program;
+        std::vector<std::string> arguments;
+        std::string made;  // the file made, or for a split set its name before ".001"
+        bool split = false;
+    };
+    const std::vector<Case> cases = {
+        {"split 7z", "7z", {"a", "-bd", "-v64k", "-mx=1", "set.7z", "grüße.txt"}, "set.7z", true},
+        {"split zip",
+         "7z",
+         {"a", "-bd", "-tzip", "-v64k", "set.zip", "grüße.txt"},
+         "set.zip",
+         true},
+        {"tar.xz", "bsdtar", {"-cJf", "t.tar.xz", "grüße.txt"}, "t.tar.xz"},
+        {"tar.zst", "bsdtar", {"--zstd", "-cf", "t.tar.zst", "grüße.txt"}, "t.tar.zst"},
+        {"tar.bz2", "bsdtar", {"-cjf", "t.tar.bz2", "grüße.txt"}, "t.tar.bz2"},
+        {"gz", "bsdtar", {"--format", "raw", "-czf", "grüße.txt.gz", "grüße.txt"}, "grüße.txt.gz"},
+    };
+    std::string data;
+    for (long i = 0; data.size() < 1'000'000; ++i) {
+        data += std::to_string(i * 7919 % 100003) + ",";
+    }
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        TempDirectory dir;
+        testing::makeTree(dir.path(), {{"grüße.txt", data}});
+        testing::runTool(dir.path(), c.program, c.arguments);
+        std::vector<fs::path> volumes;
+        if (c.split) {
+            for (int part = 1; fs::exists(dir / (c.made + ".00" + std::to_string(part))); ++part) {
+                volumes.push_back(dir / (c.made + ".00" + std::to_string(part)));
+            }
+            ASSERT_GT(volumes.size(), 1u);
+        } else {
+            volumes.push_back(dir / c.made);
+        }
+        handOver(dir.path());
+        DecoderProtocol::Request request;
+        request.backend = DecoderProtocol::Backend::libarchive;
+        request.forExtraction = true;
+        request.archive = volumes.front().string();
+        for (const fs::path& volume : volumes) {
+            request.volumes.push_back(volume.string());
+        }
+        // What the backend loads lazily is loaded here, before the fork, as
+        // the decoder loads it before it confines itself.
+        LibarchiveBackend backend;
+        backend.preload();
+
+        const Outcome outcome = runChild(volumes, [&] {
+            struct Collect final : DataRelay {
+                std::string bytes;
+                bool deliver(std::span<const std::byte> chunk) override {
+                    bytes.append(reinterpret_cast<const char*>(chunk.data()), chunk.size());
+                    return true;
+                }
+            } collect;
+            DecoderProtocol::Opened opened;
+            if (backend.open(request, opened) != DecoderProtocol::Status::ok) {
+                return std::string("open failed");
+            }
+            std::string text;
+            DecoderProtocol::EntryRecord record;
+            bool atEnd = false;
+            while (backend.next(record, atEnd) == DecoderProtocol::Status::ok && !atEnd) {
+                text += record.name + ":" +
+                        std::to_string(static_cast<int>(backend.extract(collect))) + ":";
+            }
+            DecoderProtocol::Finished finished;
+            backend.close(finished);
+            return text + std::to_string(finished.volumes.size()) + ":" + collect.bytes;
+        });
+        EXPECT_EQ(outcome.signal, 0);
+        // A single compressed file's entry is named by the engine, not here.
+        const std::string name = c.made.ends_with(".gz") ? "" : "grüße.txt";
+        EXPECT_EQ(outcome.result, name + ":0:" + std::to_string(volumes.size() - 1) + ":" + data);
+    }
 }
 
 TEST(Sandbox, StopsDroppingFilesBesideTheArchiveOrInTmp) {

@@ -145,6 +145,22 @@ int main() {
         opened(out);
         out.send(MessageType::entry, DecoderProtocol::encode(folder));
         finish(out);
+    } else if (mode == "raw") {
+        // A single compressed file: its one entry is named by the engine, and
+        // a second entry, or one that is no file, is a lie.
+        DecoderProtocol::Opened raw;
+        raw.container = DecoderProtocol::Container::raw;
+        out.send(MessageType::opened, DecoderProtocol::encode(raw));
+        DecoderProtocol::EntryRecord named = file("../../.ssh/id_ed25519", 5);
+        if (argument == "folder") {
+            named.kind = DecoderProtocol::EntryKind::directory;
+            named.unpackedSize.reset();
+        }
+        entry(out, named, "alpha");
+        if (argument == "two") {
+            entry(out, file("b.txt", 4), "beta");
+        }
+        finish(out);
     } else if (mode == "oversized") {
         opened(out);
         entry(out, file("a.txt", 5), "alpha-beta");

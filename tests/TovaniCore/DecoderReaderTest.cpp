@@ -167,6 +167,44 @@ TEST(DecoderReader, MessagesOutOfOrderAreFaults) {
               (std::vector<std::string>{"finished 1 /a/x.part2.rar"}));
 }
 
+// What the second backend added travels unchanged: the backend asked for,
+// the container found, a special entry, encryption no one decrypts and the
+// memory an archive asked for.
+TEST(DecoderReader, BackendsContainersAndMemoryTravelUnchanged) {
+    DecoderProtocol::Request request;
+    request.backend = DecoderProtocol::Backend::libarchive;
+    request.archive = "/a/x.7z.001";
+    request.volumes = {"/a/x.7z.001", "/a/x.7z.002"};
+    EXPECT_EQ(DecoderProtocol::decodeRequest(DecoderProtocol::encode(request)).backend,
+              DecoderProtocol::Backend::libarchive);
+    for (const auto container :
+         {DecoderProtocol::Container::rar, DecoderProtocol::Container::zip,
+          DecoderProtocol::Container::sevenZip, DecoderProtocol::Container::tar,
+          DecoderProtocol::Container::cpio, DecoderProtocol::Container::raw}) {
+        DecoderProtocol::Opened opened;
+        opened.container = container;
+        EXPECT_EQ(DecoderProtocol::decodeOpened(DecoderProtocol::encode(opened)).container,
+                  container);
+    }
+    DecoderProtocol::EntryRecord special = fileEntry("dev/null");
+    special.kind = EntryKind::special;
+    special.unpackedSize.reset();
+    EXPECT_EQ(DecoderProtocol::decodeEntry(DecoderProtocol::encode(special)).kind,
+              EntryKind::special);
+    EXPECT_FALSE(DecoderProtocol::carriesData(special));
+    DecoderProtocol::Finished finished;
+    finished.status = Status::outOfMemory;
+    finished.requiredMemory = 3ULL << 30;
+    EXPECT_EQ(DecoderProtocol::decodeFinished(DecoderProtocol::encode(finished)).requiredMemory,
+              finished.requiredMemory);
+    finished.status = Status::unsupportedEncryption;
+    finished.requiredMemory.reset();
+    const DecoderProtocol::Finished back =
+        DecoderProtocol::decodeFinished(DecoderProtocol::encode(finished));
+    EXPECT_EQ(back.status, Status::unsupportedEncryption);
+    EXPECT_FALSE(back.requiredMemory);
+}
+
 TEST(DecoderReader, PayloadsMustDecodeExactly) {
     Bytes entry = DecoderProtocol::encode(fileEntry("a"));
     Bytes longer = entry;
@@ -207,7 +245,7 @@ TEST(DecoderReader, ValuesTheProtocolDoesNotDefineAreRefusedWhenDecoded) {
     const Bytes opened = DecoderProtocol::encode(DecoderProtocol::Opened{});
     const std::vector<std::pair<std::string, Stream>> cases = {
         {"unknown entry kind",
-         Stream().opened().frame(MessageType::entry, withByte(entry, kind, 5))},
+         Stream().opened().frame(MessageType::entry, withByte(entry, kind, 6))},
         {"unknown entry kind",
          Stream().opened().frame(MessageType::entry, withByte(entry, kind, 255))},
         {"unknown flag bits",
@@ -215,7 +253,12 @@ TEST(DecoderReader, ValuesTheProtocolDoesNotDefineAreRefusedWhenDecoded) {
         {"a value without its flag", Stream().opened().frame(MessageType::entry, sizeWithoutFlag)},
         {"mode bits beyond the permissions", Stream().opened().entry(modeOutOfRange)},
         {"unknown status",
-         Stream().opened().frame(MessageType::finished, withByte(finished, 0, 12))},
+         Stream().opened().frame(MessageType::finished, withByte(finished, 0, 13))},
+        {"unknown flag bits",
+         Stream().opened().frame(MessageType::finished, withByte(finished, 2, 0x02))},
+        {"a value without its flag",
+         Stream().opened().frame(MessageType::finished, withByte(finished, 3, 1))},
+        {"unknown container", Stream().frame(MessageType::opened, withByte(opened, 2, 6))},
         {"unknown stage", Stream().opened().frame(MessageType::finished, withByte(finished, 1, 3))},
         {"unknown flag bits", Stream().frame(MessageType::opened, withByte(opened, 0, 0x10))},
         {"unknown flag bits", Stream().frame(MessageType::opened, withByte(opened, 1, 0x08))},
@@ -230,6 +273,9 @@ TEST(DecoderReader, ValuesTheProtocolDoesNotDefineAreRefusedWhenDecoded) {
     passwordWithoutFlag[0] = std::byte{0};
     EXPECT_THROW((void)DecoderProtocol::decodeRequest(passwordWithoutFlag),
                  DecoderProtocol::Malformed);
+    Bytes unknownBackend = DecoderProtocol::encode(DecoderProtocol::Request{});
+    unknownBackend.at(1) = std::byte{2};
+    EXPECT_THROW((void)DecoderProtocol::decodeRequest(unknownBackend), DecoderProtocol::Malformed);
 }
 
 TEST(DecoderReader, NamesAreBoundedPerEntryAndPerAnswer) {

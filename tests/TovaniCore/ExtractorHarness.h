@@ -1,7 +1,7 @@
-// ExtractorHarness runs real extractions (RarEngine over the UnRAR library)
-// in a fresh directory and records what the handlers saw, so tests can
-// assert the exact outcome and that the destination gained at most the one
-// output and kept no workspace.
+// ExtractorHarness runs real extractions (RarEngine over the UnRAR library,
+// or another real engine set as engine->inner) in a fresh directory and records what the handlers
+// saw, so tests can assert the exact outcome and that the destination gained at most the one output
+// and kept no workspace.
 //
 //   ExtractorHarness h;
 //   writeRar5(h.dir / "a.rar", {StoredEntry::file("x", "1")});
@@ -32,17 +32,17 @@ namespace tovani::testing {
 class CountingEngine final : public ArchiveEngine {
 public:
     std::filesystem::path firstVolume(const std::filesystem::path& file) const override {
-        return engine.firstVolume(file);
+        return inner->firstVolume(file);
     }
     std::vector<std::filesystem::path> volumesFrom(
         const std::filesystem::path& volume) const override {
-        return engine.volumesFrom(volume);
+        return inner->volumesFrom(volume);
     }
     ArchiveListing list(const std::filesystem::path& archive,
                         const std::optional<std::string>& password,
                         const Cancellation& cancellation = Cancellation::never()) const override {
         ++lists;
-        ArchiveListing listing = engine.list(archive, password, cancellation);
+        ArchiveListing listing = inner->list(archive, password, cancellation);
         if (afterList) {
             afterList();
         }
@@ -52,10 +52,10 @@ public:
                  ArchiveEntrySink& into,
                  const Cancellation& cancellation = Cancellation::never()) const override {
         ++extracts;
-        engine.extract(archive, password, into, cancellation);
+        inner->extract(archive, password, into, cancellation);
     }
 
-    RarEngine engine;
+    std::shared_ptr<const ArchiveEngine> inner = std::make_shared<RarEngine>();
     // Runs each time list() has returned, as another program would between
     // the listing and the extraction.
     std::function<void()> afterList;
@@ -158,7 +158,7 @@ inline std::set<std::string> treeOf(const std::filesystem::path& root) {
     std::set<std::string> items;
     for (auto it = std::filesystem::recursive_directory_iterator(root);
          it != std::filesystem::recursive_directory_iterator(); ++it) {
-        std::string name = std::filesystem::relative(it->path(), root).string();
+        std::string name = it->path().lexically_relative(root).string();
         if (it->is_symlink()) {
             name += "@";
         } else if (it->is_directory()) {

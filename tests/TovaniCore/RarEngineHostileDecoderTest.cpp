@@ -90,6 +90,25 @@ protected:
     std::map<std::string, std::string> before;
 };
 
+TEST_F(HostileDecoder, SingleCompressedFileTakesTheNameTheEngineGivesIt) {
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"raw:one", "output a 2.rar"},  // beside the archive it is named after
+        {"raw:two", ExtractionError::damaged(std::nullopt).what()},
+        {"raw:folder", ExtractionError::damaged(std::nullopt).what()},
+    };
+    for (const auto& [mode, expected] : cases) {
+        const Result result = attack(mode);
+        EXPECT_EQ(describe(result), expected) << mode;
+        if (std::holds_alternative<ExtractionResult>(result)) {
+            EXPECT_EQ(testing::readFile(std::get<ExtractionResult>(result).output()), "alpha");
+            fs::remove(std::get<ExtractionResult>(result).output());
+        }
+    }
+    const std::map<std::string, std::string> after = snapshot(dir.path());
+    EXPECT_EQ(after.size(), before.size());
+    EXPECT_EQ(after.at(".ssh/id_ed25519"), "my key");
+}
+
 TEST_F(HostileDecoder, NamingTheUsersFilesAsVolumesFailsTheJobAndTrashesNothing) {
     for (const fs::path& foreign : {dir / "Documents/thesis.odt", dir / ".ssh/id_ed25519",
                                     dir / "Documents", dir / "a.rar", fs::path("/etc/passwd")}) {
