@@ -88,6 +88,16 @@ enum class EntryKind : std::uint8_t {
     fileCopy = 4,  // a copy of the data of an earlier file, named by target
 };
 
+// A point in time: whole seconds since 1970-01-01 00:00:00 UTC (negative
+// before) and the nanoseconds within that second, below kNanosecondsPerSecond.
+inline constexpr std::uint32_t kNanosecondsPerSecond = 1'000'000'000;
+struct Time {
+    std::int64_t seconds = 0;
+    std::uint32_t nanoseconds = 0;
+
+    bool operator==(const Time&) const = default;
+};
+
 // One entry of the archive; texts are UTF-8 of at most kMaxNameBytes.
 struct EntryRecord {
     std::string name;
@@ -95,7 +105,7 @@ struct EntryRecord {
     EntryKind kind = EntryKind::file;
     std::optional<std::uint64_t> unpackedSize;  // none: the archive does not say
     std::uint64_t packedSize = 0;
-    std::optional<std::int64_t> mtimeNs;    // since the Unix epoch
+    std::optional<Time> modified;
     std::optional<std::uint16_t> unixMode;  // permission bits only (07777)
     bool isEncrypted = false;
 };

@@ -83,9 +83,8 @@ ArchiveEntry entryFromRecord(const DecoderProtocol::EntryRecord& record) {
     // writing still stops at a full disk.
     entry.unpackedSize = record.unpackedSize.value_or(0);
     entry.packedSize = record.packedSize;
-    if (record.mtimeNs) {
-        entry.modificationDate =
-            timestampFromSeconds(static_cast<double>(*record.mtimeNs) / 1'000'000'000.0);
+    if (record.modified) {
+        entry.modificationDate = Timestamp{record.modified->seconds, record.modified->nanoseconds};
     }
     entry.posixPermissions = record.unixMode;
     entry.isEncrypted = record.isEncrypted;

@@ -25,7 +25,7 @@ DecoderProtocol::EntryRecord fileEntry(const std::string& name) {
     DecoderProtocol::EntryRecord entry;
     entry.name = name;
     entry.unpackedSize = 5;
-    entry.mtimeNs = -1;
+    entry.modified = DecoderProtocol::Time{-1, 999'999'999};
     return entry;
 }
 
@@ -203,6 +203,12 @@ TEST(DecoderReader, ValuesTheProtocolDoesNotDefineAreRefusedWhenDecoded) {
     sizeWithoutFlag[flags] &= std::byte{0xFE};
     DecoderProtocol::EntryRecord modeOutOfRange = fileEntry("a");
     modeOutOfRange.unixMode = 010644;
+    DecoderProtocol::EntryRecord wholeSecondOfNanoseconds = fileEntry("a");
+    wholeSecondOfNanoseconds.modified = DecoderProtocol::Time{0, 1'000'000'000};
+    DecoderProtocol::EntryRecord nanosecondsWithoutTime = fileEntry("a");
+    nanosecondsWithoutTime.modified = DecoderProtocol::Time{0, 1};
+    Bytes nanosecondsWithoutFlag = DecoderProtocol::encode(nanosecondsWithoutTime);
+    nanosecondsWithoutFlag[flags] &= std::byte{0xFD};
     const Bytes finished = DecoderProtocol::encode(DecoderProtocol::Finished{});
     const Bytes opened = DecoderProtocol::encode(DecoderProtocol::Opened{});
     const std::vector<std::pair<std::string, Stream>> cases = {
@@ -214,6 +220,9 @@ TEST(DecoderReader, ValuesTheProtocolDoesNotDefineAreRefusedWhenDecoded) {
          Stream().opened().frame(MessageType::entry, withByte(entry, flags, 0x10))},
         {"a value without its flag", Stream().opened().frame(MessageType::entry, sizeWithoutFlag)},
         {"mode bits beyond the permissions", Stream().opened().entry(modeOutOfRange)},
+        {"nanoseconds beyond a second", Stream().opened().entry(wholeSecondOfNanoseconds)},
+        {"a value without its flag",
+         Stream().opened().frame(MessageType::entry, nanosecondsWithoutFlag)},
         {"unknown status",
          Stream().opened().frame(MessageType::finished, withByte(finished, 0, 12))},
         {"unknown stage", Stream().opened().frame(MessageType::finished, withByte(finished, 1, 3))},

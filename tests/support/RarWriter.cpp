@@ -151,7 +151,7 @@ std::string rar5FileBlock(const StoredEntry& entry) {
         putU32(body, dataCrc(entry));
     }
     putVint(body, 0);  // compression: version 0, method "store"
-    putVint(body, entry.host == HostOs::windows ? 0 : 1);
+    putVint(body, entry.host == HostOs::windows ? 0 : entry.host == HostOs::unix ? 1 : 2);
     putVint(body, entry.name.size());
     body += entry.name;
     body += extra;
@@ -377,7 +377,7 @@ std::string rar4FileBlock(const Piece& piece) {
     putU16(header, static_cast<std::uint32_t>(32 + name.size()));
     putU32(header, static_cast<std::uint32_t>(data.size()));
     putU32(header, static_cast<std::uint32_t>(entry.isDirectory ? 0 : entry.data.size()));
-    putU8(header, entry.host == HostOs::windows ? 2 : 3);
+    putU8(header, entry.host == HostOs::windows ? 2 : entry.host == HostOs::unix ? 3 : 6);
     putU32(header, entry.isDirectory ? 0 : crc);
     putU32(header, dosTime(entry.unixMtime));
     putU8(header, entry.rar15Password ? 15 : entry.rar4Version);  // version needed to extract

@@ -22,7 +22,9 @@
 
 namespace tovani::testing {
 
-enum class HostOs { windows, unix };
+// The host system an entry was archived on; other is one the format does not
+// name (RAR 5's host 2, RAR 4's host 6).
+enum class HostOs { windows, unix, other };
 
 // The redirection record of a RAR 5 entry (the numbers are the format's).
 enum class Redirection : std::uint32_t {
