@@ -40,6 +40,9 @@ constexpr unsigned kHostWindows = 2;
 // Only a Unix host's attribute word is a mode; a host the library does not
 // know is neither (its patch), and its entries get the default mode.
 constexpr unsigned kHostUnix = 3;
+// The record types of a Windows symbolic link and of a junction.
+constexpr unsigned kRedirectionWindowsLink = 2;
+constexpr unsigned kRedirectionJunction = 3;
 // The library holds a link target in 2,048 characters with its terminator
 // and cuts a longer one without saying so.
 constexpr std::size_t kLibraryTargetLimit = 2047;
@@ -263,8 +266,8 @@ int CALLBACK UnrarCallback(UINT message, LPARAM userData, LPARAM p1, LPARAM p2) 
 tovani_link_type LinkTypeFromRedirection(unsigned redirection) {
     switch (redirection) {
         case 1:  // Unix symbolic link
-        case 2:  // Windows symbolic link
-        case 3:  // Windows junction
+        case kRedirectionWindowsLink:
+        case kRedirectionJunction:
             return TOVANI_LINK_SYMBOLIC;
         case 4:
             return TOVANI_LINK_HARD;
@@ -496,6 +499,12 @@ tovani_status tovani_read_entry(tovani_archive* handle, tovani_entry* out_entry)
                                      ? std::string()
                                      : tovani::Utf8FromLibraryName(handle->target_buffer.get(),
                                                                    tovani::LegacyBytes::escaped);
+        // A Windows link or junction separates with backslashes; as unrar x
+        // does, they become "/", so "..\x" climbs and "\??\C:\x" is absolute.
+        if (header->RedirType == kRedirectionWindowsLink ||
+            header->RedirType == kRedirectionJunction) {
+            std::replace(handle->current_target.begin(), handle->current_target.end(), '\\', '/');
+        }
         handle->current_encrypted = (header->Flags & kHeaderEncrypted) != 0;
         handle->current_rar5 = header->UnpVer >= kFirstRar5Version;
         const bool oldLink =

@@ -238,6 +238,21 @@ std::vector<CorpusCase> makeCorpus() {
         writeRar5(archive, {StoredEntry::directory("w", HostOs::windows),
                             StoredEntry::file("w/a.txt", "a", HostOs::windows), readOnly});
     }));
+    // Link targets as Windows writes them, in Windows links and in Unix ones.
+    corpus.push_back(writerCase("windows-link-targets", [](const fs::path& archive) {
+        const auto windowsLink = [](Redirection type, const char* name, const char* target) {
+            return StoredEntry::link(type, name, target, HostOs::windows);
+        };
+        writeRar5(archive,
+                  {StoredEntry::directory("l"), StoredEntry::file("l/sub/f.txt", "f"),
+                   windowsLink(Redirection::windowsSymlink, "l/relative", "sub\\f.txt"),
+                   windowsLink(Redirection::windowsSymlink, "l/climbs", "..\\..\\x"),
+                   windowsLink(Redirection::windowsSymlink, "l/drive", "C:\\Windows"),
+                   windowsLink(Redirection::windowsSymlink, "l/share", "\\\\server\\share"),
+                   windowsLink(Redirection::junction, "l/junction", "\\??\\C:\\dir"),
+                   StoredEntry::link(Redirection::unixSymlink, "l/unix-drive", "C:\\x"),
+                   StoredEntry::link(Redirection::unixSymlink, "l/unix-climbs", "..\\..\\x")});
+    }));
     // A host system the format does not name: its attribute word is no mode.
     corpus.push_back(writerCase("host-other", [](const fs::path& archive) {
         writeRar5(archive, {StoredEntry::directory("o", HostOs::other),

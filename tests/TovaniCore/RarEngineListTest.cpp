@@ -94,8 +94,8 @@ TEST(RarEngineList, LinksOfEveryKindAndTheirTargets) {
     const std::vector<ArchiveEntry::Kind> expected{ArchiveEntry::File{},
                                                    ArchiveEntry::SymbolicLink{"../../etc/passwd"},
                                                    ArchiveEntry::SymbolicLink{std::nullopt},
-                                                   ArchiveEntry::SymbolicLink{"C:\\x"},
-                                                   ArchiveEntry::SymbolicLink{"\\??\\C:\\dir"},
+                                                   ArchiveEntry::SymbolicLink{"C:/x"},
+                                                   ArchiveEntry::SymbolicLink{"/?\?/C:/dir"},
                                                    ArchiveEntry::HardLink{""},
                                                    ArchiveEntry::Copy{"f"}};
     EXPECT_EQ(kinds, expected);
