@@ -191,6 +191,15 @@ std::vector<CorpusCase> makeCorpus() {
              setTime(root / "doc.txt", 1700000100, 0);
              return ReferenceArchive{rarMade(root, "versions.rar", {"-ver"}), std::nullopt};
          }});
+    // A small file with the largest dictionary (4 GiB), which the library
+    // allocates whole.
+    corpus.push_back(
+        {"dictionary-4g", [](const fs::path& dir) {
+             const fs::path root = inputs(dir, {{"d/text.txt", std::string(100000, 'd')}});
+             const fs::path archive = rarMade(root, "dictionary-4g.rar", {"-md4g"});
+             setRar5Dictionary(archive, 15);
+             return ReferenceArchive{archive, std::nullopt};
+         }});
     corpus.push_back({"only-empty-encrypted", [](const fs::path& dir) {
                           const fs::path root = inputs(dir, {{"e/empty.txt", ""}, {"e/void/", ""}});
                           return ReferenceArchive{
