@@ -239,6 +239,9 @@ void answer(DecoderProtocol::Request& request, const DecoderProtocol::AbsentLaye
         if (status != TOVANI_OK) {
             finished.status = statusOf(status);
             finished.stage = DecoderProtocol::Stage::processingEntry;
+            if (status == TOVANI_OUT_OF_MEMORY) {
+                finished.requiredMemory = entry.dictionary_size;
+            }
             break;
         }
     }

@@ -531,6 +531,7 @@ tovani_status tovani_read_entry(tovani_archive* handle, tovani_entry* out_entry)
                 header->MtimeUnixLow | (static_cast<std::uint64_t>(header->MtimeUnixHigh) << 32));
             out_entry->mtime_nanoseconds = header->MtimeUnixNs;
         }
+        out_entry->dictionary_size = static_cast<std::uint64_t>(header->DictSize) * 1024;
         out_entry->has_unix_mode = header->HostOS == kHostUnix;
         out_entry->attributes = header->FileAttr;
         out_entry->is_directory = (header->Flags & kHeaderDirectory) != 0;

@@ -176,6 +176,7 @@ std::vector<std::byte> encode(const Finished& message) {
     out.u8(static_cast<std::uint8_t>(message.stage));
     out.text(message.missingVolume);
     out.texts(message.volumes);
+    out.u64(message.requiredMemory);
     return out.take();
 }
 
@@ -257,7 +258,11 @@ Finished decodeFinished(std::span<const std::byte> payload) {
     message.stage = in.choice(Stage::processingEntry, "unknown stage");
     message.missingVolume = in.text(kMaxNameBytes);
     message.volumes = in.texts(kMaxNameBytes);
+    message.requiredMemory = in.u64();
     in.end();
+    if (message.requiredMemory != 0 && message.status != Status::outOfMemory) {
+        throw Malformed("a value without its flag");
+    }
     return message;
 }
 

@@ -135,6 +135,8 @@ struct Finished {
     Stage stage = Stage::opening;
     std::string missingVolume;         // the volume the library asked for, "" when none
     std::vector<std::string> volumes;  // further volumes the library moved on to
+    // outOfMemory only: the dictionary the entry needed, in bytes; 0 when unknown.
+    std::uint64_t requiredMemory = 0;
 };
 
 // A payload that does not decode to its message exactly.

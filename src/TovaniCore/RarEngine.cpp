@@ -1,5 +1,7 @@
 #include "TovaniCore/RarEngine.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <functional>
@@ -21,10 +23,23 @@ namespace {
 using DecoderProtocol::EntryKind;
 using DecoderProtocol::Status;
 
+// The memory this machine has, 0 when it cannot be told.
+std::uint64_t machineMemory() {
+    const long pages = ::sysconf(_SC_PHYS_PAGES);
+    const long pageSize = ::sysconf(_SC_PAGESIZE);
+    return pages > 0 && pageSize > 0
+               ? static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(pageSize)
+               : 0;
+}
+
 // The one place where the decoder's statuses become errors. missingVolume is
-// the path the library asked for, "" when none was recorded.
+// the path the library asked for, "" when none was recorded; requiredMemory
+// the dictionary the decoder could not hold. That size is named only when
+// the machine truly lacks it: the decoder has room for any dictionary the
+// machine's memory holds, so a smaller one it names ran short otherwise.
 ExtractionError errorFromStatus(Status status, const ArchiveEntry* entry,
-                                const std::string& missingVolume) {
+                                const std::string& missingVolume,
+                                std::uint64_t requiredMemory = 0) {
     switch (status) {
         case Status::cannotOpen:
             return ExtractionError::cannotOpen();
@@ -40,6 +55,9 @@ ExtractionError errorFromStatus(Status status, const ArchiveEntry* entry,
         case Status::volumeMissing:
             return ExtractionError::volumeMissing(fs::path(missingVolume).filename().string());
         case Status::outOfMemory:
+            if (requiredMemory != 0 && requiredMemory > machineMemory()) {
+                return ExtractionError::outOfMemory(requiredMemory);
+            }
             return ExtractionError::outOfMemory();
         case Status::unsupportedFormat:
             return ExtractionError::unsupportedFormat();
@@ -176,7 +194,8 @@ public:
         DecoderReader::Message message = next();
         if (auto* finished = std::get_if<DecoderProtocol::Finished>(&message)) {
             // No handle was left to ask which volume was missing.
-            throw errorFromStatus(finished->status, nullptr, std::string());
+            throw errorFromStatus(finished->status, nullptr, std::string(),
+                                  finished->requiredMemory);
         }
         const DecoderProtocol::ArchiveFlags& flags =
             std::get<DecoderProtocol::Opened>(message).flags;
@@ -194,7 +213,7 @@ public:
         if (finished.status != Status::ok) {
             const bool duringEntry = finished.stage == DecoderProtocol::Stage::processingEntry;
             throw errorFromStatus(finished.status, duringEntry ? entry : nullptr,
-                                  finished.missingVolume);
+                                  finished.missingVolume, finished.requiredMemory);
         }
         std::vector<fs::path> files{archive_};
         for (const std::string& named : finished.volumes) {

@@ -182,7 +182,8 @@ TEST(DecoderReader, PayloadsMustDecodeExactly) {
     // A volume count far beyond what the payload holds.
     Stream stream;
     Bytes finished = DecoderProtocol::encode(DecoderProtocol::Finished{});
-    std::fill(finished.end() - 4, finished.end(), std::byte{0xFF});
+    // The count comes before the 8 bytes of the memory an entry needed.
+    std::fill(finished.end() - 12, finished.end() - 8, std::byte{0xFF});
     stream.opened().frame(MessageType::finished, finished);
     EXPECT_EQ(faultOf(stream.bytes, true), "text count beyond the payload");
 }
@@ -210,6 +211,8 @@ TEST(DecoderReader, ValuesTheProtocolDoesNotDefineAreRefusedWhenDecoded) {
     Bytes nanosecondsWithoutFlag = DecoderProtocol::encode(nanosecondsWithoutTime);
     nanosecondsWithoutFlag[flags] &= std::byte{0xFD};
     const Bytes finished = DecoderProtocol::encode(DecoderProtocol::Finished{});
+    DecoderProtocol::Finished memoryWithoutShortage;
+    memoryWithoutShortage.requiredMemory = 1 << 30;
     const Bytes opened = DecoderProtocol::encode(DecoderProtocol::Opened{});
     const std::vector<std::pair<std::string, Stream>> cases = {
         {"unknown entry kind",
@@ -226,6 +229,9 @@ TEST(DecoderReader, ValuesTheProtocolDoesNotDefineAreRefusedWhenDecoded) {
         {"unknown status",
          Stream().opened().frame(MessageType::finished, withByte(finished, 0, 12))},
         {"unknown stage", Stream().opened().frame(MessageType::finished, withByte(finished, 1, 3))},
+        {"a value without its flag",
+         Stream().opened().frame(MessageType::finished,
+                                 DecoderProtocol::encode(memoryWithoutShortage))},
         {"unknown flag bits", Stream().frame(MessageType::opened, withByte(opened, 0, 0x10))},
         {"unknown flag bits", Stream().frame(MessageType::opened, withByte(opened, 1, 0x08))},
     };
