@@ -73,8 +73,7 @@ ArchiveEntry entryFromRecord(const tovani_entry& record) {
     entry.unpackedSize = record.unpacked_size;
     entry.packedSize = record.packed_size;
     if (record.has_mtime) {
-        entry.modificationDate =
-            timestampFromSeconds(static_cast<double>(record.mtime_ns) / 1'000'000'000.0);
+        entry.modificationDate = Timestamp{record.mtime_seconds, record.mtime_nanoseconds};
     }
     if (record.has_unix_mode) {
         entry.posixPermissions = static_cast<std::uint16_t>(record.attributes & 07777);

@@ -2,7 +2,8 @@
 // empty, ".", ".." or "/"-bearing piece and keep within the limits; a
 // refusal is unsafePath carrying the path unchanged, or ENAMETOOLONG naming
 // a path over a limit; a link target judged safe, resolved textually from
-// the link's directory, never leaves the root.
+// the link's directory with "/" or with "/" and a backslash as separators,
+// never leaves the root and names no Windows drive.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cerrno>
@@ -57,13 +58,14 @@ std::vector<std::string> checkedComponents(const std::string& path, bool& refuse
     }
 }
 
-// Depth below the root after following target from the link's directory;
-// negative once it climbs out.
-long resolvedDepth(const std::vector<std::string>& linkAt, const std::string& target) {
+// Depth below the root after following target from the link's directory,
+// split at any of separators; negative once it climbs out.
+long resolvedDepth(const std::vector<std::string>& linkAt, const std::string& target,
+                   const char* separators) {
     long depth = static_cast<long>(linkAt.size()) - 1;
     std::size_t start = 0;
     while (start <= target.size()) {
-        std::size_t end = target.find('/', start);
+        std::size_t end = target.find_first_of(separators, start);
         if (end == std::string::npos)
             end = target.size();
         const std::string piece = target.substr(start, end - start);
@@ -90,9 +92,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     checkedComponents(target, refused);
 
     if (tovani::PathSanitizer::isSafeLinkTarget(target, linkAt)) {
-        if (target.empty() || target.front() == '/')
+        if (target.empty() || target.front() == '/' || target.front() == '\\')
             fail("absolute or empty target judged safe");
-        if (resolvedDepth(linkAt, target) < 0)
+        if (target.size() >= 2 && target[1] == ':' &&
+            ((target[0] >= 'A' && target[0] <= 'Z') || (target[0] >= 'a' && target[0] <= 'z')))
+            fail("target on a Windows drive judged safe");
+        // As Linux reads it, and as a Windows program would.
+        if (resolvedDepth(linkAt, target, "/") < 0 || resolvedDepth(linkAt, target, "/\\") < 0)
             fail("safe target leaves the root");
     }
     return 0;

@@ -8,13 +8,14 @@ namespace tovani {
 namespace {
 
 void appendHex(std::string& out, const char* format, unsigned value) {
-    char escape[8];
+    char escape[16];
     std::snprintf(escape, sizeof escape, format, value);
     out += escape;
 }
 
-// The length of the well-formed UTF-8 sequence at text[at], or 0.
-std::size_t sequenceLength(std::string_view text, std::size_t at) {
+// The length of the well-formed UTF-8 sequence at text[at], or 0; its
+// character in value.
+std::size_t sequenceLength(std::string_view text, std::size_t at, std::uint32_t& value) {
     const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
     const unsigned char lead = byte(at);
     std::size_t length = 0;
@@ -34,7 +35,7 @@ std::size_t sequenceLength(std::string_view text, std::size_t at) {
     if (at + length > text.size()) {
         return 0;
     }
-    std::uint32_t value = lead & (0x7F >> length);
+    value = lead & (0x7F >> length);
     for (std::size_t i = 1; i < length; ++i) {
         if ((byte(at + i) & 0xC0) != 0x80) {
             return 0;
@@ -47,11 +48,24 @@ std::size_t sequenceLength(std::string_view text, std::size_t at) {
     return length;
 }
 
+// Characters that show nothing yet change what a line shows: C1 controls
+// (CSI among them); bidi controls, which reorder the text around them, so
+// that "\u202etxt.exe" reads "exe.txt"; zero-width and other invisible format
+// characters, which make two names look alike; and the line and paragraph
+// separators some terminals break lines at.
+bool isHidden(std::uint32_t c) {
+    return (c >= 0x80 && c <= 0x9F) || c == 0xAD || c == 0x061C || c == 0x180E ||
+           (c >= 0x200B && c <= 0x200F) || (c >= 0x2028 && c <= 0x202E) ||
+           (c >= 0x2060 && c <= 0x206F) || c == 0xFEFF || (c >= 0xFFF9 && c <= 0xFFFB) ||
+           (c >= 0xE0000 && c <= 0xE007F);
+}
+
 }  // namespace
 
 std::string terminalSafe(std::string_view text) {
     std::string out;
     out.reserve(text.size());
+    std::uint32_t value = 0;
     for (std::size_t at = 0; at < text.size();) {
         const auto c = static_cast<unsigned char>(text[at]);
         if (c >= 0x20 && c < 0x7F) {
@@ -73,13 +87,12 @@ std::string terminalSafe(std::string_view text) {
         } else if (c < 0x80) {
             appendHex(out, "\\x%02x", c);
             ++at;
-        } else if (const std::size_t length = sequenceLength(text, at); length == 0) {
+        } else if (const std::size_t length = sequenceLength(text, at, value); length == 0) {
             appendHex(out, "\\x%02x", c);
             ++at;
-        } else if (c == 0xC2 && static_cast<unsigned char>(text[at + 1]) < 0xA0) {
-            // U+0080 to U+009F: C1 controls, CSI (U+009B) among them.
-            appendHex(out, "\\u%04x", static_cast<unsigned char>(text[at + 1]));
-            at += 2;
+        } else if (isHidden(value)) {
+            appendHex(out, value > 0xFFFF ? "\\U%08x" : "\\u%04x", value);
+            at += length;
         } else {
             out.append(text.substr(at, length));
             at += length;

@@ -76,17 +76,17 @@ bool mentions(const char* text, std::string_view what) {
 }
 
 // The entry's modification time as the protocol carries it.
-std::optional<std::int64_t> modificationTimeOf(archive_entry* entry) {
+std::optional<DecoderProtocol::Time> modificationTimeOf(archive_entry* entry) {
     if (archive_entry_mtime_is_set(entry) == 0) {
         return std::nullopt;
     }
-    std::int64_t nanoseconds = 0;
-    if (__builtin_mul_overflow(static_cast<std::int64_t>(archive_entry_mtime(entry)),
-                               std::int64_t{1'000'000'000}, &nanoseconds) ||
-        __builtin_add_overflow(nanoseconds, archive_entry_mtime_nsec(entry), &nanoseconds)) {
+    const long nanoseconds = archive_entry_mtime_nsec(entry);
+    if (nanoseconds < 0 ||
+        nanoseconds >= static_cast<long>(DecoderProtocol::kNanosecondsPerSecond)) {
         return std::nullopt;
     }
-    return nanoseconds;
+    return DecoderProtocol::Time{static_cast<std::int64_t>(archive_entry_mtime(entry)),
+                                 static_cast<std::uint32_t>(nanoseconds)};
 }
 
 // A text libarchive holds in two forms: the bytes as stored where it has
@@ -262,7 +262,7 @@ Status LibarchiveBackend::recordOf(DecoderProtocol::EntryRecord& record) const {
         archive_entry_size(entry_) >= 0) {
         record.unpackedSize = static_cast<std::uint64_t>(archive_entry_size(entry_));
     }
-    record.mtimeNs = modificationTimeOf(entry_);
+    record.modified = modificationTimeOf(entry_);
     record.unixMode = static_cast<std::uint16_t>(archive_entry_perm(entry_) & 07777);
     record.isEncrypted = archive_entry_is_encrypted(entry_) != 0;
     return Status::ok;

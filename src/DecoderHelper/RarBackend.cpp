@@ -77,6 +77,9 @@ DecoderProtocol::EntryKind kindOf(const tovani_entry& entry) {
     return entry.is_directory ? EntryKind::directory : EntryKind::file;
 }
 
+// FILE_ATTRIBUTE_READONLY in the attribute word of an entry from Windows.
+constexpr std::uint32_t kWindowsReadOnly = 0x01;
+
 DecoderProtocol::EntryRecord recordOf(const tovani_entry& entry) {
     DecoderProtocol::EntryRecord record;
     record.name = entry.name_utf8;
@@ -87,10 +90,13 @@ DecoderProtocol::EntryRecord recordOf(const tovani_entry& entry) {
     }
     record.packedSize = entry.packed_size;
     if (entry.has_mtime) {
-        record.mtimeNs = entry.mtime_ns;
+        record.modified = DecoderProtocol::Time{entry.mtime_seconds, entry.mtime_nanoseconds};
     }
     if (entry.has_unix_mode) {
         record.unixMode = static_cast<std::uint16_t>(entry.attributes & 07777);
+    } else if (!entry.is_directory && (entry.attributes & kWindowsReadOnly) != 0) {
+        // As unrar x does: a read-only file from Windows is read-only here.
+        record.unixMode = 0444;
     }
     record.isEncrypted = entry.is_encrypted;
     return record;
@@ -135,6 +141,7 @@ Status RarBackend::next(DecoderProtocol::EntryRecord& record, bool& atEnd) {
         return statusOf(status);
     }
     record = recordOf(entry);
+    dictionarySize_ = entry.dictionary_size;
     return Status::ok;
 }
 
@@ -148,6 +155,9 @@ Status RarBackend::skip() {
 
 void RarBackend::close(DecoderProtocol::Finished& finished) {
     finished.missingVolume = tovani_missing_volume(handle_);
+    if (finished.status == Status::outOfMemory && dictionarySize_ != 0) {
+        finished.requiredMemory = dictionarySize_;
+    }
     // The library may take a refused volume for any failure, or for the end
     // of the archive. It is reported as missing, as it is where the file
     // system rules keep the library from opening it at all.

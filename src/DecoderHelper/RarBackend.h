@@ -44,6 +44,8 @@ public:
 private:
     tovani_archive* handle_ = nullptr;
     VolumeGate gate_;
+    // The current entry's dictionary, named when the library runs out of memory.
+    std::uint64_t dictionarySize_ = 0;
 };
 
 }  // namespace tovani

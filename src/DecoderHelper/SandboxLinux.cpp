@@ -17,8 +17,10 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/sysinfo.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -46,10 +48,13 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Room for the decoder above what the process maps when it is confined: the
-// largest dictionary RAR 5 and 6 write (1 GiB) plus the arenas and stacks of
-// the library's threads, with margin.
-[[maybe_unused]] constexpr std::uint64_t kAddressSpaceHeadroom = 3ULL << 30;
+// Room for the decoder above what the process maps when it is confined and
+// the dictionary it holds: the arenas and stacks of the library's threads,
+// its buffers, with margin.
+[[maybe_unused]] constexpr std::uint64_t kAddressSpaceHeadroom = 2ULL << 30;
+// The largest dictionary the library decodes (rar -md4g), which it allocates
+// whole.
+[[maybe_unused]] constexpr std::uint64_t kLargestDictionary = 4ULL << 30;
 
 // Landlock rights by ABI version, spelled out because the system header may
 // predate the kernel.
@@ -120,6 +125,20 @@ std::uint64_t tasksOfThisUser() {
     return count;
 }
 
+// Room for a dictionary: the largest one, or the machine's memory where that
+// is less. The decoder is confined before it reads a byte, so no archive
+// sizes this room, and none can make the decoder hold more than the machine
+// has; one whose dictionary does not fit fails as out of memory.
+[[maybe_unused]] std::uint64_t dictionaryRoom() {
+    struct sysinfo figures {};
+    if (sysinfo(&figures) != 0) {
+        return 1ULL << 30;
+    }
+    const std::uint64_t memory =
+        static_cast<std::uint64_t>(figures.totalram) * std::max<std::uint32_t>(figures.mem_unit, 1);
+    return std::min(kLargestDictionary, memory);
+}
+
 std::uint64_t mappedBytes() {
     std::ifstream statm("/proc/self/statm");
     std::uint64_t pages = 0;
@@ -184,7 +203,8 @@ Outcome setResourceLimits(std::uint64_t mapped) {
         "resource limits: no address space limit in AddressSanitizer builds, whose shadow "
         "memory reserves terabytes of address space");
 #else
-    const rlimit addressSpace{mapped + kAddressSpaceHeadroom, mapped + kAddressSpaceHeadroom};
+    const std::uint64_t limit = mapped + kAddressSpaceHeadroom + dictionaryRoom();
+    const rlimit addressSpace{limit, limit};
     if (setrlimit(RLIMIT_AS, &addressSpace) != 0) {
         return failed("resource limits: address space limit: " + errorText(errno));
     }

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QLocale>
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -136,8 +137,18 @@ ErrorMessage describe(const ExtractionError& error, const QString& archive) {
             [&](const E::InsufficientSpace& c) {
                 message.title =
                     Texts::tr("There is not enough free space to extract “%1”.").arg(archive);
-                message.detail = Texts::tr("The contents need %1, but only %2 is available.")
-                                     .arg(byteCount(c.required), byteCount(c.available));
+                if (c.unit == E::InsufficientSpace::Unit::items) {
+                    const QLocale locale;
+                    message.detail =
+                        Texts::tr(
+                            "The contents are %1 files and folders, but the disk has room "
+                            "for only %2 more.")
+                            .arg(locale.toString(static_cast<qulonglong>(c.required)),
+                                 locale.toString(static_cast<qulonglong>(c.available)));
+                } else {
+                    message.detail = Texts::tr("The contents need %1, but only %2 is available.")
+                                         .arg(byteCount(c.required), byteCount(c.available));
+                }
             },
             [&](const E::DestinationNotWritable& c) {
                 message.title = Texts::tr("“%1” cannot be extracted here.").arg(archive);

@@ -27,7 +27,6 @@
 namespace {
 
 constexpr std::size_t kNameBufferSize = 65536;
-constexpr std::uint64_t kFileTimeAt1970 = 116444736000000000ULL;
 
 // Header flag bits of RARHeaderDataEx.Flags and archive flags of
 // RAROpenArchiveDataEx.Flags, as the library defines them.
@@ -35,8 +34,15 @@ constexpr unsigned kHeaderEncrypted = RHDF_ENCRYPTED;
 constexpr unsigned kHeaderDirectory = RHDF_DIRECTORY;
 // An older version of a file (rar -ver), flagged by the library's patch.
 constexpr unsigned kHeaderOldVersion = RHDF_VERSION;
+// The header has a modification time, given whole (the library's patch).
+constexpr unsigned kHeaderModificationTime = RHDF_MTIME;
 constexpr unsigned kHostWindows = 2;
+// Only a Unix host's attribute word is a mode; a host the library does not
+// know is neither (its patch), and its entries get the default mode.
 constexpr unsigned kHostUnix = 3;
+// The record types of a Windows symbolic link and of a junction.
+constexpr unsigned kRedirectionWindowsLink = 2;
+constexpr unsigned kRedirectionJunction = 3;
 // The library holds a link target in 2,048 characters with its terminator
 // and cuts a longer one without saying so.
 constexpr std::size_t kLibraryTargetLimit = 2047;
@@ -260,8 +266,8 @@ int CALLBACK UnrarCallback(UINT message, LPARAM userData, LPARAM p1, LPARAM p2) 
 tovani_link_type LinkTypeFromRedirection(unsigned redirection) {
     switch (redirection) {
         case 1:  // Unix symbolic link
-        case 2:  // Windows symbolic link
-        case 3:  // Windows junction
+        case kRedirectionWindowsLink:
+        case kRedirectionJunction:
             return TOVANI_LINK_SYMBOLIC;
         case 4:
             return TOVANI_LINK_HARD;
@@ -493,6 +499,12 @@ tovani_status tovani_read_entry(tovani_archive* handle, tovani_entry* out_entry)
                                      ? std::string()
                                      : tovani::Utf8FromLibraryName(handle->target_buffer.get(),
                                                                    tovani::LegacyBytes::escaped);
+        // A Windows link or junction separates with backslashes; as unrar x
+        // does, they become "/", so "..\x" climbs and "\??\C:\x" is absolute.
+        if (header->RedirType == kRedirectionWindowsLink ||
+            header->RedirType == kRedirectionJunction) {
+            std::replace(handle->current_target.begin(), handle->current_target.end(), '\\', '/');
+        }
         handle->current_encrypted = (header->Flags & kHeaderEncrypted) != 0;
         handle->current_rar5 = header->UnpVer >= kFirstRar5Version;
         const bool oldLink =
@@ -513,18 +525,13 @@ tovani_status tovani_read_entry(tovani_archive* handle, tovani_entry* out_entry)
             header->UnpSize + (static_cast<std::uint64_t>(header->UnpSizeHigh) << 32);
         out_entry->packed_size =
             header->PackSize + (static_cast<std::uint64_t>(header->PackSizeHigh) << 32);
-        const std::uint64_t time =
-            header->MtimeLow + (static_cast<std::uint64_t>(header->MtimeHigh) << 32);
-        out_entry->has_mtime = time >= kFileTimeAt1970;
+        out_entry->has_mtime = (header->Flags & kHeaderModificationTime) != 0;
         if (out_entry->has_mtime) {
-            // Times beyond the year 2262 do not fit; they saturate rather than
-            // wrap into negative (pre-1970) values.
-            const std::uint64_t ticks = time - kFileTimeAt1970;
-            constexpr std::uint64_t kMaxTicks =
-                static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()) / 100;
-            out_entry->mtime_ns = ticks > kMaxTicks ? std::numeric_limits<std::int64_t>::max()
-                                                    : static_cast<std::int64_t>(ticks * 100);
+            out_entry->mtime_seconds = static_cast<std::int64_t>(
+                header->MtimeUnixLow | (static_cast<std::uint64_t>(header->MtimeUnixHigh) << 32));
+            out_entry->mtime_nanoseconds = header->MtimeUnixNs;
         }
+        out_entry->dictionary_size = static_cast<std::uint64_t>(header->DictSize) * 1024;
         out_entry->has_unix_mode = header->HostOS == kHostUnix;
         out_entry->attributes = header->FileAttr;
         out_entry->is_directory = (header->Flags & kHeaderDirectory) != 0;

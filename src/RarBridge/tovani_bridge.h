@@ -72,7 +72,11 @@ typedef struct tovani_entry {
     const char* target_utf8;
     uint64_t unpacked_size;
     uint64_t packed_size;
-    int64_t mtime_ns;
+    /* Since 1970 (negative before); nanoseconds below 1,000,000,000. */
+    int64_t mtime_seconds;
+    uint32_t mtime_nanoseconds;
+    /* Bytes; 0 for a folder. */
+    uint64_t dictionary_size;
     uint32_t attributes;
     tovani_link_type link_type;
     bool has_mtime;

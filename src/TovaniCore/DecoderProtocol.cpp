@@ -161,11 +161,13 @@ std::vector<std::byte> encode(const EntryRecord& message) {
     out.text(message.target);
     out.u8(static_cast<std::uint8_t>(message.kind));
     out.u8(static_cast<std::uint8_t>(
-        (message.unpackedSize ? bit(0) : 0) | (message.mtimeNs ? bit(1) : 0) |
+        (message.unpackedSize ? bit(0) : 0) | (message.modified ? bit(1) : 0) |
         (message.unixMode ? bit(2) : 0) | (message.isEncrypted ? bit(3) : 0)));
     out.u64(message.unpackedSize.value_or(0));
     out.u64(message.packedSize);
-    out.u64(static_cast<std::uint64_t>(message.mtimeNs.value_or(0)));
+    const Time modified = message.modified.value_or(Time{});
+    out.u64(static_cast<std::uint64_t>(modified.seconds));
+    out.u32(modified.nanoseconds);
     out.u32(message.unixMode.value_or(0));
     return out.take();
 }
@@ -226,7 +228,8 @@ EntryRecord decodeEntry(std::span<const std::byte> payload) {
     const std::uint8_t flags = in.flags(bit(0) | bit(1) | bit(2) | bit(3));
     const std::uint64_t unpackedSize = in.u64();
     message.packedSize = in.u64();
-    const std::uint64_t mtimeNs = in.u64();
+    const std::uint64_t modifiedSeconds = in.u64();
+    const std::uint32_t modifiedNanoseconds = in.u32();
     const std::uint32_t unixMode = in.u32();
     in.end();
     const auto present = [&](int flag, std::uint64_t value) {
@@ -238,8 +241,11 @@ EntryRecord decodeEntry(std::span<const std::byte> payload) {
     if (present(0, unpackedSize)) {
         message.unpackedSize = unpackedSize;
     }
-    if (present(1, mtimeNs)) {
-        message.mtimeNs = static_cast<std::int64_t>(mtimeNs);
+    if (present(1, modifiedSeconds | modifiedNanoseconds)) {
+        if (modifiedNanoseconds >= kNanosecondsPerSecond) {
+            throw Malformed("nanoseconds beyond a second");
+        }
+        message.modified = Time{static_cast<std::int64_t>(modifiedSeconds), modifiedNanoseconds};
     }
     if (present(2, unixMode)) {
         if (unixMode > 07777) {
@@ -266,6 +272,9 @@ Finished decodeFinished(std::span<const std::byte> payload) {
     message.missingVolume = in.text(kMaxNameBytes);
     message.volumes = in.texts(kMaxNameBytes);
     in.end();
+    if (message.requiredMemory && message.status != Status::outOfMemory) {
+        throw Malformed("a size of memory with another status");
+    }
     return message;
 }
 

@@ -110,6 +110,16 @@ enum class EntryKind : std::uint8_t {
     special = 5,   // a device node, FIFO or socket: listed, never created
 };
 
+// A point in time: whole seconds since 1970-01-01 00:00:00 UTC (negative
+// before) and the nanoseconds within that second, below kNanosecondsPerSecond.
+inline constexpr std::uint32_t kNanosecondsPerSecond = 1'000'000'000;
+struct Time {
+    std::int64_t seconds = 0;
+    std::uint32_t nanoseconds = 0;
+
+    bool operator==(const Time&) const = default;
+};
+
 // One entry of the archive; texts are UTF-8 of at most kMaxNameBytes.
 struct EntryRecord {
     std::string name;
@@ -117,7 +127,7 @@ struct EntryRecord {
     EntryKind kind = EntryKind::file;
     std::optional<std::uint64_t> unpackedSize;  // none: the archive does not say
     std::uint64_t packedSize = 0;
-    std::optional<std::int64_t> mtimeNs;    // since the Unix epoch
+    std::optional<Time> modified;
     std::optional<std::uint16_t> unixMode;  // permission bits only (07777)
     bool isEncrypted = false;
 };
@@ -146,7 +156,8 @@ enum class Stage : std::uint8_t { opening = 0, readingHeader = 1, processingEntr
 struct Finished {
     Status status = Status::ok;  // ok: every entry went through
     Stage stage = Stage::opening;
-    // outOfMemory: the bytes the archive asked for, when the library says.
+    // outOfMemory only: the bytes the entry's dictionary or model asked for,
+    // when the library says.
     std::optional<std::uint64_t> requiredMemory;
     std::string missingVolume;         // the volume the library asked for, "" when none
     std::vector<std::string> volumes;  // further volumes the library moved on to

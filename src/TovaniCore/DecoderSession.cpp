@@ -1,5 +1,7 @@
 #include "TovaniCore/DecoderSession.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -21,8 +23,20 @@ namespace {
 using DecoderProtocol::EntryKind;
 using DecoderProtocol::Status;
 
+// The memory this machine has, 0 when it cannot be told.
+std::uint64_t machineMemory() {
+    const long pages = ::sysconf(_SC_PHYS_PAGES);
+    const long pageSize = ::sysconf(_SC_PAGESIZE);
+    return pages > 0 && pageSize > 0
+               ? static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(pageSize)
+               : 0;
+}
+
 // The one place where the decoder's statuses become errors. missingVolume is
-// the path the library asked for, "" when none was recorded.
+// the path the library asked for, "" when none was recorded; requiredMemory
+// what the entry's dictionary or model asked for. That size is named only
+// when the machine truly lacks it: the decoder has room for anything the
+// machine's memory holds, so a smaller one it names ran short otherwise.
 ExtractionError errorFromStatus(Status status, const ArchiveEntry* entry,
                                 const std::string& missingVolume,
                                 std::optional<std::uint64_t> requiredMemory) {
@@ -41,7 +55,10 @@ ExtractionError errorFromStatus(Status status, const ArchiveEntry* entry,
         case Status::volumeMissing:
             return ExtractionError::volumeMissing(fs::path(missingVolume).filename().string());
         case Status::outOfMemory:
-            return ExtractionError::outOfMemory(requiredMemory);
+            if (requiredMemory && *requiredMemory > machineMemory()) {
+                return ExtractionError::outOfMemory(requiredMemory);
+            }
+            return ExtractionError::outOfMemory();
         case Status::unsupportedEncryption:
             return ExtractionError::unsupportedEncryption();
         case Status::unsupportedFormat:
@@ -88,9 +105,8 @@ ArchiveEntry entryFromRecord(const DecoderProtocol::EntryRecord& record) {
     // writing still stops at a full disk.
     entry.unpackedSize = record.unpackedSize.value_or(0);
     entry.packedSize = record.packedSize;
-    if (record.mtimeNs) {
-        entry.modificationDate =
-            timestampFromSeconds(static_cast<double>(*record.mtimeNs) / 1'000'000'000.0);
+    if (record.modified) {
+        entry.modificationDate = Timestamp{record.modified->seconds, record.modified->nanoseconds};
     }
     entry.posixPermissions = record.unixMode;
     entry.isEncrypted = record.isEncrypted;

@@ -107,9 +107,11 @@ public:
     [[nodiscard]] int placement(const std::string& name, Placement& out) const noexcept;
     // Whether path, links on it followed, still leads to this very directory.
     [[nodiscard]] bool isNamedBy(const std::filesystem::path& path) const noexcept;
-    // Bytes available to this user on the directory's volume, and the size
-    // of the blocks the volume allocates in.
-    [[nodiscard]] int volume(std::uint64_t& available, std::uint64_t& blockSize) const noexcept;
+    // Bytes available to this user on the directory's volume, the size of
+    // the blocks the volume allocates in, and the items (inodes) this user
+    // may still make there, 2^64 - 1 where the volume sets no number.
+    [[nodiscard]] int volume(std::uint64_t& available, std::uint64_t& blockSize,
+                             std::uint64_t& freeItems) const noexcept;
     // What is at name, the item itself when it is a link.
     [[nodiscard]] int status(const std::string& name, struct stat& out) const noexcept;
     // Names of the entries inside, "." and ".." left out.

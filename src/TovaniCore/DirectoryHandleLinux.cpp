@@ -398,7 +398,8 @@ bool DirectoryHandle::isNamedBy(const std::filesystem::path& path) const noexcep
            named.st_dev == opened.st_dev && named.st_ino == opened.st_ino;
 }
 
-int DirectoryHandle::volume(std::uint64_t& available, std::uint64_t& blockSize) const noexcept {
+int DirectoryHandle::volume(std::uint64_t& available, std::uint64_t& blockSize,
+                            std::uint64_t& freeItems) const noexcept {
     struct statvfs figures;
     if (::fstatvfs(descriptor_, &figures) != 0) {
         return errno;
@@ -408,6 +409,9 @@ int DirectoryHandle::volume(std::uint64_t& available, std::uint64_t& blockSize) 
                                static_cast<std::uint64_t>(figures.f_frsize), &available)) {
         available = std::numeric_limits<std::uint64_t>::max();
     }
+    // btrfs and others make inodes as they go and report none in all.
+    freeItems = figures.f_files == 0 ? std::numeric_limits<std::uint64_t>::max()
+                                     : static_cast<std::uint64_t>(figures.f_favail);
     return 0;
 }
 

@@ -41,7 +41,8 @@ std::string describe(const ExtractionError::Case& value) {
                    },
                    [&](const E::InsufficientSpace& c) {
                        out << "insufficientSpace(required: " << c.required
-                           << ", available: " << c.available << ')';
+                           << ", available: " << c.available
+                           << (c.unit == E::InsufficientSpace::Unit::items ? ", items)" : ")");
                    },
                    [&](const E::DestinationNotWritable& c) {
                        out << "destinationNotWritable(";
@@ -93,9 +94,9 @@ ExtractionError ExtractionError::volumeUnreadable(std::string name,
                                                   VolumeUnreadable::Reason reason) {
     return ExtractionError(VolumeUnreadable{std::move(name), reason});
 }
-ExtractionError ExtractionError::insufficientSpace(std::uint64_t required,
-                                                   std::uint64_t available) {
-    return ExtractionError(InsufficientSpace{required, available});
+ExtractionError ExtractionError::insufficientSpace(std::uint64_t required, std::uint64_t available,
+                                                   InsufficientSpace::Unit unit) {
+    return ExtractionError(InsufficientSpace{required, available, unit});
 }
 ExtractionError ExtractionError::destinationNotWritable(std::filesystem::path directory) {
     return ExtractionError(DestinationNotWritable{std::move(directory)});

@@ -44,9 +44,13 @@ public:
         Reason reason = Reason::notAFile;
         bool operator==(const VolumeUnreadable&) const = default;
     };
+    // What runs short: bytes, or items, the inodes every file, folder and
+    // link takes (an empty file takes one but no block).
     struct InsufficientSpace {
+        enum class Unit { bytes, items };
         std::uint64_t required = 0;
         std::uint64_t available = 0;
+        Unit unit = Unit::bytes;
         bool operator==(const InsufficientSpace&) const = default;
     };
     struct DestinationNotWritable {
@@ -114,8 +118,9 @@ public:
     [[nodiscard]] static ExtractionError volumeMissing(std::string name);
     [[nodiscard]] static ExtractionError volumeUnreadable(std::string name,
                                                           VolumeUnreadable::Reason reason);
-    [[nodiscard]] static ExtractionError insufficientSpace(std::uint64_t required,
-                                                           std::uint64_t available);
+    [[nodiscard]] static ExtractionError insufficientSpace(
+        std::uint64_t required, std::uint64_t available,
+        InsufficientSpace::Unit unit = InsufficientSpace::Unit::bytes);
     [[nodiscard]] static ExtractionError destinationNotWritable(std::filesystem::path directory);
     [[nodiscard]] static ExtractionError unsafePath(std::string path);
     [[nodiscard]] static ExtractionError writeFailed(std::string path, std::int32_t code);

@@ -286,7 +286,8 @@ ExtractionResult Extractor::extract(const fs::path& archive, const ExtractionOpt
 
     std::uint64_t available = 0;
     std::uint64_t blockSize = 0;
-    if (destinationHandle.volume(available, blockSize) != 0) {
+    std::uint64_t freeItems = 0;
+    if (destinationHandle.volume(available, blockSize, freeItems) != 0) {
         available = 0;
     }
 
@@ -313,6 +314,12 @@ ExtractionResult Extractor::extract(const fs::path& archive, const ExtractionOpt
     const std::uint64_t required = facts.space.bytes();
     if (available < required) {
         throw ExtractionError::insufficientSpace(required, available);
+    }
+    // The workspace, its marker and the staged output's own folder besides.
+    const std::uint64_t items = facts.space.items() + 3;
+    if (freeItems < items) {
+        throw ExtractionError::insufficientSpace(items, freeItems,
+                                                 ExtractionError::InsufficientSpace::Unit::items);
     }
     if (facts.anyEncrypted) {
         passwords.ensurePassword();

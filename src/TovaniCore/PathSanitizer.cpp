@@ -9,12 +9,14 @@ namespace tovani::PathSanitizer {
 
 namespace {
 
-// Non-empty pieces between "/" separators, in order.
+// Non-empty pieces of a link target between separators, in order. Windows
+// writes targets with backslashes, and a Windows program following the link
+// reads them so: "..\..\x" climbs twice wherever it is read.
 std::vector<std::string_view> pieces(std::string_view path) {
     std::vector<std::string_view> result;
     std::size_t start = 0;
     while (start <= path.size()) {
-        std::size_t end = path.find('/', start);
+        std::size_t end = path.find_first_of("/\\", start);
         if (end == std::string_view::npos) {
             end = path.size();
         }
@@ -24,6 +26,17 @@ std::vector<std::string_view> pieces(std::string_view path) {
         start = end + 1;
     }
     return result;
+}
+
+// A target rooted anywhere: "/x", "\x" (also "\\server\share" and
+// "\??\C:\x") or a drive, "C:\x" and "C:x" alike.
+bool isAbsoluteTarget(std::string_view target) {
+    if (target.front() == '/' || target.front() == '\\') {
+        return true;
+    }
+    const auto first = static_cast<unsigned char>(target.front());
+    return target.size() >= 2 && target[1] == ':' &&
+           ((first >= 'A' && first <= 'Z') || (first >= 'a' && first <= 'z'));
 }
 
 }  // namespace
@@ -74,7 +87,7 @@ std::vector<std::string> components(std::string_view entryPath) {
 
 bool isSafeLinkTarget(std::string_view target, std::span<const std::string> linkAt) {
     // symlink() stops at a NUL, so "..\0x" would be stored as "..".
-    if (target.empty() || target.front() == '/' || linkAt.empty() ||
+    if (target.empty() || isAbsoluteTarget(target) || linkAt.empty() ||
         target.find('\0') != std::string_view::npos) {
         return false;
     }

@@ -42,7 +42,9 @@ std::vector<std::string> components(std::string_view entryPath);
 
 // Whether a symbolic link whose own components are linkAt may point at target:
 // the target must be relative, may climb only through a leading run of "..",
-// and at most as many levels as there are directories above the link.
+// and at most as many levels as there are directories above the link. A
+// target is read as Windows reads it too: a backslash separates, and one that
+// starts with a backslash or a drive ("C:") is absolute.
 [[nodiscard]] bool isSafeLinkTarget(std::string_view target, std::span<const std::string> linkAt);
 
 // Whether a symbolic link whose own components are linkAt, with target,

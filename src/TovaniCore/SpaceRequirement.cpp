@@ -155,6 +155,9 @@ void Tally::add(const ArchiveEntry& entry) {
     if (isDirectory) {
         return;
     }
+    if (!std::holds_alternative<ArchiveEntry::HardLink>(entry.kind)) {
+        ++madeItems_;
+    }
     // What the entry writes, and the size of the file its path then names:
     // a hard link writes nothing but names its target's file, a copy writes
     // and names as much as its source's file, whatever either declares.
@@ -177,10 +180,12 @@ void Tally::add(const ArchiveEntry& entry) {
             at->second = std::max(at->second, *named);
         }
     }
-    total_ = saturatingAdd(total_, onDisk(written));
+    // An empty file takes an inode and no block, as does a link whose
+    // target fits the inode.
+    total_ = saturatingAdd(total_, written == 0 ? 0 : onDisk(written));
 }
 
-std::uint64_t Tally::bytes() const {
+std::uint64_t Tally::folderCount() const {
     compact();
     std::uint64_t folders = 0;
     std::string_view previous;
@@ -188,11 +193,19 @@ std::uint64_t Tally::bytes() const {
         folders += componentCount(folder) - sharedComponents(previous, folder);
         previous = folder;
     }
+    return folders;
+}
+
+std::uint64_t Tally::bytes() const {
     std::uint64_t folderBytes = 0;
-    if (__builtin_mul_overflow(folders, onDisk(0), &folderBytes)) {
+    if (__builtin_mul_overflow(folderCount(), onDisk(0), &folderBytes)) {
         return saturated;
     }
     return saturatingAdd(total_, folderBytes);
+}
+
+std::uint64_t Tally::items() const {
+    return saturatingAdd(madeItems_, folderCount());
 }
 
 std::uint64_t bytes(std::span<const ArchiveEntry> entries, std::uint64_t blockSize) {

@@ -1,9 +1,9 @@
-// SpaceRequirement estimates how many bytes an archive's entries take on a
-// volume: each file its size in whole blocks, every entry at least one
-// block, every directory one block, those its entries' paths imply included,
-// and a copy as much as the file it finally copies, whatever size it
-// declares: a copy of a hard link, of a copy, or of any chain of them, copies
-// the whole file at its end.
+// SpaceRequirement estimates how many bytes and items (inodes) an archive's
+// entries take on a volume: each file its size in whole blocks (an empty
+// one none), every directory one block, those its entries' paths imply
+// included, each item but a hard link one inode, and a copy as much as the file it finally copies,
+// whatever size it declares: a copy of a hard link, of a copy, or of any chain of them, copies the
+// whole file at its end.
 //
 //   std::uint64_t needed = SpaceRequirement::bytes(listing.entries, 4096);
 //   if (available < needed) { /* refuse before writing anything */ }
@@ -13,7 +13,7 @@
 //
 //   SpaceRequirement::Tally tally(4096);
 //   engine.scan(archive, password, [&](const ArchiveEntry& e) { tally.add(e); });
-//   if (available < tally.bytes()) { ... }
+//   if (available < tally.bytes() || freeInodes < tally.items()) { ... }
 #pragma once
 
 #include <cstdint>
@@ -45,9 +45,13 @@ public:
     void add(const ArchiveEntry& entry);
     // Saturates at 2^64 - 1.
     std::uint64_t bytes() const;
+    // The inodes the entries make: every folder (implied ones included),
+    // file, copy and link, but no hard link.
+    std::uint64_t items() const;
 
 private:
     std::uint64_t onDisk(std::uint64_t size) const;
+    std::uint64_t folderCount() const;
     void addFolder(std::string path);
     void keep(std::size_t bytes);
     // The size of the file the path names, as far as the entries so far made it.
@@ -59,6 +63,7 @@ private:
     std::size_t maxKept_;
     std::uint64_t total_ = 0;
     std::size_t entries_ = 0;
+    std::uint64_t madeItems_ = 0;
     std::size_t keptBytes_ = 0;
     // The folder of every entry, by sanitized path; each folder and those
     // enclosing it are counted once in bytes(). A folder's entries usually

@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <cmath>
 #include <limits>
 #include <utility>
 #include <variant>
@@ -20,29 +19,49 @@ namespace tovani {
 
 namespace {
 
-// Access time left alone; modification time to the nearest nanosecond, with
-// a fraction that rounds up to a whole second carried into the seconds.
+// Access time left alone.
 std::array<struct timespec, 2> times(Timestamp modification) {
     std::array<struct timespec, 2> result{};
     result[0].tv_sec = 0;
     result[0].tv_nsec = UTIME_OMIT;
-    const double seconds = secondsSince1970(modification);
-    const double whole = std::floor(seconds);
-    if (!std::isfinite(whole) || std::fabs(whole) > 1e15) {
-        // Not a time the file system can hold: leave it as it is.
-        result[1].tv_sec = 0;
-        result[1].tv_nsec = UTIME_OMIT;
-        return result;
-    }
-    long long nanoseconds = std::llround((seconds - whole) * 1e9);
-    long long wholeSeconds = static_cast<long long>(whole);
-    if (nanoseconds >= 1'000'000'000) {
-        nanoseconds -= 1'000'000'000;
-        wholeSeconds += 1;
-    }
-    result[1].tv_sec = static_cast<time_t>(wholeSeconds);
-    result[1].tv_nsec = static_cast<long>(nanoseconds);
+    result[1].tv_sec = static_cast<time_t>(modification.seconds);
+    result[1].tv_nsec = static_cast<long>(modification.nanoseconds);
     return result;
+}
+
+// Every file system Linux writes to holds the times from 1980 to early 2038
+// (vfat begins in 1980, ext3 and XFS without big timestamps end in 2038).
+constexpr std::int64_t kEveryFileSystemFrom = 315532800;  // 1980-01-01
+constexpr std::int64_t kEveryFileSystemUntil = 2147483647;
+
+// Dates an item to its modification time: set writes the times, read gives
+// back what the file system kept. A file system clamps a time it cannot
+// hold without a word (ext4 keeps nothing before 1901-12-13), so a time
+// outside what all hold is read back, and one not kept, beyond the
+// rounding to the file system's granularity (2 s at most), becomes the
+// time of extraction, as if the archive had none. 0 or an errno.
+template <typename Set, typename Read>
+int setModificationTime(Timestamp modification, const Set& set, const Read& read) {
+    auto time = times(modification);
+    int code = set(time.data());
+    if (code != EINVAL && code != EOVERFLOW) {
+        if (code != 0 || (modification.seconds >= kEveryFileSystemFrom &&
+                          modification.seconds < kEveryFileSystemUntil)) {
+            return code;
+        }
+        struct stat kept {};
+        if (read(kept) != 0) {
+            return 0;
+        }
+        const Timestamp keptTime{kept.st_mtim.tv_sec,
+                                 static_cast<std::uint32_t>(kept.st_mtim.tv_nsec)};
+        if (keptTime <= modification && keptTime.seconds >= modification.seconds - 2) {
+            return 0;
+        }
+    }
+    time[1].tv_sec = 0;
+    time[1].tv_nsec = UTIME_NOW;
+    return set(time.data());
 }
 
 // Bounds the descriptors one writer keeps open, whatever the nesting.
@@ -240,8 +259,13 @@ void StagingWriter::finalizeDirectories() {
             }
         }
         if (directory.modificationDate) {
-            const auto time = times(*directory.modificationDate);
-            if (const int code = handle.setTimes(time.data())) {
+            const int code = setModificationTime(
+                *directory.modificationDate,
+                [&](const struct timespec* time) { return handle.setTimes(time); },
+                [&](struct stat& kept) {
+                    return ::fstat(handle.descriptor(), &kept) == 0 ? 0 : errno;
+                });
+            if (code != 0) {
                 fail(directory.path, code);
             }
         }
@@ -348,8 +372,11 @@ void StagingWriter::createSymbolicLink(const ArchiveEntry& entry,
     // Dating a link is best effort; Linux keeps no user attributes on links
     // at all, so the provenance mark has nowhere to go.
     if (entry.modificationDate) {
-        const auto time = times(*entry.modificationDate);
-        (void)parent.setTimes(components.back(), time.data());
+        const std::string& name = components.back();
+        (void)setModificationTime(
+            *entry.modificationDate,
+            [&](const struct timespec* time) { return parent.setTimes(name, time); },
+            [&](struct stat& kept) { return parent.status(name, kept); });
     }
 }
 
@@ -451,9 +478,14 @@ void StagingWriter::applyMetadata(const ArchiveEntry& entry, int descriptor,
         fail(path, errno);
     }
     if (entry.modificationDate) {
-        const auto time = times(*entry.modificationDate);
-        if (::futimens(descriptor, time.data()) != 0) {
-            fail(path, errno);
+        const int code = setModificationTime(
+            *entry.modificationDate,
+            [&](const struct timespec* time) {
+                return ::futimens(descriptor, time) == 0 ? 0 : errno;
+            },
+            [&](struct stat& kept) { return ::fstat(descriptor, &kept) == 0 ? 0 : errno; });
+        if (code != 0) {
+            fail(path, code);
         }
     }
 }

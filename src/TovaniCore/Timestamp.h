@@ -1,22 +1,25 @@
-// Timestamp is a point in time: seconds since 1970-01-01 00:00:00 UTC, held
-// as a double so that sub-second parts of archive times survive.
+// Timestamp is a point in time as archives store it: whole seconds since
+// 1970-01-01 00:00:00 UTC (negative before) and the nanoseconds within that
+// second. Integers both, so that a time given to the nanosecond lands
+// exactly, and any year from 1601 to beyond 9999 fits.
 //
-//   Timestamp t{std::chrono::duration<double>(1.25)};
-//   double seconds = t.time_since_epoch().count();  // 1.25
+//   Timestamp t{1'600'000'000, 123'456'789};  // 2020-09-13 12:26:40.123456789
+//   Timestamp before1970{-1, 500'000'000};     // 1969-12-31 23:59:59.5
 #pragma once
 
-#include <chrono>
+#include <compare>
+#include <cstdint>
 
 namespace tovani {
 
-using Timestamp = std::chrono::sys_time<std::chrono::duration<double>>;
+struct Timestamp {
+    static constexpr std::uint32_t kNanosecondsPerSecond = 1'000'000'000;
 
-inline Timestamp timestampFromSeconds(double seconds) {
-    return Timestamp{std::chrono::duration<double>(seconds)};
-}
+    std::int64_t seconds = 0;
+    // Always below kNanosecondsPerSecond.
+    std::uint32_t nanoseconds = 0;
 
-inline double secondsSince1970(Timestamp t) {
-    return t.time_since_epoch().count();
-}
+    auto operator<=>(const Timestamp&) const = default;
+};
 
 }  // namespace tovani

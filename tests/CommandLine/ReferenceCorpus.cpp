@@ -191,6 +191,15 @@ std::vector<CorpusCase> makeCorpus() {
              setTime(root / "doc.txt", 1700000100, 0);
              return ReferenceArchive{rarMade(root, "versions.rar", {"-ver"}), std::nullopt};
          }});
+    // A small file with the largest dictionary (4 GiB), which the library
+    // allocates whole.
+    corpus.push_back(
+        {"dictionary-4g", [](const fs::path& dir) {
+             const fs::path root = inputs(dir, {{"d/text.txt", std::string(100000, 'd')}});
+             const fs::path archive = rarMade(root, "dictionary-4g.rar", {"-md4g"});
+             setRar5Dictionary(archive, 15);
+             return ReferenceArchive{archive, std::nullopt};
+         }});
     corpus.push_back({"only-empty-encrypted", [](const fs::path& dir) {
                           const fs::path root = inputs(dir, {{"e/empty.txt", ""}, {"e/void/", ""}});
                           return ReferenceArchive{
@@ -233,8 +242,51 @@ std::vector<CorpusCase> makeCorpus() {
                             StoredEntry::link(Redirection::unixSymlink, "l", target)});
     }));
     corpus.push_back(writerCase("host-windows", [](const fs::path& archive) {
+        StoredEntry readOnly = StoredEntry::file("w/read-only.txt", "r", HostOs::windows);
+        readOnly.attributes = 0x21;
         writeRar5(archive, {StoredEntry::directory("w", HostOs::windows),
-                            StoredEntry::file("w/a.txt", "a", HostOs::windows)});
+                            StoredEntry::file("w/a.txt", "a", HostOs::windows), readOnly});
+    }));
+    // Link targets as Windows writes them, in Windows links and in Unix ones.
+    corpus.push_back(writerCase("windows-link-targets", [](const fs::path& archive) {
+        const auto windowsLink = [](Redirection type, const char* name, const char* target) {
+            return StoredEntry::link(type, name, target, HostOs::windows);
+        };
+        writeRar5(archive,
+                  {StoredEntry::directory("l"), StoredEntry::file("l/sub/f.txt", "f"),
+                   windowsLink(Redirection::windowsSymlink, "l/relative", "sub\\f.txt"),
+                   windowsLink(Redirection::windowsSymlink, "l/climbs", "..\\..\\x"),
+                   windowsLink(Redirection::windowsSymlink, "l/drive", "C:\\Windows"),
+                   windowsLink(Redirection::windowsSymlink, "l/share", "\\\\server\\share"),
+                   windowsLink(Redirection::junction, "l/junction", "\\??\\C:\\dir"),
+                   StoredEntry::link(Redirection::unixSymlink, "l/unix-drive", "C:\\x"),
+                   StoredEntry::link(Redirection::unixSymlink, "l/unix-climbs", "..\\..\\x")});
+    }));
+    // A host system the format does not name: its attribute word is no mode.
+    corpus.push_back(writerCase("host-other", [](const fs::path& archive) {
+        writeRar5(archive, {StoredEntry::directory("o", HostOs::other),
+                            StoredEntry::file("o/a.txt", "a", HostOs::other)});
+    }));
+    corpus.push_back(writerCase("rar29-host-other", [](const fs::path& archive) {
+        writeRar4(archive, {rar4Entry(StoredEntry::directory("o"), 29, HostOs::other),
+                            rar4Entry(StoredEntry::file("o/a.txt", "a"), 29, HostOs::other)});
+    }));
+    // FILETIMEs before 1970 and after 2185, where the library's clock ends.
+    corpus.push_back(writerCase("times-outside-1970-2185", [](const fs::path& archive) {
+        constexpr std::uint64_t kTicksPerSecond = 10'000'000;
+        const auto dated = [](const std::string& name, std::uint64_t fileTime) {
+            StoredEntry entry = StoredEntry::file("t/" + name, name);
+            entry.unixMtime.reset();
+            entry.fileTime = fileTime;
+            return entry;
+        };
+        writeRar5(
+            archive,
+            {StoredEntry::directory("t"), dated("1969.txt", kFileTime1970 - kTicksPerSecond / 2),
+             dated("1903.txt", kFileTime1970 - 2'100'000'000 * kTicksPerSecond + 1'234'567),
+             dated("1601.txt", 1),
+             dated("2200.txt", kFileTime1970 + 7'258'118'400 * kTicksPerSecond + 3),
+             dated("9999.txt", kFileTime1970 + 253'402'300'799 * kTicksPerSecond + 9'999'999)});
     }));
     // ---- RAR 1.5-4.x, crafted ----
     for (const std::uint8_t version : {15, 20, 29}) {

@@ -10,6 +10,7 @@
 //   undersized           a 10-byte file that delivers 5 bytes
 //   unknown-kind         an entry of a kind the protocol does not have
 //   unknown-status       a Finished with a status the protocol does not have
+//   out-of-memory:BYTES  a file whose extraction fails for want of BYTES of memory
 //   bool-byte            an entry whose flag byte has a bit the protocol does not define
 //   stderr-escapes       terminal escape sequences on standard error, then a good answer
 //   thread-bomb:COUNT    confines itself as the real decoder does, then starts up
@@ -184,6 +185,15 @@ int main() {
         std::vector<std::byte> payload = DecoderProtocol::encode(DecoderProtocol::Finished{});
         payload[0] = std::byte{200};
         out.send(MessageType::finished, payload);
+        out.flush();
+    } else if (mode == "out-of-memory") {
+        opened(out);
+        out.send(MessageType::entry, DecoderProtocol::encode(file("a.txt", 5)));
+        DecoderProtocol::Finished finished;
+        finished.status = DecoderProtocol::Status::outOfMemory;
+        finished.stage = DecoderProtocol::Stage::processingEntry;
+        finished.requiredMemory = std::strtoull(argument.c_str(), nullptr, 10);
+        out.send(MessageType::finished, DecoderProtocol::encode(finished));
         out.flush();
     } else if (mode == "stderr-escapes") {
         const char escapes[] = "\x1b]0;owned\x07\x1b[31m\x1b[2J\x1bP$q\x1b\\\n";

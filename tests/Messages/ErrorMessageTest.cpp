@@ -232,6 +232,13 @@ TEST_F(ErrorMessageWithLocale, InsufficientSpaceFormatsBothCounts) {
         texts(ExtractionError::insufficientSpace(std::numeric_limits<std::uint64_t>::max(), 0))
             .detail,
         "The contents need 9.22 EB, but only Zero KB is available.");
+    // Inodes run short: 100,000 empty files need no block but one inode each.
+    EXPECT_EQ(texts(ExtractionError::insufficientSpace(
+                  100'003, 25'000, ExtractionError::InsufficientSpace::Unit::items)),
+              (Texts{title,
+                     "The contents are 100003 files and folders, but the disk has room for "
+                     "only 25000 more.",
+                     false}));
 }
 
 }  // namespace

@@ -1,5 +1,9 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -65,47 +69,81 @@ bool refuse(const uint8_t*, size_t, void*) {
     return false;
 }
 
-TEST(TovaniBridgeTime, ExactlyNineteenSeventyIsATimeAndEarlierIsNone) {
+// Every time the format stores reaches the bridge whole: FILETIMEs from 1601
+// to far beyond 2185 (where the library's own clock wraps), Unix times with
+// their nanoseconds, and no time when the header has none.
+TEST(TovaniBridgeTime, EveryStoredTimeArrivesWholeToTheNanosecond) {
+    struct Case {
+        const char* name;
+        std::optional<std::uint64_t> fileTime;
+        std::optional<std::uint32_t> unixTime;
+        std::optional<std::int64_t> seconds;  // none: no time expected
+        std::uint32_t nanoseconds;
+    };
+    constexpr std::uint64_t kTicksPerSecond = 10'000'000;
+    const Case cases[] = {
+        {"epoch", kFileTime1970, std::nullopt, 0, 0},
+        {"1969", kFileTime1970 - kTicksPerSecond / 2, std::nullopt, -1, 500'000'000},
+        {"1601", 1, std::nullopt, -11'644'473'600, 100},
+        {"2200", kFileTime1970 + 7'258'118'400 * kTicksPerSecond + 3, std::nullopt, 7'258'118'400,
+         300},
+        {"9999", kFileTime1970 + 253'402'300'799 * kTicksPerSecond + 9'999'999, std::nullopt,
+         253'402'300'799, 999'999'900},
+        {"micro", kFileTime1970 + 15, std::nullopt, 0, 1500},
+        {"unix", std::nullopt, testing::kDefaultMtime, testing::kDefaultMtime, 0},
+        {"2106", std::nullopt, 0xFFFF'FFFF, 0xFFFF'FFFF, 0},
+        {"none", std::nullopt, std::nullopt, std::nullopt, 0},
+    };
+    std::vector<StoredEntry> stored;
+    for (const Case& item : cases) {
+        StoredEntry entry = StoredEntry::file(item.name, "x");
+        entry.unixMtime = item.unixTime;
+        entry.fileTime = item.fileTime;
+        stored.push_back(entry);
+    }
     TempDirectory dir;
-    StoredEntry epoch = StoredEntry::file("epoch.txt", "e");
-    epoch.unixMtime.reset();
-    epoch.fileTime = kFileTime1970;
-    StoredEntry before = StoredEntry::file("1969.txt", "b");
-    before.unixMtime.reset();
-    before.fileTime = kFileTime1970 - 10'000'000;  // one second earlier
-    StoredEntry none = StoredEntry::file("none.txt", "n");
-    none.unixMtime.reset();
-    StoredEntry fine = StoredEntry::file("fine.txt", "f");
-    fine.unixMtime.reset();
-    fine.fileTime = kFileTime1970 + 15;  // 1.5 microseconds after
-    testing::writeRar5(dir / "t.rar",
-                       {epoch, before, none, fine, StoredEntry::file("unix.txt", "u")});
+    testing::writeRar5(dir / "t.rar", stored);
+    // The nanoseconds of a Unix time come from a rar-made archive.
+    const fs::path file = dir / "in" / "exact.txt";
+    testing::makeTree(dir / "in", {{"exact.txt", "ns"}});
+    const struct timespec times[2] = {{1'600'000'000, 123'456'789}, {1'600'000'000, 123'456'789}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), times, 0), 0);
+    const fs::path made = testing::rar(dir / "in", "../ns.rar", {"-tsm"}, {"exact.txt"});
 
     Opened archive(dir / "t.rar", false);
     ASSERT_EQ(archive.status, TOVANI_OK);
     tovani_status last;
     const std::vector<Entry> entries = archive.readAll(&last);
     EXPECT_EQ(last, TOVANI_END_OF_ARCHIVE);
-    ASSERT_EQ(entries.size(), 5u);
-    EXPECT_TRUE(entries[0].record.has_mtime);
-    EXPECT_EQ(entries[0].record.mtime_ns, 0);
-    EXPECT_FALSE(entries[1].record.has_mtime);
-    EXPECT_EQ(entries[1].record.mtime_ns, 0);
-    EXPECT_FALSE(entries[2].record.has_mtime);
-    EXPECT_TRUE(entries[3].record.has_mtime);
-    EXPECT_EQ(entries[3].record.mtime_ns, 1500);
-    EXPECT_TRUE(entries[4].record.has_mtime);
-    EXPECT_EQ(entries[4].record.mtime_ns, int64_t{testing::kDefaultMtime} * 1'000'000'000);
+    ASSERT_EQ(entries.size(), std::size(cases));
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const Case& item = cases[i];
+        const tovani_entry& record = entries[i].record;
+        EXPECT_EQ(record.has_mtime, item.seconds.has_value()) << item.name;
+        if (item.seconds && record.has_mtime) {
+            EXPECT_EQ(record.mtime_seconds, *item.seconds) << item.name;
+            EXPECT_EQ(record.mtime_nanoseconds, item.nanoseconds) << item.name;
+        }
+    }
+    Opened exact(made, false);
+    ASSERT_EQ(exact.status, TOVANI_OK);
+    const std::vector<Entry> exactEntries = exact.readAll(&last);
+    ASSERT_EQ(exactEntries.size(), 1u);
+    EXPECT_EQ(exactEntries[0].record.mtime_seconds, 1'600'000'000);
+    EXPECT_EQ(exactEntries[0].record.mtime_nanoseconds, 123'456'789u);
 }
 
+// A Windows link's or junction's target arrives with "/" for "\\", as unrar x
+// reads it, so the link rules see its climbs and its drive.
 TEST(TovaniBridgeLinks, WindowsLinksAndJunctionsAreSymbolicAndTargetsNeverGoStale) {
     TempDirectory dir;
     testing::writeRar5(
         dir / "l.rar",
         {StoredEntry::link(Redirection::unixSymlink, "unix", "../up"),
          StoredEntry::file("plain.txt", "data"),
-         StoredEntry::link(Redirection::windowsSymlink, "winlink", "C:\\target", HostOs::windows),
-         StoredEntry::link(Redirection::junction, "junction", "D:\\dir", HostOs::windows),
+         StoredEntry::link(Redirection::windowsSymlink, "winlink", "..\\sub\\target",
+                           HostOs::windows),
+         StoredEntry::link(Redirection::junction, "junction", "\\??\\D:\\dir", HostOs::windows),
          StoredEntry::directory("dir"),
          StoredEntry::link(Redirection::hardLink, "hard", "plain.txt"),
          StoredEntry::link(Redirection::fileCopy, "copy", ""),
@@ -118,8 +156,8 @@ TEST(TovaniBridgeLinks, WindowsLinksAndJunctionsAreSymbolicAndTargetsNeverGoStal
     const std::vector<std::pair<tovani_link_type, std::string>> expected{
         {TOVANI_LINK_SYMBOLIC, "../up"},
         {TOVANI_LINK_NONE, ""},
-        {TOVANI_LINK_SYMBOLIC, "C:\\target"},
-        {TOVANI_LINK_SYMBOLIC, "D:\\dir"},
+        {TOVANI_LINK_SYMBOLIC, "../sub/target"},
+        {TOVANI_LINK_SYMBOLIC, "/?\?/D:/dir"},
         {TOVANI_LINK_NONE, ""},
         {TOVANI_LINK_HARD, "plain.txt"},
         {TOVANI_LINK_COPY, ""},

@@ -25,7 +25,7 @@ DecoderProtocol::EntryRecord fileEntry(const std::string& name) {
     DecoderProtocol::EntryRecord entry;
     entry.name = name;
     entry.unpackedSize = 5;
-    entry.mtimeNs = -1;
+    entry.modified = DecoderProtocol::Time{-1, 999'999'999};
     return entry;
 }
 
@@ -220,7 +220,8 @@ TEST(DecoderReader, PayloadsMustDecodeExactly) {
     // A volume count far beyond what the payload holds.
     Stream stream;
     Bytes finished = DecoderProtocol::encode(DecoderProtocol::Finished{});
-    std::fill(finished.end() - 4, finished.end(), std::byte{0xFF});
+    // The count comes before the 8 bytes of the memory an entry needed.
+    std::fill(finished.end() - 12, finished.end() - 8, std::byte{0xFF});
     stream.opened().frame(MessageType::finished, finished);
     EXPECT_EQ(faultOf(stream.bytes, true), "text count beyond the payload");
 }
@@ -241,7 +242,15 @@ TEST(DecoderReader, ValuesTheProtocolDoesNotDefineAreRefusedWhenDecoded) {
     sizeWithoutFlag[flags] &= std::byte{0xFE};
     DecoderProtocol::EntryRecord modeOutOfRange = fileEntry("a");
     modeOutOfRange.unixMode = 010644;
+    DecoderProtocol::EntryRecord wholeSecondOfNanoseconds = fileEntry("a");
+    wholeSecondOfNanoseconds.modified = DecoderProtocol::Time{0, 1'000'000'000};
+    DecoderProtocol::EntryRecord nanosecondsWithoutTime = fileEntry("a");
+    nanosecondsWithoutTime.modified = DecoderProtocol::Time{0, 1};
+    Bytes nanosecondsWithoutFlag = DecoderProtocol::encode(nanosecondsWithoutTime);
+    nanosecondsWithoutFlag[flags] &= std::byte{0xFD};
     const Bytes finished = DecoderProtocol::encode(DecoderProtocol::Finished{});
+    DecoderProtocol::Finished memoryWithoutShortage;
+    memoryWithoutShortage.requiredMemory = 1 << 30;
     const Bytes opened = DecoderProtocol::encode(DecoderProtocol::Opened{});
     const std::vector<std::pair<std::string, Stream>> cases = {
         {"unknown entry kind",
@@ -252,6 +261,9 @@ TEST(DecoderReader, ValuesTheProtocolDoesNotDefineAreRefusedWhenDecoded) {
          Stream().opened().frame(MessageType::entry, withByte(entry, flags, 0x10))},
         {"a value without its flag", Stream().opened().frame(MessageType::entry, sizeWithoutFlag)},
         {"mode bits beyond the permissions", Stream().opened().entry(modeOutOfRange)},
+        {"nanoseconds beyond a second", Stream().opened().entry(wholeSecondOfNanoseconds)},
+        {"a value without its flag",
+         Stream().opened().frame(MessageType::entry, nanosecondsWithoutFlag)},
         {"unknown status",
          Stream().opened().frame(MessageType::finished, withByte(finished, 0, 13))},
         {"unknown flag bits",
@@ -260,6 +272,9 @@ TEST(DecoderReader, ValuesTheProtocolDoesNotDefineAreRefusedWhenDecoded) {
          Stream().opened().frame(MessageType::finished, withByte(finished, 3, 1))},
         {"unknown container", Stream().frame(MessageType::opened, withByte(opened, 2, 6))},
         {"unknown stage", Stream().opened().frame(MessageType::finished, withByte(finished, 1, 3))},
+        {"a value without its flag",
+         Stream().opened().frame(MessageType::finished,
+                                 DecoderProtocol::encode(memoryWithoutShortage))},
         {"unknown flag bits", Stream().frame(MessageType::opened, withByte(opened, 0, 0x10))},
         {"unknown flag bits", Stream().frame(MessageType::opened, withByte(opened, 1, 0x08))},
     };

@@ -5,6 +5,7 @@
 // after what it stops.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <sstream>
@@ -71,9 +72,55 @@ TEST_F(PlacementAttack, FoldersDeclaringNoBytesCannotFillTheVolume) {
     }
     writeRar5(dir / "deep.rar", entries);
     Outcome outcome = h.extract(dir / "deep.rar", ExtractionOptions{false, dir / "small"});
-    // Five files and 1000 folders, one block each.
-    EXPECT_EQ(outcome.error(), E::insufficientSpace(1005 * small.blockSize(), small.available()));
+    // 1000 folders, one block each; the five empty files take none.
+    EXPECT_EQ(outcome.error(), E::insufficientSpace(1000 * small.blockSize(), small.available()));
     EXPECT_EQ(h.engine->extracts, 0);
+}
+
+// Empty files take an inode each and no block: many fit a volume with
+// little room for data, and are refused, before anything is written, where
+// its inodes run short.
+TEST_F(PlacementAttack, EmptyFilesCountInInodesNotInBlocks) {
+    const struct {
+        const char* options;
+        int files;
+        bool fits;
+    } cases[] = {
+        {"size=256k,mode=0777", 400, true},  // 400 blocks are 1.6 MB
+        {"size=1m,nr_inodes=100,mode=0777", 200, false},
+    };
+    for (std::size_t index = 0; index < std::size(cases); ++index) {
+        const auto& [options, files, fits] = cases[index];
+        const fs::path volume = dir / ("volume" + std::to_string(index));
+        Tmpfs small(volume, options);
+        if (!small.mounted())
+            GTEST_SKIP() << "cannot mount here";
+        writeFile(volume / "notes.txt", "the user's notes");
+        const auto before = treeSnapshot(volume);
+        std::vector<StoredEntry> entries;
+        for (int file = 0; file < files; ++file) {
+            entries.push_back(StoredEntry::file("e/" + std::to_string(file), ""));
+        }
+        const fs::path archive = dir / ("empty" + std::to_string(index) + ".rar");
+        writeRar5(archive, entries);
+        struct statvfs figures {};
+        ASSERT_EQ(::statvfs(volume.c_str(), &figures), 0);
+
+        Outcome outcome = h.extract(archive, ExtractionOptions{false, volume});
+        if (fits) {
+            ASSERT_TRUE(outcome.succeeded()) << options << ": " << outcome.error();
+            EXPECT_EQ(
+                std::distance(fs::directory_iterator(outcome.output()), fs::directory_iterator()),
+                files);
+            continue;
+        }
+        // The files, their folder, and the workspace, its marker and the
+        // output's folder.
+        EXPECT_EQ(outcome.error(), E::insufficientSpace(files + 1 + 3, figures.f_favail,
+                                                        E::InsufficientSpace::Unit::items))
+            << options;
+        EXPECT_EQ(treeSnapshot(volume), before);
+    }
 }
 
 TEST_F(PlacementAttack, CopiesDeclaringNoBytesCountTheirSourceAndCannotFillTheVolume) {
@@ -109,8 +156,8 @@ TEST_F(PlacementAttack, HardLinkCopyBombIsRefusedForSpaceBeforeAnythingIsWritten
     writeRar5(dir / "bomb.rar", entries);
     ASSERT_LT(fs::file_size(dir / "bomb.rar"), data.size() + 8192);
     Outcome outcome = h.extract(dir / "bomb.rar", ExtractionOptions{false, dir / "small"});
-    const std::uint64_t block = small.blockSize();
-    EXPECT_EQ(outcome.error(), E::insufficientSpace(31 * data.size() + block, small.available()));
+    // The hard link itself writes nothing.
+    EXPECT_EQ(outcome.error(), E::insufficientSpace(31 * data.size(), small.available()));
     EXPECT_EQ(h.engine->extracts, 0);
     EXPECT_EQ(treeSnapshot(dir / "small"), before);
 }

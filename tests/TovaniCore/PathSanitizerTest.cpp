@@ -142,6 +142,40 @@ TEST(PathSanitizerAttack, LinkToAbsoluteOrEmptyTarget) {
     EXPECT_FALSE(safe("x", {}));
 }
 
+// Windows writes link targets with backslashes and drives. Linux would read
+// each as one harmless name, but a Windows program following the link (Wine,
+// a share the folder is served on) goes where Windows goes.
+TEST(PathSanitizerAttack, WindowsStyleLinkTargetsAreAbsoluteOrClimb) {
+    struct Case {
+        std::string target;
+        Parts linkAt;
+        bool safe;
+    };
+    const Case cases[] = {
+        {"C:\\Windows\\System32", {"a", "l"}, false},
+        {"c:/Users", {"a", "l"}, false},
+        {"Z:relative-to-drive", {"a", "l"}, false},
+        {"\\??\\C:\\x", {"a", "l"}, false},
+        {"/?\?/C:/x", {"a", "l"}, false},
+        {"\\\\server\\share", {"a", "l"}, false},
+        {"\\root", {"a", "l"}, false},
+        {"..\\..\\x", {"a", "l"}, false},
+        {"..\\x", {"a", "l"}, true},
+        {"sub\\..\\..\\x", {"a", "b", "l"}, false},
+        {"..\\../x", {"a", "b", "l"}, true},
+        {"sub\\x", {"l"}, true},
+        // Only an ASCII letter names a drive.
+        {"1:x", {"l"}, true},
+        {"\xC3\xA9:x", {"l"}, true},
+        {"a", {"l"}, true},
+    };
+    for (const Case& item : cases) {
+        EXPECT_EQ(safe(item.target, item.linkAt), item.safe) << item.target;
+    }
+    EXPECT_FALSE(PathSanitizer::staysInTopLevelItem("..\\..\\x", Parts{"top", "sub", "l"}));
+    EXPECT_TRUE(PathSanitizer::staysInTopLevelItem("..\\x", Parts{"top", "sub", "l"}));
+}
+
 TEST(PathSanitizerAttack, LinkTargetWithNulBecomesParent) {
     EXPECT_FALSE(safe("..\0"s, {"l"}));
     EXPECT_FALSE(safe("../..\0x"s, {"a", "l"}));

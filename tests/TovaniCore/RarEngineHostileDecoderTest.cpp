@@ -162,6 +162,24 @@ TEST_F(HostileDecoder, ValuesTheProtocolDoesNotHaveFailAsDamaged) {
     }
 }
 
+// "Needs N GB of memory" only for a dictionary larger than this machine's
+// memory: the decoder has room for any other, so one it claims to lack is
+// no reason to send the user shopping.
+TEST_F(HostileDecoder, AMemoryShortageNamesOnlyASizeTheMachineLacks) {
+    const struct {
+        std::string bytes;
+        ExtractionError expected;
+    } cases[] = {
+        {"1125899906842624", ExtractionError::outOfMemory(1ULL << 50)},
+        {"4096", ExtractionError::outOfMemory()},
+        {"0", ExtractionError::outOfMemory()},
+    };
+    for (const auto& [bytes, expected] : cases) {
+        EXPECT_EQ(describe(attack("out-of-memory:" + bytes)), expected.what()) << bytes;
+        EXPECT_EQ(snapshot(dir.path()), before) << bytes;
+    }
+}
+
 TEST_F(HostileDecoder, EscapesOnItsStandardErrorNeverReachTheUsersTerminal) {
     const fs::path captured = dir / "stderr";
     const int saved = dup(STDERR_FILENO);

@@ -61,12 +61,12 @@ TEST(RarEngineList, ConvertsEveryFieldOfTheEntries) {
     testing::writeRar5(dir / "a.rar", {setuid, windows, epoch, ancient});
 
     const ArchiveListing listing = RarEngine().list(dir / "a.rar", std::nullopt);
-    const Timestamp mtime = timestampFromSeconds(testing::kDefaultMtime);
+    const Timestamp mtime{testing::kDefaultMtime, 0};
     const std::vector<ArchiveEntry> expected{
         {"bin/tool", ArchiveEntry::File{}, 2, 2, mtime, 04755, false},
         {"win.txt", ArchiveEntry::File{}, 1, 1, mtime, std::nullopt, false},
-        {"old", ArchiveEntry::Directory{}, 0, 0, timestampFromSeconds(0), 0755, false},
-        {"old/ancient", ArchiveEntry::File{}, 0, 0, std::nullopt, 0644, false},
+        {"old", ArchiveEntry::Directory{}, 0, 0, Timestamp{0, 0}, 0755, false},
+        {"old/ancient", ArchiveEntry::File{}, 0, 0, Timestamp{-1, 999'999'900}, 0644, false},
     };
     EXPECT_EQ(listing.entries, expected);
     EXPECT_EQ(listing.info, ArchiveInfo{});
@@ -94,8 +94,8 @@ TEST(RarEngineList, LinksOfEveryKindAndTheirTargets) {
     const std::vector<ArchiveEntry::Kind> expected{ArchiveEntry::File{},
                                                    ArchiveEntry::SymbolicLink{"../../etc/passwd"},
                                                    ArchiveEntry::SymbolicLink{std::nullopt},
-                                                   ArchiveEntry::SymbolicLink{"C:\\x"},
-                                                   ArchiveEntry::SymbolicLink{"\\??\\C:\\dir"},
+                                                   ArchiveEntry::SymbolicLink{"C:/x"},
+                                                   ArchiveEntry::SymbolicLink{"/?\?/C:/dir"},
                                                    ArchiveEntry::HardLink{""},
                                                    ArchiveEntry::Copy{"f"}};
     EXPECT_EQ(kinds, expected);

@@ -28,7 +28,13 @@ TEST(SpaceRequirement, EveryImpliedFolderCountsOnceWhateverTheOrderOrSpelling) {
     const std::vector<ArchiveEntry> entries = {file("a/b/c/one", 1), file("a-c/d/two", 1),
                                                folder("a/b"),        file("./a//b/three", 1),
                                                folder("z/"),         file("top", 0)};
-    EXPECT_EQ(SpaceRequirement::bytes(entries, 512), (4 + 6) * 512u);
+    // The empty file takes no block.
+    EXPECT_EQ(SpaceRequirement::bytes(entries, 512), (3 + 6) * 512u);
+    SpaceRequirement::Tally tally(512);
+    for (const ArchiveEntry& item : entries) {
+        tally.add(item);
+    }
+    EXPECT_EQ(tally.items(), 4u + 6u);
     // Without a block size, only declared bytes count.
     EXPECT_EQ(SpaceRequirement::bytes(entries, 0), 3u);
 }
@@ -40,8 +46,9 @@ TEST(SpaceRequirement, FilesTakeWholeBlocksAndCopiesTheirSourceSize) {
                                                entry("hard", ArchiveEntry::HardLink{"big"}, 1000),
                                                entry("missing", ArchiveEntry::Copy{"nowhere"}),
                                                entry("link", ArchiveEntry::SymbolicLink{"big"}, 3)};
-    // 2 blocks each for big and its two copies, 1 for each of the rest.
-    EXPECT_EQ(SpaceRequirement::bytes(entries, 512), (3 * 2 + 3) * 512u);
+    // 2 blocks each for big and its two copies, 1 for the link; the hard link
+    // and the copy of nothing write nothing.
+    EXPECT_EQ(SpaceRequirement::bytes(entries, 512), (3 * 2 + 1) * 512u);
 }
 
 TEST(SpaceRequirement, ACopyTakesTheSizeOfTheLargestFileItsSourceNameMayStandFor) {
@@ -61,7 +68,8 @@ TEST(SpaceRequirement, ACopyTakesTheSizeOfTheLargestFileItsSourceNameMayStandFor
 
 // One file of 1000 bytes (two blocks of 512) and links or copies naming it
 // through chains: each copy writes the whole file at the chain's end; a hard
-// link, a dangling or a forward reference takes one block.
+// link, a dangling or a forward reference takes no block. Every entry but a
+// hard link takes an inode.
 TEST(SpaceRequirement, CopiesAreSizedByTheFileAtTheEndOfAnyChain) {
     using Copy = ArchiveEntry::Copy;
     using Hard = ArchiveEntry::HardLink;
@@ -69,32 +77,42 @@ TEST(SpaceRequirement, CopiesAreSizedByTheFileAtTheEndOfAnyChain) {
         const char* name;
         std::vector<ArchiveEntry> links;
         std::uint64_t blocks;
+        std::uint64_t items;
     } cases[] = {
-        {"copy of a hard link", {entry("h", Hard{"big"}), entry("c", Copy{"h"})}, 1 + 2},
+        {"copy of a hard link", {entry("h", Hard{"big"}), entry("c", Copy{"h"})}, 2, 1},
         {"hard link of a copy",
          {entry("c", Copy{"big"}), entry("h", Hard{"c"}), entry("c2", Copy{"./h"})},
-         2 + 1 + 2},
+         2 + 2,
+         2},
         {"chain of hard links",
          {entry("h1", Hard{"big"}), entry("h2", Hard{"h1"}), entry("h3", Hard{"h2"}),
           entry("c", Copy{"h3"})},
-         3 + 2},
+         2,
+         1},
         {"hard link copy bomb",
          {entry("h", Hard{"big"}), entry("c1", Copy{"h"}), entry("c2", Copy{"h"}),
           entry("c3", Copy{"h"})},
-         1 + 3 * 2},
-        {"copy of a link to itself", {entry("h", Hard{"h"}), entry("c", Copy{"h"})}, 1 + 1},
-        {"cycle", {entry("x", Hard{"y"}), entry("y", Hard{"x"}), entry("c", Copy{"y"})}, 3},
-        {"dangling", {entry("h", Hard{"gone"}), entry("c", Copy{"h"})}, 1 + 1},
-        {"forward", {entry("c", Copy{"later"}), file("later", 1000)}, 1 + 2},
+         3 * 2,
+         3},
+        {"copy of a link to itself", {entry("h", Hard{"h"}), entry("c", Copy{"h"})}, 0, 1},
+        {"cycle", {entry("x", Hard{"y"}), entry("y", Hard{"x"}), entry("c", Copy{"y"})}, 0, 1},
+        {"dangling", {entry("h", Hard{"gone"}), entry("c", Copy{"h"})}, 0, 1},
+        {"forward", {entry("c", Copy{"later"}), file("later", 1000)}, 2, 2},
         {"symbolic link",
          {entry("s", ArchiveEntry::SymbolicLink{"big"}, 3), entry("c", Copy{"s"})},
-         1 + 1},
+         1,
+         2},
     };
-    for (const auto& [name, links, blocks] : cases) {
+    for (const auto& [name, links, blocks, items] : cases) {
         std::vector<ArchiveEntry> entries = {file("big", 1000)};
         entries.insert(entries.end(), links.begin(), links.end());
-        // big's two blocks, then the links'.
+        // big's two blocks and inode, then the links'.
         EXPECT_EQ(SpaceRequirement::bytes(entries, 512), (2 + blocks) * 512u) << name;
+        SpaceRequirement::Tally tally(512);
+        for (const ArchiveEntry& item : entries) {
+            tally.add(item);
+        }
+        EXPECT_EQ(tally.items(), 1 + items) << name;
     }
 }
 

@@ -1,6 +1,8 @@
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -12,13 +14,36 @@
 
 #include "StagingWriterTestEntries.h"
 #include "TovaniCore/FileSystemPlatform.h"
+#include "support/Tmpfs.h"
 
 namespace tovani::testing {
 namespace {
 
 namespace fs = std::filesystem;
 
-class StagingWriterTest : public StagingWriterFixture {};
+// An item of the tables of times: a file, a folder or a link dated so.
+struct DatedItem {
+    const char* name;
+    char kind;  // 'f', 'd' or 'l'
+    Timestamp date;
+};
+
+class StagingWriterTest : public StagingWriterFixture {
+protected:
+    void sendDated(const DatedItem& item) {
+        switch (item.kind) {
+            case 'f':
+                send(fileEntry(item.name, 0644, item.date), "x");
+                break;
+            case 'd':
+                sendEmpty(directoryEntry(item.name, std::nullopt, item.date));
+                break;
+            default:
+                sendEmpty(symlinkEntry(item.name, "elsewhere", item.date));
+                break;
+        }
+    }
+};
 
 struct stat statusOf(const fs::path& path) {
     struct stat status {};
@@ -38,7 +63,7 @@ TEST_F(StagingWriterTest, CreatesRootAndOnlyTheEntryDirectoryGetsItsMetadata) {
     ScopedUmask mask(022);
     make();
     EXPECT_EQ(modeOf(root), 0755u);
-    sendEmpty(directoryEntry("a/b", 0700, timestampFromSeconds(1'000'000'000.0)));
+    sendEmpty(directoryEntry("a/b", 0700, Timestamp{1'000'000'000, 0}));
     EXPECT_EQ(modeOf(root / "a" / "b"), 0755u) << "metadata waits for finalization";
 
     writer().finalizeDirectories();
@@ -167,7 +192,7 @@ TEST_F(StagingWriterTest, RefusedSymbolicLinksAreSkippedAndExtractionGoesOn) {
     make();
     sendEmpty(symlinkEntry("noTarget", std::nullopt));
     sendEmpty(symlinkEntry("up", "../x"));
-    sendEmpty(symlinkEntry("sub/ok", "../target", timestampFromSeconds(1'500'000'000.25)));
+    sendEmpty(symlinkEntry("sub/ok", "../target", Timestamp{1'500'000'000, 250'000'000}));
     send(fileEntry("after"), "x");
 
     EXPECT_EQ(writer().skipped(), (std::vector<SkippedEntry>{
@@ -217,8 +242,8 @@ TEST_F(StagingWriterTest, HardLinksAndCopiesToWhatIsNotARegularFile) {
 TEST_F(StagingWriterTest, CopyGetsItsOwnModeAndDateAndCountsItsSize) {
     ScopedUmask mask(022);
     make(std::nullopt, 100);
-    send(fileEntry("src", 0400, timestampFromSeconds(1'000'000'000.0)), "duplicated data");
-    sendEmpty(copyEntry("dir/copy", "src", 15, 0750, timestampFromSeconds(1'200'000'000.5)));
+    send(fileEntry("src", 0400, Timestamp{1'000'000'000, 0}), "duplicated data");
+    sendEmpty(copyEntry("dir/copy", "src", 15, 0750, Timestamp{1'200'000'000, 500'000'000}));
 
     EXPECT_EQ(readFile(root / "dir" / "copy"), "duplicated data");
     EXPECT_NE(statusOf(root / "dir" / "copy").st_ino, statusOf(root / "src").st_ino);
@@ -232,28 +257,78 @@ TEST_F(StagingWriterTest, CopyGetsItsOwnModeAndDateAndCountsItsSize) {
     EXPECT_EQ(reports.back(), (ExtractionProgress{30, 100, "next"}));
 }
 
-TEST_F(StagingWriterTest, TimesKeepFractionsAndLeaveAccessTimeAlone) {
+// Times land to the nanosecond, before 1970 and long after 2106 too, where
+// the file system holds them (tmpfs holds every time); the access time is
+// left alone.
+TEST_F(StagingWriterTest, TimesLandToTheNanosecondInAnyYearTheFileSystemHolds) {
+    Tmpfs memory(workspace / "memory", "size=1m,mode=0755");
+    if (!memory.mounted()) {
+        GTEST_SKIP() << "cannot mount a tmpfs here";
+    }
+    root = workspace / "memory" / "Stage";
     make();
     const std::time_t before = std::time(nullptr);
-    send(fileEntry("quarter", 0644, timestampFromSeconds(1'000'000'000.25)), "x");
-    send(fileEntry("whole", 0644, timestampFromSeconds(1'000'000'000.0)), "x");
-    send(fileEntry("almost", 0644, timestampFromSeconds(1'000'000'000.9999999999)), "x");
-    sendEmpty(directoryEntry("dir", std::nullopt, timestampFromSeconds(900'000'000.75)));
+    const DatedItem items[] = {
+        {"quarter", 'f', {1'000'000'000, 250'000'000}},
+        {"whole", 'f', {1'000'000'000, 0}},
+        {"nanoseconds", 'f', {1'600'000'000, 123'456'789}},
+        {"1601", 'f', {-11'644'473'599, 900'000'000}},
+        {"1969", 'f', {-1, 500'000'000}},
+        {"2200", 'f', {7'258'118'400, 1}},
+        {"9999", 'f', {253'402'300'799, 999'999'999}},
+        {"old-folder", 'd', {-11'644'473'600, 100}},
+        {"far-folder", 'd', {253'402'300'799, 0}},
+        {"old-link", 'l', {-5'000'000'000, 5}},
+    };
+    for (const DatedItem& item : items) {
+        sendDated(item);
+    }
     writer().finalizeDirectories();
 
-    const struct stat quarter = statusOf(root / "quarter");
-    EXPECT_EQ(quarter.st_mtim.tv_sec, 1'000'000'000);
-    EXPECT_EQ(quarter.st_mtim.tv_nsec, 250'000'000);
-    EXPECT_GE(quarter.st_atim.tv_sec, before);
-    EXPECT_EQ(statusOf(root / "whole").st_mtim.tv_nsec, 0);
-    const struct stat almost = statusOf(root / "almost");
-    EXPECT_EQ(almost.st_mtim.tv_sec, 1'000'000'001);
-    EXPECT_EQ(almost.st_mtim.tv_nsec, 0);
-    const struct stat dir = statusOf(root / "dir");
-    EXPECT_EQ(dir.st_mtim.tv_sec, 900'000'000);
-    EXPECT_EQ(dir.st_mtim.tv_nsec, 750'000'000);
-    EXPECT_GE(dir.st_atim.tv_sec, before);
-    EXPECT_EQ(modeOf(root / "dir"), 0755u & ~FileSystemPlatform::processUmask());
+    for (const DatedItem& item : items) {
+        const struct stat status = statusOf(root / item.name);
+        EXPECT_EQ(status.st_mtim.tv_sec, item.date.seconds) << item.name;
+        EXPECT_EQ(status.st_mtim.tv_nsec, item.date.nanoseconds) << item.name;
+        if (item.kind != 'l') {
+            EXPECT_GE(status.st_atim.tv_sec, before) << item.name;
+        }
+    }
+}
+
+// ext4 holds times from 1901-12-13 to 2446-05-10 and clamps any other
+// without a word; such a time becomes the time of extraction, never the
+// limit, while one just inside the range is kept.
+TEST_F(StagingWriterTest, ATimeTheFileSystemCannotHoldBecomesTheTimeOfExtraction) {
+    struct statfs volume {};
+    ASSERT_EQ(::statfs(workspace.path().c_str(), &volume), 0);
+    if (volume.f_type != EXT4_SUPER_MAGIC) {
+        GTEST_SKIP() << "the temporary folder is not on ext4";
+    }
+    make();
+    const DatedItem items[] = {
+        {"1601", 'f', {-11'644'473'599, 900'000'000}},
+        {"9999", 'f', {253'402'300'799, 0}},
+        {"old-folder", 'd', {-11'644'473'600, 0}},
+        {"far-link", 'l', {253'402'300'799, 0}},
+        {"1902", 'f', {-2'100'000'000, 7}},
+    };
+    const std::time_t before = std::time(nullptr);
+    for (const DatedItem& item : items) {
+        sendDated(item);
+    }
+    writer().finalizeDirectories();
+    const std::time_t after = std::time(nullptr);
+
+    for (const DatedItem& item : items) {
+        const struct stat status = statusOf(root / item.name);
+        if (item.date.seconds == -2'100'000'000) {
+            EXPECT_EQ(status.st_mtim.tv_sec, item.date.seconds);
+            EXPECT_EQ(status.st_mtim.tv_nsec, 7);
+            continue;
+        }
+        EXPECT_GE(status.st_mtim.tv_sec, before) << item.name;
+        EXPECT_LE(status.st_mtim.tv_sec, after) << item.name;
+    }
 }
 
 TEST_F(StagingWriterTest, CancellationAtAChunkKeepsTheFileOpenUntilTheWriterGoes) {

@@ -8,6 +8,8 @@
 #include <stdexcept>
 #include <utility>
 
+#include "support/TempDirectory.h"
+
 namespace tovani::testing {
 
 namespace fs = std::filesystem;
@@ -151,7 +153,7 @@ std::string rar5FileBlock(const StoredEntry& entry) {
         putU32(body, dataCrc(entry));
     }
     putVint(body, 0);  // compression: version 0, method "store"
-    putVint(body, entry.host == HostOs::windows ? 0 : 1);
+    putVint(body, entry.host == HostOs::windows ? 0 : entry.host == HostOs::unix ? 1 : 2);
     putVint(body, entry.name.size());
     body += entry.name;
     body += extra;
@@ -377,7 +379,7 @@ std::string rar4FileBlock(const Piece& piece) {
     putU16(header, static_cast<std::uint32_t>(32 + name.size()));
     putU32(header, static_cast<std::uint32_t>(data.size()));
     putU32(header, static_cast<std::uint32_t>(entry.isDirectory ? 0 : entry.data.size()));
-    putU8(header, entry.host == HostOs::windows ? 2 : 3);
+    putU8(header, entry.host == HostOs::windows ? 2 : entry.host == HostOs::unix ? 3 : 6);
     putU32(header, entry.isDirectory ? 0 : crc);
     putU32(header, dosTime(entry.unixMtime));
     putU8(header, entry.rar15Password ? 15 : entry.rar4Version);  // version needed to extract
@@ -522,6 +524,73 @@ std::vector<fs::path> writeRar4Volumes(const fs::path& firstVolume,
         writeBytes(files.back(), bytes);
     }
     return files;
+}
+
+}  // namespace tovani::testing
+
+namespace tovani::testing {
+
+namespace {
+
+// A RAR 5 variable-length integer at bytes[at], moving at past it.
+std::uint64_t readVint(const std::string& bytes, std::size_t& at) {
+    std::uint64_t value = 0;
+    for (int shift = 0; at < bytes.size() && shift < 64; shift += 7) {
+        const auto byte = static_cast<unsigned char>(bytes[at++]);
+        value |= static_cast<std::uint64_t>(byte & 0x7F) << shift;
+        if ((byte & 0x80) == 0) {
+            return value;
+        }
+    }
+    throw std::runtime_error("not a RAR 5 archive this writer reads");
+}
+
+}  // namespace
+
+void setRar5Dictionary(const fs::path& archive, unsigned log2Of128KiB) {
+    std::string bytes = readFile(archive);
+    std::size_t at = 8;  // the signature
+    while (at + 4 < bytes.size()) {
+        const std::size_t crcAt = at;
+        std::size_t header = at + 4;
+        const std::uint64_t headerSize = readVint(bytes, header);
+        const std::size_t headerStart = crcAt + 4;
+        const std::size_t end = header + headerSize;
+        if (end > bytes.size()) {
+            break;
+        }
+        std::size_t field = header;
+        const std::uint64_t type = readVint(bytes, field);
+        const std::uint64_t flags = readVint(bytes, field);
+        if ((flags & 0x0001) != 0) {
+            (void)readVint(bytes, field);
+        }
+        const std::uint64_t dataSize = (flags & 0x0002) != 0 ? readVint(bytes, field) : 0;
+        if (type == 2) {
+            const std::uint64_t fileFlags = readVint(bytes, field);
+            (void)readVint(bytes, field);  // unpacked size
+            (void)readVint(bytes, field);  // attributes
+            field += ((fileFlags & 0x0002) != 0 ? 4 : 0) + ((fileFlags & 0x0004) != 0 ? 4 : 0);
+            const std::size_t infoAt = field;
+            std::uint64_t info = readVint(bytes, field);
+            info = (info & ~(0xFULL << 10)) | (static_cast<std::uint64_t>(log2Of128KiB) << 10);
+            // The same number of bytes, continuation bits and all.
+            for (std::size_t i = infoAt; i < field; ++i) {
+                const bool last = i + 1 == field;
+                bytes[i] = static_cast<char>((info & 0x7F) | (last ? 0 : 0x80));
+                info >>= 7;
+            }
+            if (info != 0) {
+                throw std::runtime_error("the dictionary does not fit the header's field");
+            }
+            const std::uint32_t crc = crc32Of(bytes.substr(headerStart, end - headerStart));
+            for (int i = 0; i < 4; ++i) {
+                bytes[crcAt + i] = static_cast<char>((crc >> (8 * i)) & 0xFF);
+            }
+        }
+        at = end + dataSize;
+    }
+    writeFile(archive, bytes);
 }
 
 }  // namespace tovani::testing

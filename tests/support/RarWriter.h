@@ -22,7 +22,9 @@
 
 namespace tovani::testing {
 
-enum class HostOs { windows, unix };
+// The host system an entry was archived on; other is one the format does not
+// name (RAR 5's host 2, RAR 4's host 6).
+enum class HostOs { windows, unix, other };
 
 // The redirection record of a RAR 5 entry (the numbers are the format's).
 enum class Redirection : std::uint32_t {
@@ -124,6 +126,12 @@ std::vector<std::filesystem::path> writeRar4Volumes(const std::filesystem::path&
 // name.r00, name.r01 ...
 std::filesystem::path oldStyleVolumeName(const std::filesystem::path& firstVolume,
                                          std::size_t index);
+
+// Gives every file of a RAR 5 archive that rar made a dictionary of
+// 128 KiB << log2Of128KiB (15: 4 GiB, the largest), fixing the headers'
+// checksums: rar makes the dictionary no larger than the files it packs, and
+// a larger one still decodes the same data.
+void setRar5Dictionary(const std::filesystem::path& archive, unsigned log2Of128KiB);
 
 // Standard CRC-32 (as zlib's crc32), for tests that check data.
 std::uint32_t crc32Of(const std::string& bytes);
