@@ -329,7 +329,7 @@ for fs in $filesystems; do
     # the count; ostrel's difference to unrar x run once per archive.
     if [ "$corpus" = tiny ]; then
       count=$(find "$archive" -maxdepth 1 -name '*.rar' | wc -l)
-      line="$fs tiny   per archive (ms):"
+      line=$(printf '%-6s %-6s per archive (ms):' "$fs" tiny)
       for tool in "${tools[@]}"; do
         printf '%s\n' ${times[$tool]} | grep -q nan && continue
         line+=$(printf '%s\n' ${times[$tool]} | median |
