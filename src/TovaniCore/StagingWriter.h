@@ -36,7 +36,9 @@ namespace tovani {
 class StagingWriter final : public ArchiveEntrySink {
 public:
     // Creates rootName inside parent (it must not exist yet) with mode 0755
-    // and marks it with the provenance bytes. Throws
+    // and marks it with the provenance bytes. totalBytes: what the space
+    // check granted; progress counts towards it, and the blocks reserved for
+    // large files never add up to more. Throws
     // ExtractionError::writeFailed("", errno).
     StagingWriter(const DirectoryHandle& parent, const std::string& rootName,
                   std::optional<std::vector<std::byte>> provenance, std::uint64_t totalBytes,
