@@ -21,6 +21,11 @@ MessageWriter::MessageWriter(int descriptor) : descriptor_(descriptor) {
     pending_.reserve(kGatherSize + DecoderProtocol::kFrameHeaderSize + kDirectSize);
 }
 
+void MessageWriter::useRing(std::span<std::byte> ring) {
+    slots_ = ring.size() / DecoderProtocol::kMaxChunk;
+    ring_ = ring.first(slots_ * DecoderProtocol::kMaxChunk);
+}
+
 bool MessageWriter::send(DecoderProtocol::MessageType type, std::span<const std::byte> payload) {
     if (lost_) {
         return false;
@@ -43,10 +48,49 @@ bool MessageWriter::send(DecoderProtocol::MessageType type, std::span<const std:
 bool MessageWriter::sendData(std::span<const std::byte> bytes) {
     while (!bytes.empty()) {
         const std::size_t size = std::min(bytes.size(), DecoderProtocol::kMaxChunk);
-        if (!send(DecoderProtocol::MessageType::data, bytes.first(size))) {
+        const bool sent = size >= kDirectSize && slots_ > 0
+                              ? sendInRing(bytes.first(size))
+                              : send(DecoderProtocol::MessageType::data, bytes.first(size));
+        if (!sent) {
             return false;
         }
         bytes = bytes.subspan(size);
+    }
+    return !lost_;
+}
+
+bool MessageWriter::sendInRing(std::span<const std::byte> chunk) {
+    if (!awaitFreeSlot()) {
+        return false;
+    }
+    const std::size_t offset = nextSlot_ * DecoderProtocol::kMaxChunk;
+    std::copy(chunk.begin(), chunk.end(), ring_.begin() + static_cast<std::ptrdiff_t>(offset));
+    nextSlot_ = (nextSlot_ + 1) % slots_;
+    ++slotsInUse_;
+    DecoderProtocol::RingData place{static_cast<std::uint32_t>(offset),
+                                    static_cast<std::uint32_t>(chunk.size())};
+    // Sent at once, with what gathered before it: the engine writes while
+    // the next chunk is decoded.
+    DecoderProtocol::appendFrame(pending_, DecoderProtocol::MessageType::ringData,
+                                 DecoderProtocol::encode(place));
+    return flush();
+}
+
+bool MessageWriter::awaitFreeSlot() {
+    if (slotsInUse_ == slots_ && !flush()) {
+        return false;
+    }
+    while (!lost_ && slotsInUse_ == slots_) {
+        std::byte freed[64];
+        const ssize_t got = recv(descriptor_, freed, sizeof freed, 0);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            lost_ = true;
+            break;
+        }
+        slotsInUse_ -= std::min(slotsInUse_, static_cast<std::size_t>(got));
     }
     return !lost_;
 }

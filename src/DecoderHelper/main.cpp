@@ -8,8 +8,10 @@
 #include <fcntl.h>
 #include <locale.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -113,6 +115,26 @@ bool endsWithItsParent(int channel) {
     return getsockopt(channel, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 && peer.pid == getppid();
 }
 
+// The engine's data ring, mapped while mapping is still allowed; its
+// descriptor is closed, so that nothing decoded later can reach the memory
+// except through this view. Empty when the engine gave none.
+std::span<std::byte> mapRing() {
+    const int descriptor = DecoderProtocol::kRingDescriptor;
+    struct stat status {};
+    if (fstat(descriptor, &status) != 0) {
+        return {};
+    }
+    const std::size_t size = DecoderProtocol::kRingSlots * DecoderProtocol::kMaxChunk;
+    void* view = status.st_size == static_cast<off_t>(size)
+                     ? mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, descriptor, 0)
+                     : MAP_FAILED;
+    close(descriptor);
+    if (view == MAP_FAILED) {
+        return {};
+    }
+    return {static_cast<std::byte*>(view), size};
+}
+
 DecoderProtocol::AbsentLayers absentLayers(const Sandbox::Report& report) {
     DecoderProtocol::AbsentLayers absent;
     absent.fileSystemRules = report.fileSystemRules == Sandbox::Layer::absent;
@@ -138,10 +160,12 @@ int main() {
     tzset();
     const std::unique_ptr<DecodeBackend> backend = DecodeBackend::make(request.backend);
     backend->preload();
+    const std::span<std::byte> ring = mapRing();
     std::vector<std::filesystem::path> readable(request.volumes.begin(), request.volumes.end());
     const Sandbox::Report report = Sandbox::confine(readable);
 
     MessageWriter out(channel);
+    out.useRing(ring);
     if (!report.holds() || fault.kind == DecodeRun::TestFault::Kind::confinementFails) {
         if (request.password) {
             DecoderProtocol::wipe(*request.password);

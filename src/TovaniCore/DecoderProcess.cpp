@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -82,7 +83,35 @@ int moveAbove(int descriptor) {
 
 }  // namespace
 
-DecoderProcess::DecoderProcess(const fs::path& program) {
+void DecoderProcess::makeRing() {
+    const std::size_t size = DecoderProtocol::kRingSlots * DecoderProtocol::kMaxChunk;
+    const int descriptor = memfd_create("ostrel-ring", MFD_CLOEXEC | MFD_ALLOW_SEALING);
+    if (descriptor < 0) {
+        throw ExtractionError::engineFailure();
+    }
+    ringDescriptor_ = moveAbove(descriptor);
+    // Sealed before the decoder has it: a ring it could shrink would fault
+    // the engine's reads.
+    if (ringDescriptor_ < 0 || ftruncate(ringDescriptor_, static_cast<off_t>(size)) != 0 ||
+        fcntl(ringDescriptor_, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_SEAL) != 0) {
+        throw ExtractionError::engineFailure();
+    }
+    void* view = mmap(nullptr, size, PROT_READ, MAP_SHARED, ringDescriptor_, 0);
+    if (view == MAP_FAILED) {
+        throw ExtractionError::engineFailure();
+    }
+    ring_ = std::span<const std::byte>(static_cast<const std::byte*>(view), size);
+}
+
+DecoderProcess::DecoderProcess(const fs::path& program, bool withRing) {
+    if (withRing) {
+        try {
+            makeRing();
+        } catch (...) {
+            releaseRing();
+            throw;
+        }
+    }
     int ends[2];
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) {
         throw ExtractionError::engineFailure();
@@ -96,6 +125,7 @@ DecoderProcess::DecoderProcess(const fs::path& program) {
         if (decoderEnd >= 0)
             close(decoderEnd);
         socket_ = -1;
+        releaseRing();
         throw ExtractionError::engineFailure();
     }
     setsockopt(decoderEnd, SOL_SOCKET, SO_SNDBUF, &kSocketBuffer, sizeof kSocketBuffer);
@@ -112,8 +142,12 @@ DecoderProcess::DecoderProcess(const fs::path& program) {
         posix_spawn_file_actions_addopen(&setup.actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
         posix_spawn_file_actions_adddup2(&setup.actions, decoderEnd,
                                          DecoderProtocol::kChannelDescriptor);
+        if (ringDescriptor_ >= 0) {
+            posix_spawn_file_actions_adddup2(&setup.actions, ringDescriptor_,
+                                             DecoderProtocol::kRingDescriptor);
+        }
         posix_spawn_file_actions_addclosefrom_np(&setup.actions,
-                                                 DecoderProtocol::kChannelDescriptor + 1);
+                                                 DecoderProtocol::kRingDescriptor + 1);
         // The caller's thread may block signals or ignore some; the decoder
         // starts with the defaults.
         sigset_t none;
@@ -130,11 +164,28 @@ DecoderProcess::DecoderProcess(const fs::path& program) {
                              environment.data());
     }
     close(decoderEnd);
+    // The mapping keeps the ring; the decoder has its own descriptor.
+    if (ringDescriptor_ >= 0) {
+        close(ringDescriptor_);
+        ringDescriptor_ = -1;
+    }
     if (status != 0) {
         pid_ = -1;
         close(socket_);
         socket_ = -1;
+        releaseRing();
         throw ExtractionError::engineFailure();
+    }
+}
+
+void DecoderProcess::releaseRing() noexcept {
+    if (!ring_.empty()) {
+        munmap(const_cast<std::byte*>(ring_.data()), ring_.size());
+        ring_ = {};
+    }
+    if (ringDescriptor_ >= 0) {
+        close(ringDescriptor_);
+        ringDescriptor_ = -1;
     }
 }
 
@@ -142,6 +193,7 @@ DecoderProcess::~DecoderProcess() {
     if (socket_ >= 0) {
         close(socket_);
     }
+    releaseRing();
     if (exitWatch_ >= 0) {
         close(exitWatch_);
     }

@@ -5,6 +5,11 @@
 // locale, the time zone and the tests' and sanitizers' switches. Destroying the object
 // kills the decoder (SIGKILL) if it still runs and always reaps it.
 //
+// With a data ring, the decoder also gets, as descriptor 4, shared memory
+// made here and sealed at its size before the decoder starts, so that it can
+// neither shrink it under the engine's reads nor grow it; the engine maps it
+// read-only.
+//
 // Every wait on the decoder also watches the caller's Cancellation and the
 // decoder's own exit: a cancelled wait throws ExtractionError::cancelled()
 // at once, and once the decoder has exited, what it wrote is still read but
@@ -29,7 +34,7 @@ class DecoderProcess {
 public:
     // Starts the program; throws ExtractionError::engineFailure() when it
     // cannot be started.
-    explicit DecoderProcess(const std::filesystem::path& program);
+    explicit DecoderProcess(const std::filesystem::path& program, bool withRing = false);
     ~DecoderProcess();
 
     DecoderProcess(const DecoderProcess&) = delete;
@@ -45,6 +50,9 @@ public:
     [[nodiscard]] std::size_t receive(std::span<std::byte> buffer,
                                       const Cancellation& cancellation);
 
+    // The engine's view of the data ring; empty without one.
+    std::span<const std::byte> ring() const { return ring_; }
+
     // The decoder installed beside this library:
     // <libdir>/ostrel/<relative path to libexec>/ostrel/ostrel-decoder. The
     // build tree places it the same way; the static build for tests and
@@ -56,8 +64,13 @@ private:
     // exited_) or a signal arrived; throws cancelled() once cancelled.
     void await(short events, const Cancellation& cancellation);
 
+    void makeRing();
+    void releaseRing() noexcept;
+
     pid_t pid_ = -1;
     int socket_ = -1;
+    int ringDescriptor_ = -1;
+    std::span<const std::byte> ring_;
     // A pidfd of the decoder, opened on the first wait; readable once it exited.
     int exitWatch_ = -1;
     bool exited_ = false;

@@ -278,6 +278,22 @@ Finished decodeFinished(std::span<const std::byte> payload) {
     return message;
 }
 
+std::vector<std::byte> encode(const RingData& message) {
+    Encoder out;
+    out.u32(message.offset);
+    out.u32(message.length);
+    return out.take();
+}
+
+RingData decodeRingData(std::span<const std::byte> payload) {
+    Decoder in(payload);
+    RingData message;
+    message.offset = in.u32();
+    message.length = in.u32();
+    in.end();
+    return message;
+}
+
 void appendFrameHeader(std::vector<std::byte>& out, MessageType type, std::size_t size) {
     out.push_back(static_cast<std::byte>(type));
     for (int shift = 0; shift < 32; shift += 8) {

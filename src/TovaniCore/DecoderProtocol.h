@@ -12,6 +12,12 @@
 //   and at the end exactly one Finished (also instead of Opened when the
 //   archive cannot be opened).
 //
+// When extracting, the engine may also hand the decoder a data ring: shared
+// memory it made and sealed at a fixed size (descriptor kRingDescriptor).
+// A large chunk then travels as RingData, naming the slot the decoder copied
+// it into; the engine answers each with one byte, which frees the slot.
+// Everything else, the chunk's length included, stays on the socket.
+//
 //   std::vector<std::byte> frame;
 //   DecoderProtocol::appendFrame(frame, DecoderProtocol::MessageType::opened,
 //                                DecoderProtocol::encode(DecoderProtocol::Opened{flags}));
@@ -30,6 +36,9 @@ namespace tovani::DecoderProtocol {
 
 // The decoder's end of the channel in its own descriptor table.
 inline constexpr int kChannelDescriptor = 3;
+// The data ring, when the engine gives one: kRingSlots slots of kMaxChunk.
+inline constexpr int kRingDescriptor = 4;
+inline constexpr std::size_t kRingSlots = 8;
 // Data messages carry at most this much; the socket's buffer holds a few, so
 // decompression runs ahead of the writing while memory stays flat.
 inline constexpr std::size_t kMaxChunk = 256 * 1024;
@@ -46,6 +55,7 @@ enum class MessageType : std::uint8_t {
     entry = 3,
     data = 4,
     finished = 5,
+    ringData = 6,
 };
 
 // Which of the decoder's libraries reads the archive.
@@ -163,6 +173,12 @@ struct Finished {
     std::vector<std::string> volumes;  // further volumes the library moved on to
 };
 
+// A data chunk in the ring: the slot's offset, and the chunk's length.
+struct RingData {
+    std::uint32_t offset = 0;
+    std::uint32_t length = 0;
+};
+
 // A payload that does not decode to its message exactly.
 class Malformed : public std::runtime_error {
 public:
@@ -176,12 +192,15 @@ std::vector<std::byte> encode(const Request& message);
 std::vector<std::byte> encode(const Opened& message);
 std::vector<std::byte> encode(const EntryRecord& message);
 std::vector<std::byte> encode(const Finished& message);
+std::vector<std::byte> encode(const RingData& message);
 
 // Each throws Malformed unless the payload is exactly one such message.
 Request decodeRequest(std::span<const std::byte> payload);
 Opened decodeOpened(std::span<const std::byte> payload);
 EntryRecord decodeEntry(std::span<const std::byte> payload);
 Finished decodeFinished(std::span<const std::byte> payload);
+// Checks the size only: where a chunk may lie is the reader's to judge.
+RingData decodeRingData(std::span<const std::byte> payload);
 
 // Appends the frame header for a payload of size bytes.
 void appendFrameHeader(std::vector<std::byte>& out, MessageType type, std::size_t size);

@@ -26,6 +26,8 @@ std::size_t largestPayload(MessageType type) {
             return 2 * (4 + DecoderProtocol::kMaxNameBytes) + 2 + 3 * 8 + 4;
         case MessageType::data:
             return DecoderProtocol::kMaxChunk;
+        case MessageType::ringData:
+            return 8;
         case MessageType::finished:
             return DecoderProtocol::kMaxPayload;
         case MessageType::request:
@@ -36,8 +38,11 @@ std::size_t largestPayload(MessageType type) {
 
 }  // namespace
 
-DecoderReader::DecoderReader(ByteSource source, bool forExtraction)
-    : source_(std::move(source)), forExtraction_(forExtraction), buffer_(kReadSize) {}
+DecoderReader::DecoderReader(ByteSource source, bool forExtraction, std::span<const std::byte> ring)
+    : source_(std::move(source)),
+      forExtraction_(forExtraction),
+      ring_(ring.first(ring.size() - ring.size() % DecoderProtocol::kMaxChunk)),
+      buffer_(kReadSize) {}
 
 void DecoderReader::fill(std::size_t size) {
     if (end_ - begin_ >= size) {
@@ -116,6 +121,11 @@ DecoderReader::Message DecoderReader::accept(MessageType type, std::span<const s
                 break;
             }
             return Data{payload};
+        case MessageType::ringData:
+            if (state_ != State::inDataEntry || ring_.empty()) {
+                break;
+            }
+            return fromRing(payload);
         case MessageType::finished: {
             DecoderProtocol::Finished finished = DecoderProtocol::decodeFinished(payload);
             // The stage must fit what was seen: a failed open comes first, an
@@ -137,6 +147,20 @@ DecoderReader::Message DecoderReader::accept(MessageType type, std::span<const s
             break;
     }
     throw DecoderFault("unexpected message");
+}
+
+DecoderReader::Data DecoderReader::fromRing(std::span<const std::byte> payload) {
+    // Decoded from the reader's own copy of the frame, checked, and used as
+    // checked: nothing of it is read from the shared memory.
+    const DecoderProtocol::RingData chunk = DecoderProtocol::decodeRingData(payload);
+    const std::size_t slots = ring_.size() / DecoderProtocol::kMaxChunk;
+    const std::size_t slot = static_cast<std::size_t>(ringChunks_ % slots);
+    if (chunk.offset != slot * DecoderProtocol::kMaxChunk || chunk.length == 0 ||
+        chunk.length > DecoderProtocol::kMaxChunk) {
+        throw DecoderFault("a chunk outside its slot of the ring");
+    }
+    ++ringChunks_;
+    return Data{ring_.subspan(chunk.offset, chunk.length), true};
 }
 
 }  // namespace tovani

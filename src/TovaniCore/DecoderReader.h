@@ -4,6 +4,8 @@
 // Finished), Data only after an entry that carries data and only when
 // extracting. Anything else, a stream that ends early included, is a
 // DecoderFault: the decoder crashed, was killed or is no longer trusted.
+// With a data ring, a chunk in it must lie in the slot whose turn it is;
+// its length comes from the socket, read once, never from the ring.
 //
 //   DecoderReader reader(source, /*forExtraction=*/true);
 //   for (;;) {
@@ -42,14 +44,20 @@ public:
     // end of the stream. Throws DecoderFault when reading fails.
     using ByteSource = std::function<std::size_t(std::span<std::byte> buffer)>;
 
-    // A chunk of the current entry's data, valid until the next call of next().
+    // A chunk of the current entry's data, valid until the next call of
+    // next(). inRing: it lies in the ring, whose slot the caller frees once
+    // done with it.
     struct Data {
         std::span<const std::byte> bytes;
+        bool inRing = false;
     };
     using Message = std::variant<DecoderProtocol::Opened, DecoderProtocol::EntryRecord, Data,
                                  DecoderProtocol::Finished>;
 
-    DecoderReader(ByteSource source, bool forExtraction);
+    // ring: the engine's read-only view of the data ring, empty for none;
+    // whole slots of DecoderProtocol::kMaxChunk.
+    DecoderReader(ByteSource source, bool forExtraction,
+                  std::span<const std::byte> ring = std::span<const std::byte>());
 
     // The next message; throws DecoderFault. Must not be called again once it
     // returned Finished.
@@ -62,8 +70,13 @@ private:
     void fill(std::size_t size);
     Message accept(DecoderProtocol::MessageType type, std::span<const std::byte> payload);
 
+    Data fromRing(std::span<const std::byte> payload);
+
     ByteSource source_;
     bool forExtraction_;
+    std::span<const std::byte> ring_;
+    // How many chunks came through the ring: the next one's slot.
+    std::uint64_t ringChunks_ = 0;
     State state_ = State::start;
     std::vector<std::byte> buffer_;
     std::size_t begin_ = 0;

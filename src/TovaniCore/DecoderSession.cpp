@@ -150,13 +150,14 @@ public:
                 const Cancellation& cancellation)
         : archive_(call.volumes.front()),
           cancellation_(cancellation),
-          process_(call.program),
+          // Only an extraction has data to carry.
+          process_(call.program, forExtraction),
           volumes_(call.volumes),
           reader_(
               [this](std::span<std::byte> buffer) {
                   return process_.receive(buffer, cancellation_);
               },
-              forExtraction) {
+              forExtraction, process_.ring()) {
         DecoderProtocol::Request request;
         request.backend = call.backend;
         request.forExtraction = forExtraction;
@@ -186,9 +187,23 @@ public:
 
     // The next message; a decoder that crashed, ended early or broke the
     // protocol fails the call as a damaged archive would.
+    // A chunk in the ring was written out before this call: its slot is
+    // handed back first. A decoder that has sent all and exited needs no
+    // slot back; what it sent is still read.
     DecoderReader::Message next() {
+        if (holdsSlot_) {
+            holdsSlot_ = false;
+            try {
+                const std::byte freed{1};
+                process_.send(std::span(&freed, 1), cancellation_);
+            } catch (const DecoderFault&) {
+            }
+        }
         try {
-            return reader_.next();
+            DecoderReader::Message message = reader_.next();
+            const auto* chunk = std::get_if<DecoderReader::Data>(&message);
+            holdsSlot_ = chunk != nullptr && chunk->inRing;
+            return message;
         } catch (const DecoderFault&) {
             throw ExtractionError::damaged(std::nullopt);
         }
@@ -263,6 +278,7 @@ private:
     std::vector<fs::path> volumes_;
     DecoderReader reader_;
     bool raw_ = false;
+    bool holdsSlot_ = false;
     MissingConfinement missing_;
     int rawEntries_ = 0;
 };

@@ -65,6 +65,12 @@ std::uint64_t availableCapacity(const std::filesystem::path& directory) noexcept
 [[nodiscard]] int setAttribute(int descriptor, const char* name,
                                std::span<const std::byte> value) noexcept;
 
+// Reserves the blocks of the first size bytes of an open file without
+// changing its size, so that large writes find their blocks in place; the
+// reserved blocks past the end are released when the file is truncated to
+// its size. 0 or an errno; EOPNOTSUPP when the file system cannot.
+[[nodiscard]] int reserveBlocks(int descriptor, std::uint64_t size) noexcept;
+
 // The process umask, read without changing it (other threads may be
 // creating files meanwhile).
 mode_t processUmask() noexcept;

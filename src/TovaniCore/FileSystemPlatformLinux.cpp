@@ -370,6 +370,14 @@ int setAttribute(int descriptor, const char* name, std::span<const std::byte> va
     return ::fsetxattr(descriptor, name, value.data(), value.size(), 0) == 0 ? 0 : errno;
 }
 
+int reserveBlocks(int descriptor, std::uint64_t size) noexcept {
+    if (size > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) {
+        return EFBIG;
+    }
+    return ::fallocate(descriptor, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(size)) == 0 ? 0
+                                                                                          : errno;
+}
+
 mode_t processUmask() noexcept {
     // The kernel shows the umask in the status file; reading it leaves the
     // mask alone, unlike umask(), which can only set it.

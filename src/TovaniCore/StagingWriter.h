@@ -37,7 +37,9 @@ namespace tovani {
 class StagingWriter final : public ArchiveEntrySink {
 public:
     // Creates rootName inside parent (it must not exist yet) with mode 0755
-    // and marks it with the provenance bytes. Throws
+    // and marks it with the provenance bytes. totalBytes: what the space
+    // check granted; progress counts towards it, and the blocks reserved for
+    // large files never add up to more. Throws
     // ExtractionError::writeFailed("", errno).
     StagingWriter(const DirectoryHandle& parent, const std::string& rootName,
                   std::optional<std::vector<std::byte>> provenance, std::uint64_t totalBytes,
@@ -71,6 +73,9 @@ private:
     struct OpenFile {
         int descriptor = -1;
         std::string path;
+        std::uint64_t written = 0;
+        // Blocks reserved ahead for the size the entry declared.
+        std::uint64_t reserved = 0;
     };
     // A directory entry whose mode and time wait for finalizeDirectories:
     // its path once, as sanitized components joined by "/".
@@ -86,6 +91,9 @@ private:
     };
 
     void createRoot(const DirectoryHandle& parent, const std::string& rootName);
+    // Reserves the blocks of a large file's declared size while the
+    // reservations stay within totalBytes; returns what it reserved.
+    std::uint64_t reserveBlocks(int descriptor, const ArchiveEntry& entry);
     const DirectoryHandle& directoryFor(std::span<const std::string> components);
     DirectoryHandle enter(const DirectoryHandle& parent, std::span<const std::string> components,
                           std::size_t index);
@@ -115,6 +123,8 @@ private:
     std::function<void(const ExtractionProgress&)> progress_;
     std::function<bool()> isCancelled_;
     std::uint64_t completedBytes_ = 0;
+    // What reserveBlocks has reserved so far, never more than totalBytes_.
+    std::uint64_t reservedBytes_ = 0;
     std::string currentPath_;
     std::optional<OpenFile> openFile_;
     // The directories of the last path walked, outermost first, each open:

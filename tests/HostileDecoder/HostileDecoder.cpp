@@ -20,12 +20,22 @@
 //                        entries that never end)
 //   grandchild           a child that keeps the channel open and sleeps, while
 //                        the decoder itself exits
+//   ring-place:OFF:LEN   "a.txt" of 20,000 bytes whose one chunk in the data
+//                        ring is said to lie at OFF, LEN bytes long
+//   ring-resize          tries to shrink and grow the data ring, then sends
+//                        "a.txt" (20,000 bytes of 'r') through it; the file is
+//                        "resized.txt" if either worked
+//   ring-rewrite         sends "a.txt" (20,000 bytes of 'r') through the ring,
+//                        then overwrites the slot with 'w' and a length of
+//                        its own choosing until the engine frees it
 //
 // Every good answer is one file, "a.txt" holding "alpha".
 #include <pthread.h>
+#include <sys/mman.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -90,6 +100,44 @@ void finish(MessageWriter& out, std::vector<std::string> volumes = {}) {
 
 void opened(MessageWriter& out, const DecoderProtocol::AbsentLayers& absent = {}) {
     out.send(MessageType::opened, DecoderProtocol::encode(DecoderProtocol::Opened{{}, absent}));
+}
+
+constexpr std::size_t kRingFile = 20000;
+
+std::span<std::byte> mapRing() {
+    const std::size_t size = DecoderProtocol::kRingSlots * DecoderProtocol::kMaxChunk;
+    void* view = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED,
+                      DecoderProtocol::kRingDescriptor, 0);
+    if (view == MAP_FAILED) {
+        _exit(3);
+    }
+    return {static_cast<std::byte*>(view), size};
+}
+
+void sendPlace(std::uint32_t offset, std::uint32_t length) {
+    std::vector<std::byte> frame;
+    DecoderProtocol::appendFrame(
+        frame, MessageType::ringData,
+        DecoderProtocol::encode(DecoderProtocol::RingData{offset, length}));
+    if (send(kChannel, frame.data(), frame.size(), MSG_NOSIGNAL) !=
+        static_cast<ssize_t>(frame.size())) {
+        _exit(3);
+    }
+}
+
+// Answers with one file whose data is in the ring; attack() runs once its
+// place is sent.
+template <typename Attack>
+void ringAnswer(MessageWriter& out, const std::string& name, std::uint32_t offset,
+                std::uint32_t length, Attack attack) {
+    opened(out);
+    out.send(MessageType::entry, DecoderProtocol::encode(file(name, kRingFile)));
+    if (extracting) {
+        out.flush();
+        sendPlace(offset, length);
+        attack();
+    }
+    finish(out);
 }
 
 // Starts threads that wait forever, until the system refuses one.
@@ -224,6 +272,39 @@ int main() {
         while (extracting ? out.sendData(bytesOf(chunk))
                           : out.send(MessageType::entry, DecoderProtocol::encode(endless))) {
         }
+    } else if (mode == "ring-place" && extracting) {
+        const std::size_t second = argument.find(':');
+        const auto offset = static_cast<std::uint32_t>(std::stoul(argument.substr(0, second)));
+        const auto length = static_cast<std::uint32_t>(std::stoul(argument.substr(second + 1)));
+        const std::span<std::byte> ring = mapRing();
+        std::fill(ring.begin(), ring.end(), std::byte{'r'});
+        ringAnswer(out, "a.txt", offset, length, [] {});
+    } else if (mode == "ring-resize" && extracting) {
+        const int descriptor = DecoderProtocol::kRingDescriptor;
+        const off_t size = DecoderProtocol::kRingSlots * DecoderProtocol::kMaxChunk;
+        const bool resized = ftruncate(descriptor, 0) == 0 || ftruncate(descriptor, size * 2) == 0;
+        const std::span<std::byte> ring = mapRing();
+        std::fill(ring.begin(), ring.end(), std::byte{'r'});
+        ringAnswer(out, resized ? "resized.txt" : "a.txt", 0, kRingFile, [] {});
+    } else if (mode == "ring-rewrite" && extracting) {
+        const std::span<std::byte> ring = mapRing();
+        std::fill(ring.begin(), ring.end(), std::byte{'r'});
+        ringAnswer(out, "a.txt", 0, kRingFile, [&] {
+            // Until the engine's byte comes: whatever it reads from the slot
+            // meanwhile, the frame's length has long been read.
+            std::byte freed;
+            while (recv(kChannel, &freed, 1, MSG_DONTWAIT) != 1) {
+                std::fill(ring.begin(), ring.begin() + kRingFile, std::byte{'w'});
+                const std::uint32_t lie = 0xFFFFFFFFu;
+                std::memcpy(ring.data(), &lie, sizeof lie);
+                std::fill(ring.begin(), ring.begin() + kRingFile, std::byte{'r'});
+            }
+        });
+    } else if (mode.starts_with("ring-")) {
+        // Listing: the same file, so that the space check grants it.
+        opened(out);
+        entry(out, file("a.txt", kRingFile));
+        finish(out);
     } else if (mode == "grandchild") {
         if (fork() == 0) {
             for (;;) {

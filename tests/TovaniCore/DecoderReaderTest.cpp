@@ -380,5 +380,90 @@ TEST(DecoderReader, NothingIsReadAfterTheAnswer) {
     EXPECT_THROW((void)reader.next(), DecoderFault);
 }
 
+Bytes ringData(std::uint32_t offset, std::uint32_t length) {
+    return DecoderProtocol::encode(DecoderProtocol::RingData{offset, length});
+}
+
+// A chunk in the ring is taken only from the slot whose turn it is, at a
+// length the frame states within one slot; every other place, length or
+// moment is a fault, and nothing outside the ring is ever handed out.
+TEST(DecoderReader, ChunksInTheRingStayInTheirSlot) {
+    constexpr std::uint32_t slot = DecoderProtocol::kMaxChunk;
+    const auto slots = static_cast<std::uint32_t>(DecoderProtocol::kRingSlots);
+    const Bytes ring(std::size_t{slots} * slot);
+
+    // Every slot in turn, twice round, at lengths from one byte to a whole slot.
+    Stream good;
+    good.opened().entry(fileEntry("a"));
+    for (std::uint32_t chunk = 0; chunk < 2 * slots; ++chunk) {
+        good.frame(MessageType::ringData, ringData((chunk % slots) * slot, chunk == 0   ? 1
+                                                                           : chunk == 1 ? slot
+                                                                                        : 100));
+    }
+    good.finished();
+    {
+        DecoderReader reader(sourceOf(good.bytes), true, ring);
+        (void)reader.next();
+        (void)reader.next();
+        for (std::uint32_t chunk = 0; chunk < 2 * slots; ++chunk) {
+            auto data = std::get<DecoderReader::Data>(reader.next());
+            EXPECT_TRUE(data.inRing);
+            EXPECT_EQ(data.bytes.data(), ring.data() + (chunk % slots) * slot) << chunk;
+            EXPECT_EQ(data.bytes.size(), chunk == 0 ? 1u : chunk == 1 ? slot : 100u);
+        }
+        EXPECT_TRUE(std::holds_alternative<DecoderProtocol::Finished>(reader.next()));
+    }
+
+    struct Case {
+        const char* attack;
+        Stream stream;
+        bool withRing = true;
+        bool forExtraction = true;
+    };
+    const auto afterEntry = [] {
+        Stream stream;
+        stream.opened().entry(fileEntry("a"));
+        return stream;
+    };
+    const auto attack = [&](std::uint32_t offset, std::uint32_t length) {
+        Stream stream = afterEntry();
+        stream.frame(MessageType::ringData, ringData(offset, length)).finished();
+        return stream;
+    };
+    Case cases[] = {
+        {"offset at the ring's end", attack(slots * slot, 1)},
+        {"offset far beyond", attack(0xFFFFFFFFu, 1)},
+        {"offset and length wrapping", attack(0xFFFFFFFFu, 2)},
+        {"a slot out of turn", attack(slot, 1)},
+        {"inside a slot", attack(7, 1)},
+        {"longer than a slot", attack(0, slot + 1)},
+        {"empty", attack(0, 0)},
+        {"no ring was given", attack(0, 1), false},
+        {"while listing", attack(0, 1), true, false},
+        {"before any entry",
+         Stream().opened().frame(MessageType::ringData, ringData(0, 1)).finished()},
+        {"after a folder", Stream()
+                               .opened()
+                               .entry(directoryEntry("d"))
+                               .frame(MessageType::ringData, ringData(0, 1))
+                               .finished()},
+        {"a payload too short", afterEntry().frame(MessageType::ringData, Bytes(7)).finished()},
+        {"a payload too long", afterEntry().frame(MessageType::ringData, Bytes(9)).finished()},
+    };
+    for (Case& c : cases) {
+        SCOPED_TRACE(c.attack);
+        DecoderReader reader(
+            sourceOf(c.stream.bytes), c.forExtraction,
+            c.withRing ? std::span<const std::byte>(ring) : std::span<const std::byte>());
+        EXPECT_THROW(
+            for (;;) {
+                if (std::holds_alternative<DecoderProtocol::Finished>(reader.next())) {
+                    break;
+                }
+            },
+            DecoderFault);
+    }
+}
+
 }  // namespace
 }  // namespace tovani

@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "DecoderHelper/Sandbox.h"
+#include "TovaniCore/DecoderProtocol.h"
 #include "TovaniCore/Extractor.h"
 #include "TovaniCore/RarEngine.h"
 #include "support/OtherUser.h"
@@ -307,6 +308,46 @@ TEST_F(HostileDecoder, TheDecoderSeesOnlyTheLocaleAndEndsWithItsParent) {
     }
     EXPECT_FALSE(running(decoders[0]));
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+}
+
+// The data ring is shared memory the decoder writes: where a chunk lies and
+// how long it is come from the socket and are held to the chunk's slot, and
+// the ring keeps the size the engine gave it.
+TEST_F(HostileDecoder, AChunkOutsideItsSlotOfTheRingFailsTheJob) {
+    constexpr std::uint32_t slot = DecoderProtocol::kMaxChunk;
+    const std::uint32_t ringSize = slot * DecoderProtocol::kRingSlots;
+    const std::pair<std::uint32_t, std::uint32_t> places[] = {
+        {ringSize, 20000}, {0xFFFFFFFFu, 20000}, {ringSize - 1, 20000}, {slot, 20000},
+        {7, 20000},        {0, slot + 1},        {0, 0xFFFFFFFFu},      {0, 0},
+    };
+    for (const auto& [offset, length] : places) {
+        const std::string mode =
+            "ring-place:" + std::to_string(offset) + ":" + std::to_string(length);
+        EXPECT_EQ(describe(attack(mode)), ExtractionError::damaged(std::nullopt).what()) << mode;
+        EXPECT_EQ(snapshot(dir.path()), before) << mode;
+    }
+    // The same file in its slot goes through: the refusals are the place's.
+    EXPECT_EQ(describe(attack("ring-place:0:20000")), "output a.txt");
+    EXPECT_EQ(testing::readFile(dir / "a.txt"), std::string(20000, 'r'));
+}
+
+// A ring it could shrink would fault the engine's reads of it.
+TEST_F(HostileDecoder, TheRingCannotBeResizedUnderTheEngine) {
+    EXPECT_EQ(describe(attack("ring-resize")), "output a.txt");
+    EXPECT_EQ(testing::readFile(dir / "a.txt"), std::string(20000, 'r'));
+    before["a.txt"] = std::string(20000, 'r');
+    EXPECT_EQ(snapshot(dir.path()), before);
+}
+
+TEST_F(HostileDecoder, RewritingTheRingAfterItsFrameChangesNoLength) {
+    EXPECT_EQ(describe(attack("ring-rewrite")), "output a.txt");
+    const std::string written = testing::readFile(dir / "a.txt");
+    EXPECT_EQ(written.size(), 20000u);
+    EXPECT_EQ(written.find_first_not_of(std::string("rw\xFF", 3)), std::string::npos);
+    before.erase("a.txt");
+    std::map<std::string, std::string> after = snapshot(dir.path());
+    after.erase("a.txt");
+    EXPECT_EQ(after, before);
 }
 
 }  // namespace

@@ -6,11 +6,13 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "StagingWriterTestEntries.h"
 #include "TovaniCore/FileSystemPlatform.h"
@@ -403,6 +405,70 @@ TEST_F(StagingWriterTest, WithoutProvenanceNothingIsMarked) {
     EXPECT_EQ(attributeOf(root, FileSystemPlatform::provenanceAttribute), std::nullopt);
     EXPECT_EQ(attributeOf(root / "d", FileSystemPlatform::provenanceAttribute), std::nullopt);
     EXPECT_EQ(attributeOf(root / "d" / "f", FileSystemPlatform::provenanceAttribute), std::nullopt);
+}
+
+// Blocks are reserved for a large file's declared size only within what the
+// space check granted (the total), and a file that ends short of its
+// declaration keeps no reserved tail: its size is what arrived, and the
+// blocks past it are given back.
+TEST_F(StagingWriterTest, ReservesDeclaredSizesOnlyWithinTheSpaceCheckAndKeepsNoTail) {
+    constexpr std::uint64_t MiB = 1024 * 1024;
+    struct Case {
+        const char* name;
+        std::uint64_t total;
+        std::vector<std::uint64_t> declared;  // one file each
+        std::vector<std::uint64_t> sent;
+        std::vector<bool> reserved;  // right after begin
+    };
+    const Case cases[] = {
+        {"within the check", 8 * MiB, {4 * MiB}, {4 * MiB}, {true}},
+        {"beyond the check", 1 * MiB, {4 * MiB}, {4 * MiB}, {false}},
+        {"a size no disk holds", 8 * MiB, {~0ULL >> 1}, {MiB}, {false}},
+        {"the check shared by files",
+         5 * MiB,
+         {3 * MiB, 3 * MiB},
+         {3 * MiB, 3 * MiB},
+         {true, false}},
+        {"short of its declaration", 8 * MiB, {6 * MiB}, {MiB + 17}, {true}},
+        {"nothing at all", 8 * MiB, {6 * MiB}, {0}, {true}},
+    };
+    {
+        // Not every file system reserves blocks; there is nothing to see then.
+        const int probe = ::open((workspace / "probe").c_str(), O_CREAT | O_WRONLY, 0600);
+        ASSERT_GE(probe, 0);
+        const int code = FileSystemPlatform::reserveBlocks(probe, MiB);
+        ::close(probe);
+        if (code != 0) {
+            GTEST_SKIP() << "no block reservation here: " << std::strerror(code);
+        }
+    }
+    const std::string chunk(MiB, 'r');
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(root);
+        make(std::nullopt, c.total);
+        for (std::size_t i = 0; i < c.declared.size(); ++i) {
+            ArchiveEntry entry = fileEntry("f" + std::to_string(i));
+            entry.unpackedSize = c.declared[i];
+            ASSERT_TRUE(writer().begin(entry));
+            const auto blocks =
+                static_cast<std::uint64_t>(statusOf(root / entry.path).st_blocks) * 512;
+            EXPECT_EQ(blocks >= c.declared[i], c.reserved[i]) << blocks;
+            EXPECT_EQ(statusOf(root / entry.path).st_size, 0);
+            for (std::uint64_t left = c.sent[i]; left > 0;) {
+                const std::size_t size = std::min<std::uint64_t>(left, chunk.size());
+                writer().write(std::as_bytes(std::span(chunk.data(), size)));
+                left -= size;
+            }
+            writer().finish(entry);
+            const struct stat after = statusOf(root / entry.path);
+            EXPECT_EQ(static_cast<std::uint64_t>(after.st_size), c.sent[i]);
+            // What was written, rounded up to whole blocks with a little
+            // room for the file system's own.
+            EXPECT_LE(static_cast<std::uint64_t>(after.st_blocks) * 512, c.sent[i] + 64 * 1024);
+        }
+        destroyWriter();
+    }
 }
 
 }  // namespace
