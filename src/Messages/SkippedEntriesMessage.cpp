@@ -30,12 +30,26 @@ std::optional<SkippedEntriesMessage> skippedEntriesMessage(const std::vector<Ski
             std::min<std::size_t>(skipped.size() - listedEntries, std::numeric_limits<int>::max()));
         lines << Texts::tr("…and %n more", nullptr, more);
     }
+    const auto any = [&skipped](auto matches) {
+        return std::any_of(skipped.begin(), skipped.end(), matches);
+    };
+    const bool special =
+        any([](const SkippedEntry& e) { return e.reason == SkippedEntry::Reason::specialFile; });
+    const bool links =
+        any([](const SkippedEntry& e) { return e.reason != SkippedEntry::Reason::specialFile; });
+    QStringList why;
+    if (links) {
+        why << Texts::tr(
+            "Links that point outside the extraction folder, or whose "
+            "destination cannot be verified, are skipped for safety.");
+    }
+    if (special) {
+        why << Texts::tr("Devices, pipes and sockets in an archive are never created.");
+    }
     SkippedEntriesMessage message;
     message.title = Texts::tr("Some items in “%1” were not extracted.").arg(archiveName);
-    message.detail = Texts::tr(
-                         "Links that point outside the extraction folder, or whose "
-                         "destination cannot be verified, are skipped for safety.") +
-                     QStringLiteral("\n\n") + lines.join(QLatin1Char('\n'));
+    message.detail =
+        why.join(QLatin1Char(' ')) + QStringLiteral("\n\n") + lines.join(QLatin1Char('\n'));
     return message;
 }
 

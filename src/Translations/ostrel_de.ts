@@ -79,6 +79,10 @@
         <translation>Der Inhalt benötigt %1, verfügbar sind aber nur %2.</translation>
     </message>
     <message>
+        <source>The contents are %1 files and folders, but the disk has room for only %2 more.</source>
+        <translation>Der Inhalt umfasst %1 Dateien und Ordner, auf dem Datenträger ist aber nur noch Platz für %2.</translation>
+    </message>
+    <message>
         <source>“%1” cannot be extracted here.</source>
         <translation>„%1“ kann hier nicht entpackt werden.</translation>
     </message>
@@ -304,6 +308,10 @@
     <message>
         <source>Links that point outside the extraction folder, or whose destination cannot be verified, are skipped for safety.</source>
         <translation>Verknüpfungen, die aus dem Zielordner hinausführen oder deren Ziel nicht geprüft werden kann, werden aus Sicherheitsgründen übersprungen.</translation>
+    </message>
+    <message>
+        <source>Devices, pipes and sockets in an archive are never created.</source>
+        <translation>Geräte, Pipes und Sockets aus einem Archiv werden nie angelegt.</translation>
     </message>
 </context>
 <context>

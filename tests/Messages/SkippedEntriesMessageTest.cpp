@@ -47,6 +47,18 @@ TEST(SkippedEntriesMessage, ListsEntriesInOrderUnderTheNote) {
     EXPECT_EQ(detail(8), note + bullets(8));
 }
 
+// The note says why for each kind that was skipped, and only for those.
+TEST(SkippedEntriesMessage, ExplainsDevicesBesideOrInsteadOfLinks) {
+    const std::string devices = "Devices, pipes and sockets in an archive are never created.";
+    const SkippedEntry fifo{"dev/fifo", SkippedEntry::Reason::specialFile};
+    EXPECT_EQ(skippedEntriesMessage({fifo}, "a.tar")->detail.toStdString(),
+              devices + "\n\n• dev/fifo");
+    std::vector<SkippedEntry> both = entries(1);
+    both.push_back(fifo);
+    EXPECT_EQ(skippedEntriesMessage(both, "a.tar")->detail.toStdString(),
+              note.substr(0, note.size() - 2) + " " + devices + "\n\n• dir/link1\n• dev/fifo");
+}
+
 TEST(SkippedEntriesMessage, CountsTheEntriesBeyondEight) {
     EXPECT_EQ(detail(9), note + bullets(8) + "\n…and 1 more");
     EXPECT_EQ(detail(20), note + bullets(8) + "\n…and 12 more");

@@ -220,8 +220,8 @@ TEST(DecoderReader, PayloadsMustDecodeExactly) {
     // A volume count far beyond what the payload holds.
     Stream stream;
     Bytes finished = DecoderProtocol::encode(DecoderProtocol::Finished{});
-    // The count comes before the 8 bytes of the memory an entry needed.
-    std::fill(finished.end() - 12, finished.end() - 8, std::byte{0xFF});
+    // The volumes' count ends the message.
+    std::fill(finished.end() - 4, finished.end(), std::byte{0xFF});
     stream.opened().frame(MessageType::finished, finished);
     EXPECT_EQ(faultOf(stream.bytes, true), "text count beyond the payload");
 }
@@ -272,7 +272,7 @@ TEST(DecoderReader, ValuesTheProtocolDoesNotDefineAreRefusedWhenDecoded) {
          Stream().opened().frame(MessageType::finished, withByte(finished, 3, 1))},
         {"unknown container", Stream().frame(MessageType::opened, withByte(opened, 2, 6))},
         {"unknown stage", Stream().opened().frame(MessageType::finished, withByte(finished, 1, 3))},
-        {"a value without its flag",
+        {"a size of memory with another status",
          Stream().opened().frame(MessageType::finished,
                                  DecoderProtocol::encode(memoryWithoutShortage))},
         {"unknown flag bits", Stream().frame(MessageType::opened, withByte(opened, 0, 0x10))},
