@@ -106,6 +106,12 @@ LibarchiveBackend::~LibarchiveBackend() {
     if (archive_ != nullptr) {
         archive_read_free(archive_);
     }
+    if (utf8_ != static_cast<locale_t>(0)) {
+        if (uselocale(static_cast<locale_t>(0)) == utf8_) {
+            uselocale(LC_GLOBAL_LOCALE);
+        }
+        freelocale(utf8_);
+    }
 }
 
 void LibarchiveBackend::preload() {
